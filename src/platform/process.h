@@ -1,0 +1,30 @@
+// Process list, process identity and termination.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace quillo::platform {
+
+struct ProcessEntry {
+    uint32_t pid = 0;
+    // Executable image name as the system lists it: Toolhelp's szExeFile on Windows,
+    // /proc/<pid>/comm on POSIX. Compared exactly (case-sensitive) by callers.
+    std::string imageName;
+};
+
+// Fills `out` with the running processes in snapshot order. Returns false when the
+// snapshot cannot be taken or walked (then `out` is empty).
+bool ListProcesses(std::vector<ProcessEntry>& out);
+
+uint32_t CurrentProcessId();
+
+// Full path of the running executable, or an empty string when it cannot be read.
+std::string CurrentExecutablePath();
+
+// Ends the process by force (TerminateProcess with exit code 0 / SIGKILL). Returns false when
+// it cannot be opened or ended.
+bool TerminateProcessById(uint32_t pid);
+
+}  // namespace quillo::platform
