@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "link/head_pose.h"
 #include "link/listeners.h"
@@ -11,7 +12,7 @@
 namespace quillo {
 
 class TransmissionPipe {
-public:
+  public:
     // Starts the connect thread at once.
     TransmissionPipe();
     // Stops both threads and joins them (waking a reader blocked in a read) before any
@@ -41,6 +42,12 @@ public:
     // Clears `running` and wakes a reader blocked in a read; the threads end on their own.
     // The destructor joins them.
     void Stop();
+
+  private:
+    // Threads, handles and the head-tracking state live behind this pointer so that the
+    // platform types stay out of every includer.
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
 };
 
 }  // namespace quillo
