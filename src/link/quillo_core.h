@@ -1,0 +1,115 @@
+// The driver's end of the link to the companion: names the link, creates the named objects
+// through which the companion finds the headset's frames, owns the pipe channel, the shared
+// memory block and the GPU compositor, carries every rendered frame into one of the two shared
+// output textures and paces the runtime to the companion's refresh rate.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "gpu/submitted_layer.h"
+#include "link/frame_pacer.h"
+#include "link/listeners.h"
+#include "platform/clock.h"
+
+namespace quillo {
+
+class TransmissionPipe;
+class FrameCompositor;
+class FrameSharedMemory;
+class LinkNamedMutexes;
+
+class QuilloCore final : public IFramerateUpdatedListener {
+  public:
+    // 58 characters drawn from kLinkNameAlphabet, NUL-terminated in a 60-byte field whose last
+    // byte is NUL too.
+    static constexpr std::size_t kLinkNameLength = 58;
+    static constexpr std::size_t kLinkNameFieldSize = 60;
+    static constexpr char kLinkNameAlphabet[] =
+        "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+
+    // Raises the system timer resolution and reads the counter frequency. `clock` is what
+    // pacing and time stamps read; tests pass a fake one. It must outlive the link.
+    explicit QuilloCore(platform::Clock& clock = platform::SystemClock());
+    // Tears the pipe channel down first (its threads are joined and stop calling this link),
+    // then the compositor, the named mutexes and the shared memory.
+    ~QuilloCore() override;
+    QuilloCore(const QuilloCore&) = delete;
+    QuilloCore& operator=(const QuilloCore&) = delete;
+
+    // One-time start: link name, pipe channel (its connect thread starts), shared memory,
+    // an empty compositor, this link as first frame-rate listener, the two named mutexes and
+    // the frame interval. A second call does nothing.
+    void Initialize();
+    bool initialized() const { return initialized_; }
+
+    // From the pipe's reader thread: a new refresh rate. Rates outside
+    // [FramePacer::kMinRefreshRate, FramePacer::kMaxRefreshRate] keep the last good interval;
+    // the first rejected rate of a run is logged, and so is the first good one after it.
+    void OnFramerateUpdated(int32_t framesPerSecond) override;
+
+    // Direct mode: draws `layers` into the current output texture, hands it over and paces.
+    // Holds the runtime's sync texture (0: none) from before the drawing until after the
+    // pacing; when it cannot be acquired within one frame interval the frame is dropped.
+    // Always leaves `layers` empty (cleared, its storage kept).
+    void PresentDirect(uint64_t syncTexture, std::vector<SubmittedLayer>& layers);
+    // Virtual display: copies the runtime's back buffer into the current output texture and
+    // hands it over. Does not pace (the runtime calls WaitForFrameInterval through
+    // WaitForPresent).
+    void PresentVirtual(uint64_t backBuffer);
+    // Returns once one frame interval has passed since the previous call; the first call
+    // returns at once.
+    void WaitForFrameInterval();
+    // Sends FrameInfo (process id, low 32 bits of both output handles, link name, invertY) when
+    // connected; always clears the pipe's new-connection flag first.
+    void SendFrameInfo();
+    // Sends a HapticPulse stamped with the counter time in microseconds (low 32 bits). Nothing
+    // is sent while the pipe is not connected.
+    void SendHapticPulse(uint32_t controllerId, uint16_t durationMicros);
+
+    // Valid after Initialize only.
+    TransmissionPipe& Pipe();
+    FrameCompositor& Compositor();
+    // Null until Initialize, and null after it when the section could not be made.
+    FrameSharedMemory* SharedMemory() { return sharedMemory_.get(); }
+
+    // NUL-terminated; empty before Initialize.
+    const char* linkName() const { return linkName_; }
+    int32_t frameIndex() const { return frameIndex_; }
+    int32_t refreshRate() const { return pacer_.refreshRate(); }
+    double frameIntervalMs() const { return pacer_.frameIntervalMs(); }
+    // Keyed-mutex time-out for the runtime's textures: one interval in whole milliseconds.
+    uint32_t frameTimeoutMs() const { return pacer_.FrameTimeoutMs(); }
+    int64_t counterFrequency() const { return pacer_.counterFrequency(); }
+    int64_t lastFrameCounter() const { return pacer_.lastFrameCounter(); }
+    const FramePacer& Pacer() const { return pacer_; }
+
+    // Fills `out` with the link name followed by `suffix` (the named mutexes' names).
+    static void MutexName(const char* linkName, char suffix, char (&out)[kLinkNameFieldSize + 1]);
+    // Draws a fresh link name with the C runtime's rand() (never seeded here).
+    static void GenerateLinkName(char (&out)[kLinkNameFieldSize]);
+
+  private:
+    // Releases the current output texture, flips frameIndex and waits without a time-out for
+    // the other one; sends FrameInfo first on a new connection.
+    void HandOverOutputTexture();
+
+    platform::Clock& clock_;
+    char linkName_[kLinkNameFieldSize] = {};
+    int32_t frameIndex_ = 0;
+    FramePacer pacer_;
+    bool initialized_ = false;
+    // Whether the last rate given was rejected, so a run of bad rates is logged once.
+    std::atomic<bool> rejectingRates_{false};
+    // Declaration order is teardown order, reversed: the pipe is declared last so it goes
+    // first and its reader thread no longer calls OnFramerateUpdated while the rest goes.
+    std::unique_ptr<FrameSharedMemory> sharedMemory_;
+    std::unique_ptr<LinkNamedMutexes> namedMutexes_;
+    std::unique_ptr<FrameCompositor> compositor_;
+    std::unique_ptr<TransmissionPipe> pipe_;
+};
+
+}  // namespace quillo
