@@ -1,0 +1,37 @@
+#include "link/shutdown_request.h"
+
+#include <string>
+#include <vector>
+
+#include "platform/process.h"
+
+namespace quillo {
+
+namespace {
+
+constexpr const char* kMonitorImageName = "vrmonitor.exe";
+
+}  // namespace
+
+void ShutdownRuntime() {
+    // Without a readable host path the request is ignored, as a sign that the process
+    // services are not usable.
+    const std::string hostPath = platform::CurrentExecutablePath();
+    if (hostPath.empty()) return;
+
+    // A host whose path started with "vrserver" would end itself instead. The path is always
+    // a full path (a drive letter or a leading slash), so that branch can never be taken and
+    // is left out on purpose: whichever process hosts the driver, the monitor is the one ended.
+
+    std::vector<platform::ProcessEntry> processes;
+    if (!platform::ListProcesses(processes)) return;
+
+    // The snapshot's first entry (the system idle process on Windows) is never compared.
+    const platform::ProcessEntry* target = nullptr;
+    for (size_t i = 1; i < processes.size(); ++i) {
+        if (processes[i].imageName == kMonitorImageName) target = &processes[i];
+    }
+    if (target != nullptr) platform::TerminateProcessById(target->pid);
+}
+
+}  // namespace quillo
