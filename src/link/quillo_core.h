@@ -12,6 +12,7 @@
 
 #include "gpu/submitted_layer.h"
 #include "link/frame_pacer.h"
+#include "link/frame_texture_cache.h"
 #include "link/listeners.h"
 #include "platform/clock.h"
 
@@ -36,7 +37,7 @@ class QuilloCore final : public IFramerateUpdatedListener {
     explicit QuilloCore(platform::Clock& clock = platform::SystemClock());
     // Tears the pipe channel down first (its threads are joined and stop calling this link),
     // then the compositor, the named mutexes and the shared memory.
-    ~QuilloCore() override;
+    ~QuilloCore();
     QuilloCore(const QuilloCore&) = delete;
     QuilloCore& operator=(const QuilloCore&) = delete;
 
@@ -96,12 +97,20 @@ class QuilloCore final : public IFramerateUpdatedListener {
     // Releases the current output texture, flips frameIndex and waits without a time-out for
     // the other one; sends FrameInfo first on a new connection.
     void HandOverOutputTexture();
+    // Takes the keyed mutex (key 0) of a runtime texture within one frame interval. On
+    // failure the frame is to be dropped; a run of dropped frames is logged when it starts
+    // and when frames flow again.
+    bool AcquireRuntimeTexture(gpu::Texture& texture, const char* what);
 
     platform::Clock& clock_;
     char linkName_[kLinkNameFieldSize] = {};
     int32_t frameIndex_ = 0;
     FramePacer pacer_;
     bool initialized_ = false;
+    // Frames dropped in a row because a runtime texture stayed locked (presenting thread).
+    uint32_t droppedFrames_ = 0;
+    // Back buffers and the sync texture, kept open so a present allocates nothing.
+    FrameTextureCache runtimeTextures_;
     // Whether the last rate given was rejected, so a run of bad rates is logged once.
     std::atomic<bool> rejectingRates_{false};
     // Declaration order is teardown order, reversed: the pipe is declared last so it goes
