@@ -1,33 +1,9 @@
 #include "link/head_tracking.h"
 
-#include <cmath>
-#include <cstring>
-
 namespace quillo {
 
-namespace {
-
-uint32_t BitsOf(float value) {
-    uint32_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return bits;
-}
-
-float FloatOf(uint32_t bits) {
-    float value;
-    std::memcpy(&value, &bits, sizeof value);
-    return value;
-}
-
-}  // namespace
-
-TrackingState::TrackingState() {
-    position_ = Vector3{0.0f, 1.7f, 0.0f};  // 1.7f is 0x3FD9999A
-    for (Slot& slot : slots_) {
-        for (std::atomic<uint32_t>& word : slot.words) word.store(0, std::memory_order_relaxed);
-    }
-    Publish();
-}
+// The initial published pose is HeadPose's defaults: identity, (0, 1.7, 0), status 0, no pose.
+TrackingState::TrackingState() : position_{0.0f, 1.7f, 0.0f}, published_(HeadPose{}) {}
 
 wire::WireError TrackingState::DecodeTracking(const uint8_t* payload, size_t length) {
     wire::TrackingUpdate update;
@@ -88,50 +64,25 @@ void TrackingState::ApplyTracking(const wire::TrackingUpdate& update) {
 }
 
 void TrackingState::Recenter() {
-    Quaternion q = rawOrientation_;
-    const float n = std::sqrt(q.y * q.y + q.x * q.x + q.z * q.z + q.w * q.w);
-    const float scale = n == 0.0f ? 0.0f : 1.0f / n;
-    q.x *= scale;
-    q.y *= scale;
-    q.z *= scale;
-    q.w *= scale;
-    const Vector3 r = QuaternionToRotationVector(q);
-    // Only the vertical component is cancelled; pitch and roll stay as the companion reports.
-    recenterOffset_ = EulerToQuaternion(0.0f, -r.y, 0.0f);
+    recenterOffset_ = RecenterOffset(rawOrientation_);
 }
 
 void TrackingState::Publish() {
-    const uint32_t next = 1u - latest_.load(std::memory_order_relaxed);
-    Slot& slot = slots_[next];
-    const uint32_t sequence = slot.sequence.load(std::memory_order_relaxed);
-    slot.sequence.store(sequence + 1, std::memory_order_relaxed);
-    const uint32_t words[kWords] = {BitsOf(orientation_.x), BitsOf(orientation_.y),
-                                    BitsOf(orientation_.z), BitsOf(orientation_.w),
-                                    BitsOf(position_.x),    BitsOf(position_.y),
-                                    BitsOf(position_.z),    static_cast<uint32_t>(trackingStatus_),
-                                    poseReceived_ ? 1u : 0u};
-    // Release stores: a reader that sees any new word also sees the odd sequence above.
-    for (size_t i = 0; i < kWords; ++i) slot.words[i].store(words[i], std::memory_order_release);
-    slot.sequence.store(sequence + 2, std::memory_order_release);
-    latest_.store(next, std::memory_order_release);
+    HeadPose pose;
+    pose.orientation[0] = orientation_.x;
+    pose.orientation[1] = orientation_.y;
+    pose.orientation[2] = orientation_.z;
+    pose.orientation[3] = orientation_.w;
+    pose.position[0] = position_.x;
+    pose.position[1] = position_.y;
+    pose.position[2] = position_.z;
+    pose.trackingStatus = trackingStatus_;
+    pose.poseReceived = poseReceived_;
+    published_.Publish(pose);
 }
 
 HeadPose TrackingState::Snapshot() const {
-    uint32_t words[kWords];
-    for (;;) {
-        const Slot& slot = slots_[latest_.load(std::memory_order_acquire)];
-        const uint32_t before = slot.sequence.load(std::memory_order_acquire);
-        if (before & 1u) continue;  // the writer has lapped this slot; take the newer one
-        for (size_t i = 0; i < kWords; ++i)
-            words[i] = slot.words[i].load(std::memory_order_acquire);
-        if (slot.sequence.load(std::memory_order_relaxed) == before) break;
-    }
-    HeadPose pose;
-    for (int i = 0; i < 4; ++i) pose.orientation[i] = FloatOf(words[i]);
-    for (int i = 0; i < 3; ++i) pose.position[i] = FloatOf(words[4 + i]);
-    pose.trackingStatus = static_cast<int32_t>(words[7]);
-    pose.poseReceived = words[8] != 0;
-    return pose;
+    return published_.Load();
 }
 
 }  // namespace quillo

@@ -5,21 +5,15 @@
 // Threads: the pipe's reader thread is the only writer and the only caller of everything except
 // Snapshot(). Snapshot() may be called from any thread at any time.
 //
-// Publication: two slots, each guarded by its own sequence counter, and an atomic index of the
-// slot last completed. The writer always fills the slot the index does not point to and then
-// flips the index, so a reader never waits for a write in progress, even if the writer thread
-// is descheduled halfway: it reads the completed slot. A reader only retries when the writer
-// has finished two further updates while it was copying one slot. Every published word is a
-// std::atomic<uint32_t> (float bits), so ThreadSanitizer sees no plain data shared between the
-// threads; the data stores are release and the data loads acquire, which orders the sequence
-// check without standalone fences.
+// Publication: through PublishedValue (two sequence-guarded slots of atomic words), so the
+// headset's thread never blocks behind the reader thread and never sees a torn pose.
 #pragma once
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
 #include "link/head_pose.h"
+#include "link/published_value.h"
 #include "link/tracking_math.h"
 #include "link/wire_format.h"
 
@@ -57,13 +51,6 @@ class TrackingState {
     bool poseReceived() const { return poseReceived_; }
 
   private:
-    static constexpr size_t kWords = 9;  // orientation 4, position 3, status, poseReceived
-
-    struct Slot {
-        std::atomic<uint32_t> sequence{0};  // odd while the slot is being written
-        std::atomic<uint32_t> words[kWords];
-    };
-
     void Publish();
 
     // Written and read only on the reader thread.
@@ -75,8 +62,7 @@ class TrackingState {
     int32_t trackingStatus_ = 0;
     bool poseReceived_ = false;
 
-    Slot slots_[2];
-    std::atomic<uint32_t> latest_{0};
+    PublishedValue<HeadPose> published_;
 };
 
 }  // namespace quillo

@@ -156,6 +156,18 @@ Vector3 QuaternionToRotationVector(const Quaternion& q) {
     return v;
 }
 
+Quaternion RecenterOffset(const Quaternion& raw) {
+    Quaternion q = raw;
+    const float n = std::sqrt(q.y * q.y + q.x * q.x + q.z * q.z + q.w * q.w);
+    const float scale = n == 0.0f ? 0.0f : 1.0f / n;
+    q.x *= scale;
+    q.y *= scale;
+    q.z *= scale;
+    q.w *= scale;
+    const Vector3 r = QuaternionToRotationVector(q);
+    return EulerToQuaternion(0.0f, -r.y, 0.0f);
+}
+
 float FastInverseSqrt(float x) {
     int32_t i;
     std::memcpy(&i, &x, sizeof i);

@@ -67,6 +67,11 @@ Matrix4 QuaternionToMatrix(const Quaternion& q);
 // Axis times angle; the angle is shifted by -pi (in double) when w < 0.
 Vector3 QuaternionToRotationVector(const Quaternion& q);
 
+// The recenter offset for a raw rotation: q is normalised (scale 0 for a zero-length q), turned
+// into a rotation vector r, and the result is EulerToQuaternion(0, -r.y, 0), a yaw that cancels
+// the vertical component. Pitch and roll are not touched.
+Quaternion RecenterOffset(const Quaternion& raw);
+
 // 0x5F3759DF approximation with one Newton step.
 float FastInverseSqrt(float x);
 
