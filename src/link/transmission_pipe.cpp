@@ -1,26 +1,298 @@
-// First cut of the pipe channel: listener registration and the head-pose snapshot. The
-// connect and reader threads follow.
+// The pipe channel to the companion.
+//
+// Threads: the connect thread (life of the channel) opens the companion's two pipes and starts
+// one reader thread per connection; the reader reads whole messages and dispatches them in
+// arrival order; any runtime thread may write a message. Decisions taken here:
+// - running, connected and newConnection are atomics. connected is set before the reader
+//   starts and newConnection after, so a present that sees newConnection also sees connected
+//   and its FrameInfo is written.
+// - Whole messages are built in one stack buffer and written with one call under the write
+//   lock, so messages from different threads never interleave and nothing is allocated.
+// - A broken connection is cleaned up before the next attempt: the reader is joined and both
+//   pipe ends are closed (the old handles are never reused). A write pipe opened without its
+//   read partner is closed too; the next round opens both anew.
+// - A header whose length is above 1024 or has its top bit set cannot be framed: the
+//   connection is dropped with a log line and the channel reconnects, which realigns the
+//   stream. A payload too short for its type (or tracking kind) is logged and skipped; the
+//   stream stays aligned because the whole payload was read.
+// - Rejections are logged when a run of them starts and when it ends, not one by one.
+// - Stop() clears running, interrupts both pipe ends (which wakes a reader blocked in a read
+//   and a writer blocked on a full pipe) and wakes the connect thread's waits; the destructor
+//   joins both threads before anything they touch goes away.
 #include "link/transmission_pipe.h"
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
 #include <vector>
+
+#include "link/controller_record.h"
+#include "link/head_tracking.h"
+#include "link/link_log.h"
+#include "link/pipe_names.h"
+#include "link/shutdown_request.h"
+#include "link/wire_format.h"
+#include "platform/pipe.h"
 
 namespace quillo {
 
+namespace {
+
+// Connect-thread timing: the pause between opening the write pipe and the read pipe, and the
+// pause between two rounds.
+constexpr uint32_t kBetweenOpensMs = 150;
+constexpr uint32_t kRoundPauseMs = 100;
+
+// A run of rejected messages of one kind: logged when it starts and when it ends.
+struct RejectionRun {
+    bool active = false;
+    uint32_t count = 0;
+};
+
+}  // namespace
+
 struct TransmissionPipe::Impl {
+    explicit Impl(const std::string& suffix)
+        : inPath(platform::PipePath(kPipeBaseNameIn, suffix)),
+          outPath(platform::PipePath(kPipeBaseNameOut, suffix)) {}
+
+    void ConnectLoop();
+    void ReaderLoop();
+    // Reads exactly `length` bytes; false when the pipe broke or running was cleared.
+    bool ReadExact(uint8_t* buffer, size_t length);
+    void Dispatch(uint32_t type, const uint8_t* payload, uint32_t length);
+    // Waits `ms` or until Stop; returns running.
+    bool Pause(uint32_t ms);
+    void ReleaseConnection();
+    void Rejected(RejectionRun& run, uint32_t type, uint32_t length, wire::WireError error);
+    void Accepted(RejectionRun& run, uint32_t type);
+
+    const std::string inPath;
+    const std::string outPath;
+
     std::vector<ITrackingUpdatedListener*> trackingListeners;
     std::vector<IFramerateUpdatedListener*> framerateListeners;
     std::vector<IControllerUpdatedListener*> controllerListeners;
+
     std::atomic<bool> running{true};
     std::atomic<bool> connected{false};
     std::atomic<bool> newConnection{false};
-    HeadPose pose;
+
+    TrackingState tracking;
+
+    // connectionLock guards replacing the two pipe ends and starting the reader against
+    // Stop(); writeLock guards writing (and closing) the write end. Order: connection, write.
+    std::mutex connectionLock;
+    std::mutex writeLock;
+    platform::PipeStream writeEnd;
+    platform::PipeStream readEnd;
+    std::thread readerThread;
+    std::thread connectThread;
+
+    std::mutex pauseLock;
+    std::condition_variable pauseWake;
+
+    // Reader-thread state.
+    RejectionRun framingRejections;
+    uint32_t droppedConnections = 0;
+    RejectionRun trackingRejections;
+    RejectionRun refreshRejections;
+    RejectionRun controllerRejections;
 };
 
-TransmissionPipe::TransmissionPipe() : impl_(new Impl) {}
+bool TransmissionPipe::Impl::Pause(uint32_t ms) {
+    std::unique_lock<std::mutex> lock(pauseLock);
+    pauseWake.wait_for(lock, std::chrono::milliseconds(ms), [this] { return !running.load(); });
+    return running.load();
+}
+
+void TransmissionPipe::Impl::ReleaseConnection() {
+    if (readerThread.joinable()) {
+        readerThread.join();
+    }
+    std::lock_guard<std::mutex> connection(connectionLock);
+    std::lock_guard<std::mutex> write(writeLock);
+    writeEnd.Close();
+    readEnd.Close();
+}
+
+void TransmissionPipe::Impl::ConnectLoop() {
+    while (running.load()) {
+        if (!connected.load()) {
+            ReleaseConnection();
+            platform::PipeStream write;
+            if (platform::OpenPipeClient(inPath, platform::PipeAccess::kWrite, write)) {
+                if (!Pause(kBetweenOpensMs)) {
+                    break;
+                }
+                platform::PipeStream read;
+                if (platform::OpenPipeClient(outPath, platform::PipeAccess::kRead, read)) {
+                    std::lock_guard<std::mutex> connection(connectionLock);
+                    if (!running.load()) {
+                        break;  // Stop came first; the new ends close with `write` and `read`
+                    }
+                    {
+                        std::lock_guard<std::mutex> lock(writeLock);
+                        writeEnd = std::move(write);
+                    }
+                    readEnd = std::move(read);
+                    connected.store(true);
+                    readerThread = std::thread([this] { ReaderLoop(); });
+                    newConnection.store(true);
+                }
+            }
+        }
+        if (!Pause(kRoundPauseMs)) {
+            break;
+        }
+    }
+}
+
+bool TransmissionPipe::Impl::ReadExact(uint8_t* buffer, size_t length) {
+    size_t have = 0;
+    while (have < length) {
+        if (!running.load()) {
+            return false;
+        }
+        const size_t got = readEnd.ReadSome(buffer + have, length - have);
+        if (got == 0) {
+            return false;
+        }
+        have += got;
+    }
+    return true;
+}
+
+void TransmissionPipe::Impl::ReaderLoop() {
+    uint8_t header[wire::kHeaderSize];
+    uint8_t payload[wire::kMaxPayloadLength];
+    while (running.load()) {
+        if (!ReadExact(header, sizeof header)) {
+            break;
+        }
+        const wire::MessageHeader decoded = wire::DecodeHeader(header);
+        const wire::WireError framing = wire::ValidatePayloadLength(decoded.length);
+        if (framing != wire::WireError::kNone) {
+            ++droppedConnections;
+            if (!framingRejections.active) {
+                framingRejections.active = true;
+                LinkLog(
+                    "driver_quillo: companion message of type %u with length %u cannot be "
+                    "read (%s); dropping the connection and reconnecting\n",
+                    decoded.type, decoded.length, wire::DescribeWireError(framing));
+            }
+            break;
+        }
+        if (!ReadExact(payload, decoded.length)) {
+            break;
+        }
+        if (framingRejections.active) {
+            framingRejections.active = false;
+            LinkLog(
+                "driver_quillo: companion messages are framed correctly again after %u "
+                "dropped connections\n",
+                droppedConnections);
+            droppedConnections = 0;
+        }
+        Dispatch(decoded.type, payload, decoded.length);
+    }
+    connected.store(false);
+    // A writer blocked on a pipe the companion no longer reads must not hold up the reconnect.
+    writeEnd.Interrupt();
+}
+
+void TransmissionPipe::Impl::Rejected(RejectionRun& run, uint32_t type, uint32_t length,
+                                      wire::WireError error) {
+    ++run.count;
+    if (!run.active) {
+        run.active = true;
+        LinkLog(
+            "driver_quillo: companion %s (type %u, %u bytes) dropped: %s; further ones are "
+            "dropped silently until one is accepted\n",
+            wire::MessageTypeName(type), type, length, wire::DescribeWireError(error));
+    }
+}
+
+void TransmissionPipe::Impl::Accepted(RejectionRun& run, uint32_t type) {
+    if (run.active) {
+        LinkLog("driver_quillo: companion %s accepted again after %u dropped\n",
+                wire::MessageTypeName(type), run.count);
+        run = RejectionRun{};
+    }
+}
+
+void TransmissionPipe::Impl::Dispatch(uint32_t type, const uint8_t* payload, uint32_t length) {
+    switch (type) {
+        case wire::kTrackingMessage: {
+            const wire::WireError error = tracking.DecodeTracking(payload, length);
+            if (error != wire::WireError::kNone) {
+                Rejected(trackingRejections, type, length, error);
+                return;
+            }
+            Accepted(trackingRejections, type);
+            for (ITrackingUpdatedListener* listener : trackingListeners) {
+                listener->OnTrackingUpdated();
+            }
+            return;
+        }
+        case wire::kRecenterMessage:
+            tracking.Recenter();
+            return;
+        case wire::kRefreshRateMessage: {
+            int32_t hz = 0;
+            const wire::WireError error = wire::DecodeRefreshRate(payload, length, hz);
+            if (error != wire::WireError::kNone) {
+                Rejected(refreshRejections, type, length, error);
+                return;
+            }
+            Accepted(refreshRejections, type);
+            for (IFramerateUpdatedListener* listener : framerateListeners) {
+                listener->OnFramerateUpdated(hz);
+            }
+            return;
+        }
+        case wire::kControllerMessage: {
+            ControllerRecord record;
+            const wire::WireError error = wire::DecodeControllerRecord(payload, length, record);
+            if (error != wire::WireError::kNone) {
+                Rejected(controllerRejections, type, length, error);
+                return;
+            }
+            Accepted(controllerRejections, type);
+            for (IControllerUpdatedListener* listener : controllerListeners) {
+                // Each listener gets its own copy, valid for the duration of the call.
+                const ControllerRecord copy = record;
+                listener->OnControllerUpdated(copy);
+            }
+            return;
+        }
+        case wire::kShutdownRuntimeMessage:
+            ShutdownRuntime();
+            return;
+        default:
+            return;  // read completely and skipped
+    }
+}
+
+TransmissionPipe::TransmissionPipe() : TransmissionPipe(platform::PipeSuffixFromEnvironment()) {}
+
+TransmissionPipe::TransmissionPipe(const std::string& pipeNameSuffix)
+    : impl_(new Impl(pipeNameSuffix)) {
+    Impl* impl = impl_.get();
+    impl->connectThread = std::thread([impl] { impl->ConnectLoop(); });
+}
 
 TransmissionPipe::~TransmissionPipe() {
     Stop();
+    if (impl_->connectThread.joinable()) {
+        impl_->connectThread.join();
+    }
+    // The connect thread has ended, so nobody else touches the reader's handle now.
+    if (impl_->readerThread.joinable()) {
+        impl_->readerThread.join();
+    }
 }
 
 void TransmissionPipe::AddTrackingListener(ITrackingUpdatedListener* listener) {
@@ -36,7 +308,7 @@ void TransmissionPipe::AddControllerListener(IControllerUpdatedListener* listene
 }
 
 HeadPose TransmissionPipe::ReadHeadPose() const {
-    return impl_->pose;
+    return impl_->tracking.Snapshot();
 }
 
 bool TransmissionPipe::IsConnected() const {
@@ -52,11 +324,34 @@ void TransmissionPipe::ClearNewConnection() {
 }
 
 void TransmissionPipe::WriteMessage(uint32_t type, const uint8_t* payload, uint32_t length) {
-    if (!impl_->connected.load()) return;
+    if (!impl_->connected.load()) {
+        return;
+    }
+    uint8_t message[wire::kHeaderSize + wire::kMaxPayloadLength];
+    const size_t size = wire::EncodeMessage(type, payload, length, message, sizeof message);
+    if (size == 0) {
+        LinkLog("driver_quillo: message of type %u with %u bytes is too long to send\n", type,
+                length);
+        return;
+    }
+    std::lock_guard<std::mutex> lock(impl_->writeLock);
+    if (impl_->connected.load()) {
+        impl_->writeEnd.WriteAll(message, size);  // a broken pipe shows up at the reader
+    }
 }
 
 void TransmissionPipe::Stop() {
     impl_->running.store(false);
+    {
+        std::lock_guard<std::mutex> connection(impl_->connectionLock);
+        impl_->readEnd.Interrupt();
+        impl_->writeEnd.Interrupt();
+    }
+    {
+        // Taking the lock orders the notification after a waiter's check of `running`.
+        std::lock_guard<std::mutex> lock(impl_->pauseLock);
+    }
+    impl_->pauseWake.notify_all();
 }
 
 }  // namespace quillo

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "link/head_pose.h"
 #include "link/listeners.h"
@@ -13,8 +14,11 @@ namespace quillo {
 
 class TransmissionPipe {
   public:
-    // Starts the connect thread at once.
+    // Starts the connect thread at once. The pipe names get the test suffix from
+    // QUILLO_PIPE_SUFFIX, if set (see platform/pipe.h).
     TransmissionPipe();
+    // For tests: the same with an explicit suffix for both pipe names.
+    explicit TransmissionPipe(const std::string& pipeNameSuffix);
     // Stops both threads and joins them (waking a reader blocked in a read) before any
     // state they touch is freed.
     ~TransmissionPipe();
