@@ -9,6 +9,7 @@
 #include "link/link_log.h"
 #include "link/transmission_pipe.h"
 #include "link/wire_format.h"
+#include "platform/pipe.h"
 #include "platform/process.h"
 
 namespace quillo {
@@ -51,9 +52,13 @@ void QuilloCore::MutexName(const char* linkName, char suffix, char (&out)[kLinkN
 }
 
 void QuilloCore::Initialize() {
+    Initialize(platform::PipeSuffixFromEnvironment());
+}
+
+void QuilloCore::Initialize(const std::string& pipeNameSuffix) {
     if (initialized_) return;
     GenerateLinkName(linkName_);
-    pipe_ = std::make_unique<TransmissionPipe>();
+    pipe_ = std::make_unique<TransmissionPipe>(pipeNameSuffix);
     sharedMemory_ = std::make_unique<FrameSharedMemory>();
     sharedMemory_->Create(linkName_);
     compositor_ = std::make_unique<FrameCompositor>();

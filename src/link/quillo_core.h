@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "gpu/submitted_layer.h"
@@ -45,6 +46,8 @@ class QuilloCore final : public IFramerateUpdatedListener {
     // an empty compositor, this link as first frame-rate listener, the two named mutexes and
     // the frame interval. A second call does nothing.
     void Initialize();
+    // The same with an explicit suffix for both pipe names (tests; see platform/pipe.h).
+    void Initialize(const std::string& pipeNameSuffix);
     bool initialized() const { return initialized_; }
 
     // From the pipe's reader thread: a new refresh rate. Rates outside
