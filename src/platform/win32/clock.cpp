@@ -1,7 +1,8 @@
 // Counter, sleep and timer resolution on Windows: QueryPerformanceCounter, Sleep and the
 // multimedia timer.
-#include <mmsystem.h>
 #include <windows.h>
+// mmsystem.h needs the types windows.h declares.
+#include <mmsystem.h>
 
 #include "platform/clock.h"
 

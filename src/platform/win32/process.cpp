@@ -1,7 +1,8 @@
 // Process list, identity and termination on Windows: Toolhelp snapshots, GetModuleFileNameA,
 // TerminateProcess.
-#include <tlhelp32.h>
 #include <windows.h>
+// tlhelp32.h needs the types windows.h declares.
+#include <tlhelp32.h>
 
 #include "platform/process.h"
 
