@@ -1,0 +1,45 @@
+// The eye pass's colour step, out = exp2(log2(c) * k) with k the float 0x3EE8BA2F (nearest
+// to 1/2.2), followed by the conversion to 8-bit UNORM.
+//
+// Evaluating exp2/log2 for three channels of every pixel is most of the cost of a software
+// present, so 8-bit outputs go through a table: the output byte is a non-decreasing function
+// of c, so it is fixed by the 255 smallest inputs that reach 1, 2, ... 255. Those thresholds are
+// found once by bisection on the float bit patterns, evaluating the formula itself, so the
+// table reproduces the formula's result exactly (the unit tests compare it with the formula).
+#pragma once
+
+#include <cstdint>
+
+namespace quillo::gpu::software {
+
+// k: the float with bits 0x3EE8BA2F (0.45454547).
+float GammaExponent();
+// The formula, in single precision: exp2f(log2f(c) * k). 0 stays 0, 1 stays 1.
+float GammaEncode(float c);
+
+class GammaToUnorm8 {
+  public:
+    // The shared, lazily built table (built once per process, thread-safe).
+    static const GammaToUnorm8& Instance();
+
+    // UnormFromFloat(GammaEncode(c)) for every float c, NaN included.
+    uint8_t operator()(float c) const {
+        if (!(c > 0.0f)) return 0;
+        if (c >= 1.0f) return 255;
+        uint32_t bits;
+        __builtin_memcpy(&bits, &c, sizeof bits);
+        uint32_t out = bucketStart_[bits >> 16];
+        while (out < 255 && c >= threshold_[out + 1]) ++out;
+        return static_cast<uint8_t>(out);
+    }
+
+  private:
+    GammaToUnorm8();
+    // threshold_[j]: the smallest c whose output byte is at least j (j = 1..255).
+    float threshold_[256];
+    // Output byte of the smallest float in each bucket of floats sharing their top 16 bits
+    // (positive floats below 1: 0x3F80 buckets).
+    uint8_t bucketStart_[0x3F80];
+};
+
+}  // namespace quillo::gpu::software

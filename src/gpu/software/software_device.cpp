@@ -1,0 +1,160 @@
+#include "gpu/software/software_device.h"
+
+#include <cstring>
+#include <new>
+
+#include "gpu/gpu_backend.h"
+#include "gpu/software/gamma_encoder.h"
+#include "gpu/software/software_texture.h"
+#include "gpu/software/texel_format.h"
+
+namespace quillo::gpu::software {
+
+namespace {
+
+// A view is its texture (kept alive) and the format it reads or writes the texels in.
+struct SoftwareView {
+    std::shared_ptr<SoftwareTexture> texture;
+    uint32_t format = 0;
+};
+
+class SoftwareRenderTargetView final : public RenderTargetView {
+  public:
+    explicit SoftwareRenderTargetView(SoftwareView view) : view(std::move(view)) {}
+    SoftwareView view;
+};
+
+class SoftwareShaderResourceView final : public ShaderResourceView {
+  public:
+    explicit SoftwareShaderResourceView(SoftwareView view) : view(std::move(view)) {}
+    SoftwareView view;
+};
+
+// A texture of this backend, or null for a texture of another backend.
+SoftwareTexture* Native(Texture& texture) {
+    return dynamic_cast<SoftwareTexture*>(&texture);
+}
+
+bool MakeView(const std::shared_ptr<Texture>& texture, uint32_t format, uint32_t bindFlag,
+              SoftwareView& view) {
+    auto native = std::dynamic_pointer_cast<SoftwareTexture>(texture);
+    if (!native || !IsViewableFormat(format)) return false;
+    const TextureDesc desc = native->Describe();
+    if ((desc.bindFlags & bindFlag) == 0 || FamilyOf(desc.format) != FamilyOf(format)) {
+        return false;
+    }
+    view.texture = std::move(native);
+    view.format = format;
+    return true;
+}
+
+}  // namespace
+
+std::shared_ptr<Texture> SoftwareDevice::CreateTexture(const TextureDesc& desc) {
+    return SoftwareTexture::Create(desc);
+}
+
+std::shared_ptr<Texture> SoftwareDevice::OpenSharedTexture(uint64_t handle) {
+    return SoftwareTexture::Open(handle);
+}
+
+std::unique_ptr<RenderTargetView> SoftwareDevice::CreateRenderTargetView(
+    const std::shared_ptr<Texture>& texture, uint32_t format) {
+    SoftwareView view;
+    if (!MakeView(texture, format, kBindRenderTarget, view)) return nullptr;
+    return std::unique_ptr<RenderTargetView>(new (std::nothrow)
+                                                 SoftwareRenderTargetView(std::move(view)));
+}
+
+std::unique_ptr<ShaderResourceView> SoftwareDevice::CreateShaderResourceView(
+    const std::shared_ptr<Texture>& texture, uint32_t format) {
+    SoftwareView view;
+    if (!MakeView(texture, format, kBindShaderResource, view)) return nullptr;
+    return std::unique_ptr<ShaderResourceView>(new (std::nothrow)
+                                                   SoftwareShaderResourceView(std::move(view)));
+}
+
+// Nothing to allocate on the CPU but the colour table, built here so the first frame does not
+// pay for it. Binds the alpha blend state, as the Direct3D backend does.
+bool SoftwareDevice::CreateRenderStates() {
+    GammaToUnorm8::Instance();
+    blendState_ = BlendState::Alpha;
+    return true;
+}
+
+// Both blend states give the same picture here: the eye pass writes alpha 1, so
+// ONE/INV_SRC_ALPHA blending leaves exactly the source colour. The pass writes it directly.
+void SoftwareDevice::DrawEyePasses(const RenderTargetView& target, int32_t invertY,
+                                   const EyePass* passes, size_t count) {
+    const auto& rtv = static_cast<const SoftwareRenderTargetView&>(target);
+    boundTarget_ = &target;
+    for (size_t i = 0; i < count; ++i) {
+        const EyePass& pass = passes[i];
+        const auto* srv = static_cast<const SoftwareShaderResourceView*>(pass.source);
+        rasterizer_.Draw(*rtv.view.texture, rtv.view.format, pass.viewport,
+                         srv ? srv->view.texture.get() : nullptr, srv ? srv->view.format : 0,
+                         pass.bounds, invertY);
+    }
+}
+
+void SoftwareDevice::ClearRenderTarget(const RenderTargetView& target, const float rgba[4]) {
+    const auto& rtv = static_cast<const SoftwareRenderTargetView&>(target);
+    const SoftwareTexture& texture = *rtv.view.texture;
+    const TextureDesc desc = texture.Describe();
+    uint8_t texel[16];
+    EncodeTexel(rtv.view.format, rgba, texel);
+    const uint32_t size = TexelSize(rtv.view.format);
+    for (uint32_t y = 0; y < desc.height; ++y) {
+        uint8_t* out = texture.Row(y);
+        for (uint32_t x = 0; x < desc.width; ++x, out += size) std::memcpy(out, texel, size);
+    }
+}
+
+void SoftwareDevice::CopyTexture(Texture& destination, Texture& source) {
+    SoftwareTexture* to = Native(destination);
+    SoftwareTexture* from = Native(source);
+    if (to == nullptr || from == nullptr || to == from) return;
+    const TextureDesc toDesc = to->Describe();
+    const TextureDesc fromDesc = from->Describe();
+    if (toDesc.width != fromDesc.width || toDesc.height != fromDesc.height ||
+        FamilyOf(toDesc.format) != FamilyOf(fromDesc.format)) {
+        return;
+    }
+    const size_t rowBytes = static_cast<size_t>(toDesc.width) * TexelSize(toDesc.format);
+    for (uint32_t y = 0; y < toDesc.height; ++y) std::memcpy(to->Row(y), from->Row(y), rowBytes);
+}
+
+bool SoftwareDevice::UpdateTexture(Texture& texture, const void* data, uint32_t rowPitch) {
+    SoftwareTexture* native = Native(texture);
+    if (native == nullptr || data == nullptr) return false;
+    const TextureDesc desc = native->Describe();
+    const size_t rowBytes = static_cast<size_t>(desc.width) * TexelSize(desc.format);
+    if (rowPitch < rowBytes) return false;
+    const uint8_t* in = static_cast<const uint8_t*>(data);
+    for (uint32_t y = 0; y < desc.height; ++y) {
+        std::memcpy(native->Row(y), in + static_cast<size_t>(y) * rowPitch, rowBytes);
+    }
+    return true;
+}
+
+bool SoftwareDevice::ReadTexture(Texture& texture, std::vector<uint8_t>& pixels) {
+    SoftwareTexture* native = Native(texture);
+    if (native == nullptr) return false;
+    const TextureDesc desc = native->Describe();
+    const size_t rowBytes = static_cast<size_t>(desc.width) * TexelSize(desc.format);
+    pixels.resize(rowBytes * desc.height);
+    for (uint32_t y = 0; y < desc.height; ++y) {
+        std::memcpy(pixels.data() + y * rowBytes, native->Row(y), rowBytes);
+    }
+    return true;
+}
+
+}  // namespace quillo::gpu::software
+
+namespace quillo::gpu {
+
+std::unique_ptr<Device> CreateSoftwareDevice() {
+    return std::unique_ptr<Device>(new (std::nothrow) software::SoftwareDevice());
+}
+
+}  // namespace quillo::gpu

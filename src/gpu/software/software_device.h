@@ -1,0 +1,39 @@
+// The software backend's device: textures in shared memory, the eye pass on the CPU.
+#pragma once
+
+#include <memory>
+
+#include "gpu/gpu_device.h"
+#include "gpu/software/eye_pass_rasterizer.h"
+
+namespace quillo::gpu::software {
+
+class SoftwareDevice final : public Device {
+  public:
+    const char* BackendName() const override { return "software"; }
+    std::shared_ptr<Texture> CreateTexture(const TextureDesc& desc) override;
+    std::shared_ptr<Texture> OpenSharedTexture(uint64_t handle) override;
+    std::unique_ptr<RenderTargetView> CreateRenderTargetView(
+        const std::shared_ptr<Texture>& texture, uint32_t format) override;
+    std::unique_ptr<ShaderResourceView> CreateShaderResourceView(
+        const std::shared_ptr<Texture>& texture, uint32_t format) override;
+    bool CreateRenderStates() override;
+    void SetBlendState(BlendState state) override { blendState_ = state; }
+    void DrawEyePasses(const RenderTargetView& target, int32_t invertY, const EyePass* passes,
+                       size_t count) override;
+    void BindRenderTarget(const RenderTargetView& target) override { boundTarget_ = &target; }
+    void ClearRenderTarget(const RenderTargetView& target, const float rgba[4]) override;
+    void CopyTexture(Texture& destination, Texture& source) override;
+    void Flush() override {}
+    bool UpdateTexture(Texture& texture, const void* data, uint32_t rowPitch) override;
+    bool ReadTexture(Texture& texture, std::vector<uint8_t>& pixels) override;
+
+    BlendState blendState() const { return blendState_; }
+
+  private:
+    EyePassRasterizer rasterizer_;
+    BlendState blendState_ = BlendState::Alpha;
+    const RenderTargetView* boundTarget_ = nullptr;
+};
+
+}  // namespace quillo::gpu::software

@@ -1,0 +1,191 @@
+#include "gpu/software/software_texture.h"
+
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "gpu/software/texel_format.h"
+#include "platform/process.h"
+
+namespace quillo::gpu::software {
+
+namespace {
+
+constexpr uint32_t kMagic = 0x58545351u;  // "QSTX"
+constexpr uint32_t kLayoutVersion = 1;
+constexpr uint32_t kOwnerWordOffset = 40;
+// How many handles a creation tries before it gives up (names left behind by processes that
+// died, or this process's own live textures after the serial wrapped).
+constexpr int kHandleAttempts = 256;
+
+uint32_t ReadU32(const uint8_t* base, uint32_t offset) {
+    const uint8_t* p = base + offset;
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+void WriteU32(uint8_t* base, uint32_t offset, uint32_t value) {
+    uint8_t* p = base + offset;
+    p[0] = static_cast<uint8_t>(value);
+    p[1] = static_cast<uint8_t>(value >> 8);
+    p[2] = static_cast<uint8_t>(value >> 16);
+    p[3] = static_cast<uint8_t>(value >> 24);
+}
+
+std::atomic<uint64_t>* OwnerWord(void* section) {
+    static_assert(sizeof(std::atomic<uint64_t>) == 8 && std::atomic<uint64_t>::is_always_lock_free,
+                  "the owner word is shared between processes");
+    return reinterpret_cast<std::atomic<uint64_t>*>(static_cast<uint8_t*>(section) +
+                                                    kOwnerWordOffset);
+}
+
+uint32_t NextHandleCandidate() {
+    static std::atomic<uint32_t> serial{0};
+    const uint32_t pidPart = (platform::CurrentProcessId() & 0xFFFFFu) << 12;
+    for (;;) {
+        const uint32_t candidate = pidPart | ((serial.fetch_add(1) + 1) & 0xFFFu);
+        if (candidate != 0) return candidate;
+    }
+}
+
+bool ValidDesc(const TextureDesc& desc) {
+    return desc.width > 0 && desc.height > 0 && desc.width <= SoftwareTexture::kMaxDimension &&
+           desc.height <= SoftwareTexture::kMaxDimension && TexelSize(desc.format) != 0;
+}
+
+}  // namespace
+
+void SectionNameForHandle(uint32_t handle, char (&name)[40]) {
+    std::snprintf(name, sizeof name, "QuilloSoftTex_%08X", handle);
+}
+
+void LockNameForHandle(uint32_t handle, char (&name)[40]) {
+    std::snprintf(name, sizeof name, "QuilloSoftTexLock_%08X", handle);
+}
+
+SoftwareTexture::~SoftwareTexture() {
+    // The lock goes first: it releases the keyed mutex if this opening holds it, which touches
+    // the owner word in the section.
+    lock_.Close();
+    section_.Close();
+}
+
+std::shared_ptr<SoftwareTexture> SoftwareTexture::Create(const TextureDesc& desc) {
+    if (!ValidDesc(desc)) return nullptr;
+    std::shared_ptr<SoftwareTexture> texture(new (std::nothrow) SoftwareTexture());
+    if (!texture) return nullptr;
+    texture->desc_ = desc;
+    texture->rowPitch_ = desc.width * TexelSize(desc.format);
+    const size_t pixelBytes = static_cast<size_t>(texture->rowPitch_) * desc.height;
+
+    const bool shared = (desc.miscFlags & (kMiscShared | kMiscSharedKeyedMutex)) != 0;
+    if (!shared) {
+        texture->memory_.assign(pixelBytes, 0);
+        texture->pixels_ = texture->memory_.data();
+        return texture;
+    }
+
+    const bool keyed = (desc.miscFlags & kMiscSharedKeyedMutex) != 0;
+    for (int attempt = 0; attempt < kHandleAttempts; ++attempt) {
+        const uint32_t handle = NextHandleCandidate();
+        char sectionName[40];
+        SectionNameForHandle(handle, sectionName);
+        const auto result = texture->section_.Create(sectionName, kHeaderSize + pixelBytes,
+                                                     platform::SharedMemory::Mode::CreateNew);
+        if (result == platform::SharedMemory::Result::AlreadyExists) continue;
+        if (result != platform::SharedMemory::Result::Ok) return nullptr;
+
+        uint8_t* base = static_cast<uint8_t*>(texture->section_.data());
+        new (OwnerWord(base)) std::atomic<uint64_t>(0);
+        if (keyed) {
+            char lockName[40];
+            LockNameForHandle(handle, lockName);
+            bool taken = false;
+            if (!texture->lock_.Create(lockName, OwnerWord(base), true, &taken)) {
+                texture->section_.Close();
+                if (taken) continue;  // a lock of that name outlived its texture
+                return nullptr;
+            }
+        }
+        // The header is written last: an opener that finds the section before this point
+        // sees no magic and fails instead of reading a half-made texture.
+        WriteU32(base, 4, kLayoutVersion);
+        WriteU32(base, 8, desc.width);
+        WriteU32(base, 12, desc.height);
+        WriteU32(base, 16, desc.format);
+        WriteU32(base, 20, desc.bindFlags);
+        WriteU32(base, 24, desc.miscFlags);
+        WriteU32(base, 28, texture->rowPitch_);
+        WriteU32(base, 32, platform::CurrentProcessId());
+        std::atomic_thread_fence(std::memory_order_release);
+        WriteU32(base, 0, kMagic);
+        texture->pixels_ = base + kHeaderSize;
+        texture->handle_ = handle;
+        return texture;
+    }
+    return nullptr;
+}
+
+std::shared_ptr<SoftwareTexture> SoftwareTexture::Open(uint64_t handle) {
+    const uint32_t low = static_cast<uint32_t>(handle);
+    if (low == 0) return nullptr;
+    std::shared_ptr<SoftwareTexture> texture(new (std::nothrow) SoftwareTexture());
+    if (!texture) return nullptr;
+    char sectionName[40];
+    SectionNameForHandle(low, sectionName);
+    if (!texture->section_.Open(sectionName)) return nullptr;
+
+    // Everything in the header is checked against the mapped size before it is used: the
+    // section may come from another (possibly older or faulty) process.
+    const size_t size = texture->section_.size();
+    uint8_t* base = static_cast<uint8_t*>(texture->section_.data());
+    if (size < kHeaderSize || ReadU32(base, 0) != kMagic || ReadU32(base, 4) != kLayoutVersion) {
+        return nullptr;
+    }
+    std::atomic_thread_fence(std::memory_order_acquire);
+    TextureDesc desc;
+    desc.width = ReadU32(base, 8);
+    desc.height = ReadU32(base, 12);
+    desc.format = ReadU32(base, 16);
+    desc.bindFlags = ReadU32(base, 20);
+    desc.miscFlags = ReadU32(base, 24);
+    const uint32_t rowPitch = ReadU32(base, 28);
+    if (!ValidDesc(desc)) return nullptr;
+    const uint64_t minimumPitch = static_cast<uint64_t>(desc.width) * TexelSize(desc.format);
+    if (rowPitch < minimumPitch || rowPitch > 4 * minimumPitch ||
+        kHeaderSize + static_cast<uint64_t>(rowPitch) * desc.height > size) {
+        return nullptr;
+    }
+    if ((desc.miscFlags & kMiscSharedKeyedMutex) != 0) {
+        char lockName[40];
+        LockNameForHandle(low, lockName);
+        if (!texture->lock_.Open(lockName, OwnerWord(base))) return nullptr;
+    }
+    texture->desc_ = desc;
+    texture->rowPitch_ = rowPitch;
+    texture->pixels_ = base + kHeaderSize;
+    texture->handle_ = low;
+    return texture;
+}
+
+SyncResult SoftwareTexture::AcquireSync(uint64_t key, uint32_t timeoutMs) {
+    // Only key 0 is used by the frame path; other keys are not modelled.
+    if (key != 0 || !lock_.valid()) return SyncResult::Failed;
+    switch (lock_.Acquire(timeoutMs)) {
+        case platform::CrossProcessLock::Result::Acquired:
+            return SyncResult::Ok;
+        case platform::CrossProcessLock::Result::TimedOut:
+            return SyncResult::Timeout;
+        case platform::CrossProcessLock::Result::Abandoned:
+            return SyncResult::Abandoned;
+        case platform::CrossProcessLock::Result::Failed:
+            break;
+    }
+    return SyncResult::Failed;
+}
+
+bool SoftwareTexture::ReleaseSync(uint64_t key) {
+    return key == 0 && lock_.Release();
+}
+
+}  // namespace quillo::gpu::software

@@ -1,0 +1,67 @@
+// A texture of the software backend.
+//
+// A shared texture lives in a named shared-memory section, so that any process can open it by
+// its handle: the section "QuilloSoftTex_XXXXXXXX" (the handle's low 32 bits in hex) holds a
+// 64-byte header followed by the rows. Its keyed mutex, if it has one, is the cross-process
+// lock "QuilloSoftTexLock_XXXXXXXX" whose owner word is in the header.
+//
+// Header layout (little-endian, the same on every system that maps it):
+//   0 magic "QSTX"   4 layout version (1)   8 width   12 height   16 format   20 bind flags
+//   24 misc flags    28 row pitch           32 creating process id           36 reserved
+//   40 keyed-mutex owner word (64-bit)      48..63 reserved          64 first row
+//
+// Handles are made of the creating process id (low 20 bits) and a per-process serial (12 bits),
+// and are taken only if no section of that name exists yet, so a live handle is unique across
+// processes and its low 32 bits alone find the texture. Textures that are not shared are
+// plain process memory.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "gpu/gpu_device.h"
+#include "platform/cross_process_lock.h"
+#include "platform/shared_memory.h"
+
+namespace quillo::gpu::software {
+
+class SoftwareTexture final : public Texture {
+  public:
+    static constexpr uint32_t kHeaderSize = 64;
+    static constexpr uint32_t kMaxDimension = 16384;
+
+    // Null for an unsupported format or size, or when no section can be made.
+    static std::shared_ptr<SoftwareTexture> Create(const TextureDesc& desc);
+    // Null when no valid section is found under the handle's low 32 bits.
+    static std::shared_ptr<SoftwareTexture> Open(uint64_t handle);
+
+    ~SoftwareTexture() override;
+
+    TextureDesc Describe() const override { return desc_; }
+    uint64_t SharedHandle() const override { return handle_; }
+    bool HasKeyedMutex() const override { return lock_.valid(); }
+    SyncResult AcquireSync(uint64_t key, uint32_t timeoutMs) override;
+    bool ReleaseSync(uint64_t key) override;
+
+    uint8_t* Row(uint32_t y) const { return pixels_ + static_cast<size_t>(y) * rowPitch_; }
+    uint32_t rowPitch() const { return rowPitch_; }
+
+  private:
+    SoftwareTexture() = default;
+
+    TextureDesc desc_;
+    uint64_t handle_ = 0;
+    uint32_t rowPitch_ = 0;
+    uint8_t* pixels_ = nullptr;
+    platform::SharedMemory section_;
+    std::vector<uint8_t> memory_;  // textures that are not shared
+    platform::CrossProcessLock lock_;
+};
+
+// Section and lock names of a handle.
+void SectionNameForHandle(uint32_t handle, char (&name)[40]);
+void LockNameForHandle(uint32_t handle, char (&name)[40]);
+
+}  // namespace quillo::gpu::software
