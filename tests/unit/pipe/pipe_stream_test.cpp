@@ -1,0 +1,178 @@
+// The platform pipes on their own: client and server ends, exact delivery, end of stream, and
+// waking a thread blocked in a read or a write.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "link/pipe_names.h"
+#include "platform/pipe.h"
+#include "unit/pipe/test_companion.h"
+
+namespace quillo {
+namespace {
+
+using platform::PipeAccess;
+using platform::PipeListener;
+using platform::PipeStream;
+using testing::kAcceptTimeoutMs;
+using testing::UniquePipeSuffix;
+
+// A connected pair: the server reads what the client writes.
+struct Pair {
+    PipeListener listener;
+    PipeStream server;
+    PipeStream client;
+
+    bool Open(PipeAccess serverAccess = PipeAccess::kRead) {
+        const std::string path = platform::PipePath(kPipeBaseNameIn, UniquePipeSuffix());
+        std::string error;
+        if (!listener.Create(path, serverAccess, error)) {
+            ADD_FAILURE() << error;
+            return false;
+        }
+        const PipeAccess clientAccess =
+            serverAccess == PipeAccess::kRead ? PipeAccess::kWrite : PipeAccess::kRead;
+        if (!platform::OpenPipeClient(path, clientAccess, client)) {
+            ADD_FAILURE() << "client could not open " << path;
+            return false;
+        }
+        return listener.Accept(server, kAcceptTimeoutMs);
+    }
+};
+
+std::vector<uint8_t> Pattern(size_t size, uint8_t seed) {
+    std::vector<uint8_t> bytes(size);
+    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(seed + i * 7);
+    return bytes;
+}
+
+TEST(PipeStream, ClientOpenFailsWithoutServerAndSucceedsOnceItExists) {
+    const std::string path = platform::PipePath(kPipeBaseNameOut, UniquePipeSuffix());
+    PipeStream client;
+    EXPECT_FALSE(platform::OpenPipeClient(path, PipeAccess::kRead, client));
+    EXPECT_FALSE(client.IsOpen());
+
+    PipeListener listener;
+    std::string error;
+    ASSERT_TRUE(listener.Create(path, PipeAccess::kWrite, error)) << error;
+    // The client may open before the server accepts; the server then finds it waiting.
+    ASSERT_TRUE(platform::OpenPipeClient(path, PipeAccess::kRead, client));
+    PipeStream server;
+    ASSERT_TRUE(listener.Accept(server, kAcceptTimeoutMs));
+
+    // A second server cannot take a name that is being served.
+    PipeListener second;
+    EXPECT_FALSE(second.Create(path, PipeAccess::kWrite, error));
+    EXPECT_FALSE(error.empty());
+
+    // Once the listener has closed, no new client gets in.
+    listener.Close();
+    PipeStream late;
+    EXPECT_FALSE(platform::OpenPipeClient(path, PipeAccess::kRead, late));
+}
+
+TEST(PipeStream, AcceptWithoutClientTimesOut) {
+    PipeListener listener;
+    std::string error;
+    ASSERT_TRUE(listener.Create(platform::PipePath(kPipeBaseNameIn, UniquePipeSuffix()),
+                                PipeAccess::kRead, error))
+        << error;
+    PipeStream server;
+    EXPECT_FALSE(listener.Accept(server, 50));
+    EXPECT_FALSE(server.IsOpen());
+}
+
+TEST(PipeStream, DeliversBytesInOrderAcrossWritesLargerThanThePipeBuffer) {
+    Pair pair;
+    ASSERT_TRUE(pair.Open());
+    const std::vector<uint8_t> sent = Pattern(300 * 1024, 3);
+    std::thread writer([&] { EXPECT_TRUE(pair.client.WriteAll(sent.data(), sent.size())); });
+    std::vector<uint8_t> received;
+    uint8_t chunk[4096];
+    while (received.size() < sent.size()) {
+        const size_t got = pair.server.ReadSome(chunk, sizeof chunk);
+        ASSERT_GT(got, 0u);
+        received.insert(received.end(), chunk, chunk + got);
+    }
+    writer.join();
+    EXPECT_EQ(received, sent);
+}
+
+TEST(PipeStream, ReadEndsWhenTheOtherEndCloses) {
+    Pair pair;
+    ASSERT_TRUE(pair.Open());
+    const uint8_t last[3] = {1, 2, 3};
+    ASSERT_TRUE(pair.client.WriteAll(last, sizeof last));
+    pair.client.Close();
+    uint8_t buffer[8];
+    size_t have = 0;
+    while (have < 3) {
+        const size_t got = pair.server.ReadSome(buffer + have, sizeof buffer - have);
+        ASSERT_GT(got, 0u) << "bytes written before the close must still arrive";
+        have += got;
+    }
+    EXPECT_EQ(pair.server.ReadSome(buffer, sizeof buffer), 0u);
+}
+
+TEST(PipeStream, WriteFailsOnceTheReaderIsGone) {
+    Pair pair;
+    ASSERT_TRUE(pair.Open(PipeAccess::kWrite));  // server writes, client reads
+    pair.client.Close();
+    const std::vector<uint8_t> bytes = Pattern(64 * 1024, 9);
+    bool failed = false;
+    for (int attempt = 0; attempt < 100 && !failed; ++attempt) {
+        failed = !pair.server.WriteAll(bytes.data(), bytes.size());
+    }
+    EXPECT_TRUE(failed);
+}
+
+TEST(PipeStream, InterruptWakesAReaderBlockedInARead) {
+    Pair pair;
+    ASSERT_TRUE(pair.Open());
+    std::atomic<bool> entered{false};
+    size_t result = 1;
+    std::thread reader([&] {
+        uint8_t buffer[16];
+        entered = true;
+        result = pair.server.ReadSome(buffer, sizeof buffer);
+    });
+    ASSERT_TRUE(testing::WaitFor([&] { return entered.load(); }));
+    // Whether the reader is already inside the read or not yet, the interrupt ends it.
+    pair.server.Interrupt();
+    reader.join();
+    EXPECT_EQ(result, 0u);
+    // The stream stays interrupted: later calls fail at once, and the handle is still valid.
+    uint8_t byte;
+    EXPECT_EQ(pair.server.ReadSome(&byte, 1), 0u);
+    EXPECT_TRUE(pair.server.IsOpen());
+}
+
+TEST(PipeStream, InterruptBeforeTheReadIsNotLost) {
+    Pair pair;
+    ASSERT_TRUE(pair.Open());
+    pair.server.Interrupt();
+    uint8_t byte;
+    EXPECT_EQ(pair.server.ReadSome(&byte, 1), 0u);
+}
+
+TEST(PipeStream, InterruptWakesAWriterBlockedOnAFullPipe) {
+    Pair pair;
+    ASSERT_TRUE(pair.Open());  // nobody reads the server end
+    const std::vector<uint8_t> bytes = Pattern(8 * 1024 * 1024, 1);
+    std::atomic<bool> finished{false};
+    bool wrote = true;
+    std::thread writer([&] {
+        wrote = pair.client.WriteAll(bytes.data(), bytes.size());
+        finished = true;
+    });
+    pair.client.Interrupt();
+    writer.join();
+    EXPECT_TRUE(finished);
+    EXPECT_FALSE(wrote);
+}
+
+}  // namespace
+}  // namespace quillo
