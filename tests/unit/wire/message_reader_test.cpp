@@ -1,0 +1,128 @@
+// Framing of a byte stream split in every possible way.
+#include "link/message_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace quillo::wire {
+namespace {
+
+struct Received {
+    uint32_t type;
+    std::vector<uint8_t> payload;
+};
+
+void Append(std::vector<uint8_t>& stream, uint32_t type, const std::vector<uint8_t>& payload) {
+    uint8_t buffer[kHeaderSize + kMaxPayloadLength];
+    const size_t size = EncodeMessage(type, payload.data(), static_cast<uint32_t>(payload.size()),
+                                      buffer, sizeof buffer);
+    ASSERT_EQ(kHeaderSize + payload.size(), size);
+    stream.insert(stream.end(), buffer, buffer + size);
+}
+
+// Feeds `stream` in chunks of `chunk` bytes and collects the messages.
+std::vector<Received> FeedInChunks(const std::vector<uint8_t>& stream, size_t chunk) {
+    MessageReader reader;
+    std::vector<Received> out;
+    size_t offset = 0;
+    while (offset < stream.size()) {
+        const size_t size = std::min(chunk, stream.size() - offset);
+        size_t used = 0;
+        while (used < size) {
+            used += reader.Feed(stream.data() + offset + used, size - used);
+            if (reader.HasMessage()) {
+                out.push_back(
+                    {reader.type(),
+                     std::vector<uint8_t>(reader.payload(), reader.payload() + reader.length())});
+                reader.Next();
+            }
+            EXPECT_NE(MessageReader::State::kFailed, reader.state());
+            if (reader.state() == MessageReader::State::kFailed) return out;
+        }
+        offset += size;
+    }
+    EXPECT_EQ(MessageReader::State::kReadingHeader, reader.state());
+    return out;
+}
+
+TEST(MessageReader, AnySplitOfTheStreamYieldsTheSameMessages) {
+    std::vector<uint8_t> stream;
+    Append(stream, kRecenterMessage, {});                // empty payload: complete with its header
+    Append(stream, 99, std::vector<uint8_t>(20, 0x63));  // unknown type, skipped by dispatch
+    Append(stream, kRefreshRateMessage, {72, 0, 0, 0});
+    std::vector<uint8_t> big(kMaxPayloadLength);
+    for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<uint8_t>(i * 7);
+    Append(stream, kTrackingMessage, big);
+    Append(stream, kShutdownRuntimeMessage, {1});
+
+    for (size_t chunk : {size_t{1}, size_t{3}, size_t{8}, size_t{13}, stream.size()}) {
+        SCOPED_TRACE(chunk);
+        const std::vector<Received> got = FeedInChunks(stream, chunk);
+        ASSERT_EQ(5u, got.size());
+        EXPECT_EQ(kRecenterMessage, got[0].type);
+        EXPECT_TRUE(got[0].payload.empty());
+        EXPECT_EQ(99u, got[1].type);
+        EXPECT_EQ(20u, got[1].payload.size());
+        EXPECT_EQ(kRefreshRateMessage, got[2].type);
+        EXPECT_EQ(72, got[2].payload[0]);
+        EXPECT_EQ(big, got[3].payload);
+        EXPECT_EQ(kShutdownRuntimeMessage, got[4].type);
+    }
+}
+
+TEST(MessageReader, BlockingReadsNeverAskPastTheCurrentPiece) {
+    std::vector<uint8_t> stream;
+    Append(stream, kRefreshRateMessage, {60, 0, 0, 0});
+    Append(stream, kRefreshRateMessage, {90, 0, 0, 0});
+
+    // A reader that fills WriteCursor() one byte per "ReadFile".
+    MessageReader reader;
+    std::vector<size_t> wanted;
+    std::vector<int> rates;
+    size_t offset = 0;
+    while (offset < stream.size()) {
+        wanted.push_back(reader.BytesWanted());
+        ASSERT_GT(reader.BytesWanted(), 0u);
+        *reader.WriteCursor() = stream[offset++];
+        reader.Commit(1);
+        if (reader.HasMessage()) {
+            EXPECT_EQ(0u, reader.BytesWanted());
+            EXPECT_EQ(nullptr, reader.WriteCursor());
+            rates.push_back(reader.payload()[0]);
+            reader.Next();
+        }
+    }
+    EXPECT_EQ((std::vector<int>{60, 90}), rates);
+    const std::vector<size_t> oneMessage = {8, 7, 6, 5, 4, 3, 2, 1, 4, 3, 2, 1};
+    ASSERT_EQ(24u, wanted.size());
+    EXPECT_TRUE(std::equal(oneMessage.begin(), oneMessage.end(), wanted.begin()));
+    EXPECT_TRUE(std::equal(oneMessage.begin(), oneMessage.end(), wanted.begin() + 12));
+}
+
+TEST(MessageReader, UnframableLengthsFailUntilReset) {
+    const uint8_t tooLong[8] = {0x01, 0x04, 0, 0, 4, 0, 0, 0};         // 1025 bytes
+    const uint8_t negative[8] = {0xFF, 0xFF, 0xFF, 0xFF, 4, 0, 0, 0};  // -1
+    for (const uint8_t* header : {tooLong, negative}) {
+        MessageReader reader;
+        EXPECT_EQ(8u, reader.Feed(header, 8));
+        EXPECT_EQ(MessageReader::State::kFailed, reader.state());
+        EXPECT_NE(WireError::kNone, reader.error());
+        EXPECT_EQ(4u, reader.header().type);
+        EXPECT_EQ(0u, reader.BytesWanted());
+        EXPECT_EQ(0u, reader.Feed(header, 8)) << "a failed reader takes no more bytes";
+        reader.Reset();
+        const uint8_t ok[8] = {0, 0, 0, 0, 8, 0, 0, 0};
+        EXPECT_EQ(8u, reader.Feed(ok, 8));
+        EXPECT_TRUE(reader.HasMessage());
+    }
+    MessageReader reader;
+    reader.Feed(tooLong, 8);
+    EXPECT_EQ(WireError::kLengthTooLarge, reader.error());
+}
+
+}  // namespace
+}  // namespace quillo::wire

@@ -1,0 +1,231 @@
+// Byte layouts of every message, checked against hand-placed bytes, and every rejection.
+#include "link/wire_format.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "link/little_endian.h"
+
+namespace quillo::wire {
+namespace {
+
+TEST(WireHeader, LittleEndianFieldsAndLengthLimits) {
+    uint8_t bytes[kHeaderSize];
+    EncodeHeader(MessageHeader{0x01020304u, kControllerMessage}, bytes);
+    const uint8_t expected[kHeaderSize] = {4, 3, 2, 1, 10, 0, 0, 0};
+    EXPECT_EQ(0, std::memcmp(bytes, expected, kHeaderSize));
+    const MessageHeader decoded = DecodeHeader(bytes);
+    EXPECT_EQ(0x01020304u, decoded.length);
+    EXPECT_EQ(10u, decoded.type);
+
+    EXPECT_EQ(WireError::kNone, ValidatePayloadLength(0));
+    EXPECT_EQ(WireError::kNone, ValidatePayloadLength(1024));
+    EXPECT_EQ(WireError::kLengthTooLarge, ValidatePayloadLength(1025));
+    EXPECT_EQ(WireError::kLengthNegative, ValidatePayloadLength(0x80000000u));
+    EXPECT_EQ(WireError::kLengthNegative, ValidatePayloadLength(0xFFFFFFFFu));
+}
+
+TEST(WireFrameInfo, LayoutAndLinkNameLimits) {
+    const uint32_t handles[2] = {0xAABBCCDDu, 0x11223344u};
+    const std::string name(58, 'k');
+    uint8_t out[kFrameInfoSize + 4];
+    std::memset(out, 0xEE, sizeof out);
+    ASSERT_EQ(WireError::kNone, EncodeFrameInfo(4242, handles, name.c_str(), true, out, 76));
+    EXPECT_EQ(4242u, le::ReadU32(out));
+    EXPECT_EQ(0xAABBCCDDu, le::ReadU32(out + 4));
+    EXPECT_EQ(0x11223344u, le::ReadU32(out + 8));
+    EXPECT_EQ(0, std::memcmp(out + 12, name.data(), 58));
+    EXPECT_EQ(0, out[70]);  // the NUL
+    EXPECT_EQ(1, out[72]);
+    EXPECT_EQ(0, out[73] | out[74] | out[75]);
+    EXPECT_EQ(0xEE, out[76]) << "wrote past 76 bytes";
+
+    FrameInfo info;
+    ASSERT_EQ(WireError::kNone, DecodeFrameInfo(out, 76, info));
+    EXPECT_EQ(name, std::string(info.linkName));
+    EXPECT_EQ(1, info.invertY);
+    EXPECT_EQ(0x11223344u, info.outputHandleLow[1]);
+
+    EXPECT_EQ(WireError::kPayloadTooShort, DecodeFrameInfo(out, 75, info));
+    std::memset(out + 12, 'x', 60);
+    EXPECT_EQ(WireError::kLinkNameUnterminated, DecodeFrameInfo(out, 76, info));
+
+    const std::string fits(59, 'a'), tooLong(60, 'a');
+    EXPECT_EQ(WireError::kNone, EncodeFrameInfo(1, handles, fits.c_str(), false, out, 76));
+    EXPECT_EQ(WireError::kLinkNameTooLong,
+              EncodeFrameInfo(1, handles, tooLong.c_str(), false, out, 76));
+    EXPECT_EQ(WireError::kBufferTooSmall, EncodeFrameInfo(1, handles, "n", false, out, 75));
+}
+
+TEST(WireSmallMessages, HapticPulseAndRefreshRate) {
+    uint8_t out[kHapticPulseSize];
+    ASSERT_EQ(WireError::kNone, EncodeHapticPulse(HapticPulse{7, 0x01020304u, 3999}, out, 12));
+    const uint8_t expected[12] = {7, 0, 0, 0, 4, 3, 2, 1, 0x9F, 0x0F, 0, 0};
+    EXPECT_EQ(0, std::memcmp(out, expected, 12));
+    HapticPulse pulse;
+    ASSERT_EQ(WireError::kNone, DecodeHapticPulse(out, 12, pulse));
+    EXPECT_EQ(3999, pulse.durationMicros);
+    EXPECT_EQ(WireError::kPayloadTooShort, DecodeHapticPulse(out, 11, pulse));
+
+    const uint8_t rate[5] = {72, 0, 0, 0, 9};  // a longer payload is read from offset 0
+    int32_t hz = 0;
+    ASSERT_EQ(WireError::kNone, DecodeRefreshRate(rate, 5, hz));
+    EXPECT_EQ(72, hz);
+    const uint8_t negative[4] = {0xFF, 0xFF, 0xFF, 0xFF};
+    ASSERT_EQ(WireError::kNone, DecodeRefreshRate(negative, 4, hz));
+    EXPECT_EQ(-1, hz);
+    hz = 5;
+    EXPECT_EQ(WireError::kPayloadTooShort, DecodeRefreshRate(rate, 3, hz));
+    EXPECT_EQ(5, hz) << "a rejected payload must not change the output";
+}
+
+TEST(WireControllerRecord, DecodesEveryFieldAtItsOffset) {
+    uint8_t bytes[136];
+    std::memset(bytes, 0xA5, sizeof bytes);  // the unread and padding bytes stay garbage
+    le::WriteU32(bytes + 0, 0xFFFFFFFFu);
+    le::WriteU32(bytes + 4, 2);
+    for (int i = 0; i < 12; ++i) le::WriteF32(bytes + 8 + 4 * i, 0.5f * i);
+    le::WriteU32(bytes + 72, 99);
+    le::WriteU64(bytes + 80, 0x0000000700000005ull);
+    le::WriteU64(bytes + 88, 0x8000000000000001ull);
+    for (int i = 0; i < 10; ++i) le::WriteF32(bytes + 96 + 4 * i, -1.0f - i);
+
+    ControllerRecord record;
+    ASSERT_EQ(WireError::kNone, DecodeControllerRecord(bytes, 136, record));
+    EXPECT_EQ(0xFFFFFFFFu, record.controllerId);
+    EXPECT_EQ(2u, record.status);
+    EXPECT_EQ(0.0f, record.pose[0][0]);
+    EXPECT_EQ(1.5f, record.pose[0][3]);
+    EXPECT_EQ(5.5f, record.pose[2][3]);
+    EXPECT_EQ(99u, record.input.packetNum);
+    EXPECT_EQ(0x0000000700000005ull, record.input.buttonPressed);
+    EXPECT_EQ(0x8000000000000001ull, record.input.buttonTouched);
+    EXPECT_EQ(-1.0f, record.input.axis[0][0]);
+    EXPECT_EQ(-2.0f, record.input.axis[0][1]);
+    EXPECT_EQ(-10.0f, record.input.axis[4][1]);
+
+    uint8_t encoded[136];
+    ASSERT_EQ(WireError::kNone, EncodeControllerRecord(record, encoded, sizeof encoded));
+    // Same bytes everywhere except the unread block and the padding, which encode as zero.
+    EXPECT_EQ(0, std::memcmp(encoded, bytes, 56));
+    EXPECT_EQ(0, std::memcmp(encoded + 72, bytes + 72, 4));
+    EXPECT_EQ(0, std::memcmp(encoded + 80, bytes + 80, 56));
+    EXPECT_EQ(0, encoded[56] | encoded[71] | encoded[76] | encoded[79]);
+
+    EXPECT_EQ(WireError::kPayloadTooShort, DecodeControllerRecord(bytes, 135, record));
+}
+
+// The decoded update of an encoded one, for the round trips below.
+TrackingUpdate RoundTrip(const TrackingUpdate& in, size_t expectedSize) {
+    uint8_t bytes[64];
+    size_t written = 0;
+    EXPECT_EQ(WireError::kNone, EncodeTrackingPayload(in, bytes, sizeof bytes, written));
+    EXPECT_EQ(expectedSize, written);
+    EXPECT_EQ(in.wireKind, le::ReadI32(bytes + written - 4)) << "kind sits in the last 4 bytes";
+    TrackingUpdate out;
+    EXPECT_EQ(WireError::kNone, DecodeTrackingPayload(bytes, written, out));
+    return out;
+}
+
+TEST(WireTracking, EveryKindRoundTripsAtItsNaturalLength) {
+    TrackingUpdate u;
+    for (int i = 0; i < 12; ++i) u.matrix[i] = 1.0f + i;
+    u.wireKind = 0;
+    EXPECT_EQ(12.0f, RoundTrip(u, 52).matrix[11]);
+    u.wireKind = 6;
+    EXPECT_EQ(TrackingKind::kPoseMatrix, RoundTrip(u, 52).kind);
+    u.wireKind = 99;  // unlisted: read as a rotation matrix
+    const TrackingUpdate unknown = RoundTrip(u, 52);
+    EXPECT_EQ(TrackingKind::kRotationMatrix, unknown.kind);
+    EXPECT_EQ(99, unknown.wireKind);
+    EXPECT_EQ(4.0f, unknown.matrix[3]);
+
+    u = TrackingUpdate{};
+    u.wireKind = 2;
+    for (int i = 0; i < 3; ++i) {
+        u.inertial.gyro[i] = 0.1f * (i + 1);
+        u.inertial.accel[i] = 1.0f * (i + 1);
+        u.inertial.mag[i] = 10.0f * (i + 1);
+    }
+    const TrackingUpdate imu = RoundTrip(u, 40);
+    EXPECT_EQ(0.3f, imu.inertial.gyro[2]);
+    EXPECT_EQ(1.0f, imu.inertial.accel[0]);
+    EXPECT_EQ(30.0f, imu.inertial.mag[2]);
+
+    u = TrackingUpdate{};
+    u.wireKind = 3;
+    u.angles[1] = 0.25f;
+    u.position[2] = -3.0f;
+    u.unusedFloat = 7.0f;
+    u.unusedBytes[7] = 0x42;
+    const TrackingUpdate euler = RoundTrip(u, 40);
+    EXPECT_EQ(0.25f, euler.angles[1]);
+    EXPECT_EQ(-3.0f, euler.position[2]);
+    EXPECT_EQ(7.0f, euler.unusedFloat);
+    EXPECT_EQ(0x42, euler.unusedBytes[7]);
+
+    u = TrackingUpdate{};
+    u.wireKind = 4;
+    u.quaternion[0] = 2.0f;  // passed on as sent, not normalised
+    u.position[0] = 1.25f;
+    const TrackingUpdate quat = RoundTrip(u, 32);
+    EXPECT_EQ(2.0f, quat.quaternion[0]);
+    EXPECT_EQ(1.25f, quat.position[0]);
+
+    u = TrackingUpdate{};
+    u.wireKind = 5;
+    u.position[1] = 1.5f;
+    EXPECT_EQ(1.5f, RoundTrip(u, 16).position[1]);
+
+    u = TrackingUpdate{};
+    u.wireKind = 254;
+    u.status = 255;
+    EXPECT_EQ(255, RoundTrip(u, 8).status);
+
+    for (int32_t kind : {1, 50, 0x7FFFFFFF}) {
+        u = TrackingUpdate{};
+        u.wireKind = kind;
+        EXPECT_EQ(static_cast<TrackingKind>(kind), RoundTrip(u, 4).kind);
+    }
+}
+
+TEST(WireTracking, RejectsPayloadsShorterThanTheirKind) {
+    std::vector<uint8_t> bytes(64, 0);
+    TrackingUpdate out;
+    EXPECT_EQ(WireError::kTrackingNoKind, DecodeTrackingPayload(bytes.data(), 3, out));
+    EXPECT_EQ(WireError::kTrackingNoKind, DecodeTrackingPayload(bytes.data(), 0, out));
+
+    const struct {
+        int32_t kind;
+        size_t minimum;
+    } cases[] = {{0, 52}, {99, 52}, {-1, 52}, {2, 40}, {3, 28}, {4, 32},
+                 {5, 16}, {6, 52},  {254, 5}, {1, 4},  {50, 4}, {0x7FFFFFFF, 4}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.kind);
+        le::WriteI32(bytes.data() + c.minimum - 4, c.kind);
+        EXPECT_EQ(WireError::kNone, DecodeTrackingPayload(bytes.data(), c.minimum, out));
+        if (c.minimum > 4) {
+            le::WriteI32(bytes.data() + c.minimum - 5, c.kind);
+            TrackingUpdate untouched;
+            untouched.position[0] = 42.0f;
+            EXPECT_EQ(WireError::kTrackingTooShort,
+                      DecodeTrackingPayload(bytes.data(), c.minimum - 1, untouched));
+            EXPECT_EQ(42.0f, untouched.position[0]);
+        }
+    }
+}
+
+TEST(WireTracking, KindIsReadFromTheEndOfALongerPayload) {
+    uint8_t bytes[40] = {};
+    le::WriteF32(bytes + 0, 3.0f);  // kind 5: position at 0..11
+    le::WriteI32(bytes + 36, 5);
+    TrackingUpdate out;
+    ASSERT_EQ(WireError::kNone, DecodeTrackingPayload(bytes, 40, out));
+    EXPECT_EQ(TrackingKind::kPositionOnly, out.kind);
+    EXPECT_EQ(3.0f, out.position[0]);
+}
+
+}  // namespace
+}  // namespace quillo::wire
