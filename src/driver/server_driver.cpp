@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "devices/extra/controller_device.h"
 #include "devices/extra/fake_sensor_driver.h"
 #include "devices/headset/hmd_driver.h"
 #include "devices/headset/hmd_driver_direct.h"
@@ -13,13 +14,6 @@
 #include "link/controller_record.h"
 #include "link/transmission_pipe.h"
 #include "platform/clock.h"
-
-#if __has_include("devices/extra/controller_device.h")
-#include "devices/extra/controller_device.h"
-#define QUILLO_HAVE_CONTROLLER_DEVICE 1
-#else
-#define QUILLO_HAVE_CONTROLLER_DEVICE 0
-#endif
 
 namespace quillo {
 
@@ -57,14 +51,12 @@ const char* const* DriverInterfaceVersions() {
 
 CServerDriver_Quillo::~CServerDriver_Quillo() {
     ShutDownHeadset();
-#if QUILLO_HAVE_CONTROLLER_DEVICE
     for (auto& entry : controllers_) {
         delete entry.second;
     }
     for (ControllerDevice* controller : retiredControllers_) {
         delete controller;
     }
-#endif
     delete fakeSensor_;
     for (CFakeSensorDriver_Quillo* sensor : retiredSensors_) {
         delete sensor;
@@ -197,7 +189,6 @@ void CServerDriver_Quillo::LeaveStandby() {
 void CServerDriver_Quillo::OnControllerUpdated(const ControllerRecord& record) {
     QUILLO_ENTRY_SITE("CServerDriver_Quillo::OnControllerUpdated");
     GuardedEntry(entrySite_, [&] {
-#if QUILLO_HAVE_CONTROLLER_DEVICE
         auto found = controllers_.find(record.controllerId);
         if (found != controllers_.end()) {
             found->second->ApplyControllerRecord(record);
@@ -218,9 +209,6 @@ void CServerDriver_Quillo::OnControllerUpdated(const ControllerRecord& record) {
                                                     vr::TrackedDeviceClass_Controller, controller);
         WriteDriverLog("New driver registered (serial %s) with status %d \n",
                        controller->serialNumber().c_str(), added ? 1 : 0);
-#else
-        (void)record;
-#endif
     });
 }
 
