@@ -1,0 +1,134 @@
+// What the link writes on the companion's pipe: FrameInfo once per connection, haptic pulses.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "link/little_endian.h"
+#include "link/transmission_pipe.h"
+#include "link/wire_format.h"
+#include "unit/core/companion_end.h"
+#include "unit/core/core_fixture.h"
+
+namespace quillo {
+namespace {
+
+using test::CompanionEnd;
+using test::ReceivedMessage;
+
+class LinkMessages : public test::CoreFixture {
+  protected:
+    // Waits (generously: the connect thread polls every 100 ms plus 150 ms between the opens)
+    // until the driver is connected and has flagged the new connection.
+    bool WaitForNewConnection() {
+        for (int i = 0; i < 2000; ++i) {
+            if (core->Pipe().IsConnected() && core->Pipe().NewConnectionPending()) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+    // Reads messages up to the next haptic pulse (sent as an end marker) and counts the
+    // FrameInfos before it; the last one is kept in `info`.
+    int FrameInfosBeforeMarker(CompanionEnd& companion, wire::FrameInfo& info,
+                               wire::HapticPulse& marker) {
+        int count = 0;
+        ReceivedMessage message;
+        while (companion.Read(message)) {
+            if (message.type == wire::kFrameInfo) {
+                EXPECT_EQ(
+                    wire::DecodeFrameInfo(message.payload.data(), message.payload.size(), info),
+                    wire::WireError::kNone);
+                EXPECT_EQ(message.payload.size(), wire::kFrameInfoSize);
+                ++count;
+            } else if (message.type == wire::kHapticPulse) {
+                EXPECT_EQ(message.payload.size(), wire::kHapticPulseSize);
+                EXPECT_EQ(
+                    wire::DecodeHapticPulse(message.payload.data(), message.payload.size(), marker),
+                    wire::WireError::kNone);
+                return count;
+            } else {
+                ADD_FAILURE() << "unexpected message type " << message.type;
+            }
+        }
+        ADD_FAILURE() << "the pipe ended before the marker";
+        return count;
+    }
+};
+
+TEST_F(LinkMessages, OneFrameInfoPerConnectionWithTheLinksFacts) {
+    CompanionEnd companion(suffix);
+    ASSERT_TRUE(companion.created());
+    ASSERT_TRUE(companion.Accept());
+    ASSERT_TRUE(WaitForNewConnection());
+
+    for (int i = 0; i < 3; ++i) core->PresentVirtual(0);
+    EXPECT_FALSE(core->Pipe().NewConnectionPending());
+    core->SendHapticPulse(5, 1234);
+    wire::FrameInfo info;
+    wire::HapticPulse marker;
+    EXPECT_EQ(FrameInfosBeforeMarker(companion, info, marker), 1);
+    EXPECT_EQ(info.hostProcessId, platform::CurrentProcessId());
+    EXPECT_EQ(info.outputHandleLow[0],
+              static_cast<uint32_t>(core->Compositor().OutputSharedHandle(0)));
+    EXPECT_EQ(info.outputHandleLow[1],
+              static_cast<uint32_t>(core->Compositor().OutputSharedHandle(1)));
+    EXPECT_NE(info.outputHandleLow[0], info.outputHandleLow[1]);
+    EXPECT_STREQ(info.linkName, core->linkName());
+    EXPECT_EQ(info.invertY, 0);
+    EXPECT_EQ(marker.controllerId, 5u);
+    EXPECT_EQ(marker.durationMicros, 1234);
+
+    // The companion goes away and comes back: exactly one new FrameInfo, from the first
+    // present after the reconnection.
+    companion.Disconnect();
+    ASSERT_TRUE(companion.Accept());
+    ASSERT_TRUE(WaitForNewConnection());
+    core->PresentVirtual(0);
+    core->PresentVirtual(0);
+    core->SendHapticPulse(6, 1);
+    EXPECT_EQ(FrameInfosBeforeMarker(companion, info, marker), 1);
+    EXPECT_EQ(marker.controllerId, 6u);
+    EXPECT_STREQ(info.linkName, core->linkName());
+}
+
+TEST_F(LinkMessages, DirectModeSendsTheFrameInfoToo) {
+    CompanionEnd companion(suffix);
+    ASSERT_TRUE(companion.created());
+    ASSERT_TRUE(companion.Accept());
+    ASSERT_TRUE(WaitForNewConnection());
+    std::vector<SubmittedLayer> layers;
+    core->PresentDirect(0, layers);
+    core->PresentDirect(0, layers);
+    core->SendHapticPulse(1, 1);
+    wire::FrameInfo info;
+    wire::HapticPulse marker;
+    EXPECT_EQ(FrameInfosBeforeMarker(companion, info, marker), 1);
+}
+
+TEST_F(LinkMessages, SendFrameInfoClearsTheFlagEvenWithoutAConnection) {
+    EXPECT_FALSE(core->Pipe().IsConnected());
+    core->SendFrameInfo();  // nothing to write to; must not block or fail
+    EXPECT_FALSE(core->Pipe().NewConnectionPending());
+}
+
+TEST_F(LinkMessages, HapticTimeStampIsCounterMicrosecondsLowBits) {
+    CompanionEnd companion(suffix);
+    ASSERT_TRUE(companion.created());
+    ASSERT_TRUE(companion.Accept());
+    ASSERT_TRUE(WaitForNewConnection());
+    core->SendFrameInfo();
+
+    // 5e10 ticks at 10 MHz: 5000 s, 5e9 microseconds, which is 705032704 in 32 bits.
+    clock.AdvanceMs(5'000'000.0 - static_cast<double>(clock.Peek()) / clock.TicksPerMs());
+    ASSERT_EQ(clock.Peek(), 50'000'000'000);
+    core->SendHapticPulse(0xA1B2C3D4u, 65535);
+    wire::FrameInfo info;
+    wire::HapticPulse pulse;
+    FrameInfosBeforeMarker(companion, info, pulse);
+    EXPECT_EQ(pulse.controllerId, 0xA1B2C3D4u);
+    EXPECT_EQ(pulse.timestampMicros, 705032704u);
+    EXPECT_EQ(pulse.durationMicros, 65535);
+}
+
+}  // namespace
+}  // namespace quillo

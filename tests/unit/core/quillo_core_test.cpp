@@ -1,0 +1,384 @@
+#include "link/quillo_core.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <set>
+#include <string>
+
+#include "../../../tools/host/frame_pattern.h"
+#include "link/frame_shared_memory.h"
+#include "link/little_endian.h"
+#include "platform/named_mutex.h"
+#include "platform/shared_memory.h"
+#include "unit/core/core_fixture.h"
+
+namespace quillo {
+namespace {
+
+using test::CoreFixture;
+using test::FakeClock;
+using test::LogCapture;
+
+TEST(LinkName, FiftyEightCharactersOfTheAlphabetThenTwoNuls) {
+    const std::string alphabet = QuilloCore::kLinkNameAlphabet;
+    ASSERT_EQ(alphabet.size(), 62u);
+    std::set<std::string> seen;
+    std::set<char> used;
+    for (int round = 0; round < 50; ++round) {
+        char name[QuilloCore::kLinkNameFieldSize];
+        std::memset(name, 'x', sizeof name);
+        QuilloCore::GenerateLinkName(name);
+        EXPECT_EQ(name[58], '\0');
+        EXPECT_EQ(name[59], '\0');
+        EXPECT_EQ(std::strlen(name), 58u);
+        for (int i = 0; i < 58; ++i) {
+            EXPECT_NE(alphabet.find(name[i]), std::string::npos) << "character " << i;
+            used.insert(name[i]);
+        }
+        seen.insert(name);
+    }
+    EXPECT_EQ(seen.size(), 50u) << "every link gets its own name";
+    // 2900 draws from 62 characters: all of them should turn up, including both ends.
+    EXPECT_EQ(used.size(), 62u);
+}
+
+TEST(LinkName, MutexNamesAppendTheDigit) {
+    char name[QuilloCore::kLinkNameFieldSize + 1];
+    QuilloCore::MutexName("abc", '1', name);
+    EXPECT_STREQ(name, "abc1");
+    char link[QuilloCore::kLinkNameFieldSize];
+    QuilloCore::GenerateLinkName(link);
+    QuilloCore::MutexName(link, '0', name);
+    EXPECT_EQ(std::strlen(name), 59u);
+    EXPECT_EQ(std::string(name), std::string(link) + "0");
+}
+
+TEST(QuilloCoreStart, ConstructionSetsNothingUpUntilInitialize) {
+    FakeClock clock;
+    QuilloCore core(clock);
+    EXPECT_FALSE(core.initialized());
+    EXPECT_STREQ(core.linkName(), "");
+    EXPECT_EQ(core.frameIndex(), 0);
+    EXPECT_EQ(core.refreshRate(), 60);
+    EXPECT_EQ(core.frameIntervalMs(), 0.0);
+    EXPECT_EQ(core.counterFrequency(), clock.Frequency());
+    EXPECT_EQ(core.lastFrameCounter(), 0);
+    // Presents before start-up change nothing but still empty the layer list.
+    std::vector<SubmittedLayer> layers(2);
+    core.PresentDirect(0, layers);
+    EXPECT_TRUE(layers.empty());
+    core.PresentVirtual(0);
+    core.SendHapticPulse(1, 100);
+    EXPECT_EQ(core.frameIndex(), 0);
+}
+
+TEST(QuilloCoreStart, InitializeCreatesTheNamedObjectsOnce) {
+    FakeClock clock;
+    auto core = std::make_unique<QuilloCore>(clock);
+    core->Initialize(test::UniquePipeSuffix());
+    ASSERT_TRUE(core->initialized());
+    EXPECT_EQ(core->frameIntervalMs(), 16.66666603088379);
+    const std::string name = core->linkName();
+    ASSERT_EQ(name.size(), 58u);
+
+    core->Initialize(test::UniquePipeSuffix());
+    EXPECT_EQ(std::string(core->linkName()), name) << "a second Initialize does nothing";
+
+    {
+        platform::NamedMutex zero, one, bare;
+        EXPECT_TRUE(zero.Open((name + "0").c_str()));
+        EXPECT_TRUE(one.Open((name + "1").c_str()));
+        EXPECT_FALSE(bare.Open(name.c_str()));
+        platform::SharedMemory section;
+        ASSERT_TRUE(section.Open(name.c_str()));
+        ASSERT_GE(section.size(), FrameSharedMemory::kSize);
+        const uint8_t* slots = static_cast<const uint8_t*>(section.data());
+        EXPECT_EQ(le::ReadU32(slots), 0u);
+        EXPECT_EQ(le::ReadU32(slots + 4), 0u);
+        ASSERT_NE(core->SharedMemory(), nullptr);
+        EXPECT_TRUE(core->SharedMemory()->mapped());
+    }
+    // The link closes its named objects with it.
+    core.reset();
+    platform::NamedMutex zero;
+    EXPECT_FALSE(zero.Open((name + "0").c_str()));
+    platform::SharedMemory section;
+    EXPECT_FALSE(section.Open(name.c_str()));
+}
+
+TEST(QuilloCoreRates, NinetyHertzGivesElevenMillisecondTimeOuts) {
+    FakeClock clock;
+    QuilloCore core(clock);
+    core.Initialize(test::UniquePipeSuffix());
+    EXPECT_EQ(core.frameTimeoutMs(), 16u);
+    core.OnFramerateUpdated(90);
+    EXPECT_EQ(core.refreshRate(), 90);
+    EXPECT_EQ(core.frameIntervalMs(), 11.11111068725586);
+    EXPECT_EQ(core.frameTimeoutMs(), 11u);
+    core.OnFramerateUpdated(72);
+    EXPECT_EQ(core.frameIntervalMs(), 13.88888931274414);
+    EXPECT_EQ(core.frameTimeoutMs(), 13u);
+}
+
+TEST(QuilloCoreRates, BadRatesKeepTheLastGoodOneAndAreLoggedOncePerRun) {
+    LogCapture log;
+    FakeClock clock;
+    QuilloCore core(clock);
+    core.Initialize(test::UniquePipeSuffix());
+    core.OnFramerateUpdated(90);
+    core.OnFramerateUpdated(0);
+    core.OnFramerateUpdated(-60);
+    core.OnFramerateUpdated(100000);
+    EXPECT_EQ(core.refreshRate(), 90);
+    EXPECT_EQ(core.frameIntervalMs(), 11.11111068725586);
+    EXPECT_EQ(log.Count("ignoring refresh rate"), 1u);
+    EXPECT_EQ(log.Count("ignoring refresh rate 0 Hz"), 1u) << "the first of the run is named";
+
+    core.OnFramerateUpdated(120);
+    EXPECT_EQ(core.refreshRate(), 120);
+    EXPECT_EQ(log.Count("accepted again"), 1u);
+    core.OnFramerateUpdated(60);
+    EXPECT_EQ(log.Count("accepted again"), 1u);
+    core.OnFramerateUpdated(-1);
+    EXPECT_EQ(log.Count("ignoring refresh rate"), 2u) << "a new run is logged again";
+}
+
+// ---- hand-over ----------------------------------------------------------------------------
+
+using Handover = CoreFixture;
+
+TEST_F(Handover, FrameIndexAlternatesAndTheDriverHoldsOnlyTheCurrentTexture) {
+    auto out0 = OpenOutput(0);
+    auto out1 = OpenOutput(1);
+    ASSERT_TRUE(out0 && out1);
+
+    core->PresentVirtual(0);
+    EXPECT_EQ(core->frameIndex(), 1);
+    // Texture 0 is the companion's to read, texture 1 the driver's to draw.
+    EXPECT_EQ(out1->AcquireSync(0, 0), gpu::SyncResult::Timeout);
+    ASSERT_EQ(out0->AcquireSync(0, 0), gpu::SyncResult::Ok);
+    ASSERT_TRUE(out0->ReleaseSync(0));
+
+    core->PresentVirtual(0);
+    EXPECT_EQ(core->frameIndex(), 0);
+    EXPECT_EQ(out0->AcquireSync(0, 0), gpu::SyncResult::Timeout);
+    ASSERT_EQ(out1->AcquireSync(0, 0), gpu::SyncResult::Ok);
+    ASSERT_TRUE(out1->ReleaseSync(0));
+
+    core->PresentVirtual(0);
+    EXPECT_EQ(core->frameIndex(), 1);
+}
+
+TEST_F(Handover, VirtualDisplayCopiesTheBackBufferIntoTheTextureItHandsOver) {
+    auto back = MakeRuntimeTexture(kWidth, kHeight);
+    ASSERT_TRUE(back);
+    std::vector<uint8_t> picture(kWidth * kHeight * 4);
+    frames::FrameStamp left{0, 41, 123456789};
+    frames::FrameStamp right{1, 41, 123456789};
+    frames::DrawEye(picture.data(), kWidth * 4, kWidth / 2, kHeight, left);
+    frames::DrawEye(picture.data() + kWidth / 2 * 4, kWidth * 4, kWidth / 2, kHeight, right);
+    ASSERT_EQ(back->AcquireSync(0, 0), gpu::SyncResult::Ok);
+    ASSERT_TRUE(peer->UpdateTexture(*back, picture.data(), kWidth * 4));
+    ASSERT_TRUE(back->ReleaseSync(0));
+
+    core->PresentVirtual(back->SharedHandle());
+    ASSERT_EQ(core->frameIndex(), 1);
+    auto out0 = OpenOutput(0);
+    ASSERT_EQ(out0->AcquireSync(0, 0), gpu::SyncResult::Ok);
+    EXPECT_EQ(Read(*out0), picture);
+    out0->ReleaseSync(0);
+    // The driver gave the back buffer's mutex back.
+    EXPECT_EQ(back->AcquireSync(0, 0), gpu::SyncResult::Ok);
+    back->ReleaseSync(0);
+}
+
+TEST_F(Handover, VirtualDisplayDropsAFrameWhoseBackBufferStaysLocked) {
+    LogCapture log;
+    auto back = MakeRuntimeTexture(kWidth, kHeight);
+    ASSERT_TRUE(back);
+    core->PresentVirtual(back->SharedHandle());
+    ASSERT_EQ(core->frameIndex(), 1);
+
+    ASSERT_EQ(back->AcquireSync(0, 0), gpu::SyncResult::Ok);
+    core->PresentVirtual(back->SharedHandle());
+    core->PresentVirtual(back->SharedHandle());
+    EXPECT_EQ(core->frameIndex(), 1) << "dropped frames are not handed over";
+    EXPECT_EQ(log.Count("dropping frames"), 1u);
+    back->ReleaseSync(0);
+
+    core->PresentVirtual(back->SharedHandle());
+    EXPECT_EQ(core->frameIndex(), 0);
+    EXPECT_EQ(log.Count("after 2 dropped"), 1u);
+}
+
+TEST_F(Handover, VirtualDisplayWithAnUnknownBackBufferStillHandsOver) {
+    core->PresentVirtual(0x7777);
+    EXPECT_EQ(core->frameIndex(), 1);
+}
+
+// ---- direct mode --------------------------------------------------------------------------
+
+class DirectMode : public CoreFixture {
+  protected:
+    static constexpr uint32_t kEyeWidth = kWidth / 2;
+
+    void SetUp() override {
+        CoreFixture::SetUp();
+        for (int eye = 0; eye < 2; ++eye) {
+            swap[eye] = core->Compositor().CreateSwapTexture(kEyeWidth, kHeight, test::kRgba8);
+            ASSERT_NE(swap[eye].handle, 0u);
+            core->Compositor().OpenSharedTexture(swap[eye].handle);
+        }
+    }
+    // The runtime renders eye pictures of frame `sequence` into the swap textures.
+    void Render(uint32_t sequence) {
+        std::vector<uint8_t> pixels(kEyeWidth * kHeight * 4);
+        for (int eye = 0; eye < 2; ++eye) {
+            frames::FrameStamp stamp{static_cast<uint8_t>(eye), sequence, 1000u + sequence};
+            frames::DrawEye(pixels.data(), kEyeWidth * 4, kEyeWidth, kHeight, stamp);
+            auto texture = peer->OpenSharedTexture(swap[eye].handle);
+            ASSERT_TRUE(texture);
+            ASSERT_TRUE(peer->UpdateTexture(*texture, pixels.data(), kEyeWidth * 4));
+        }
+    }
+    SubmittedLayer Layer() const {
+        SubmittedLayer layer;
+        layer.handles[0] = swap[0].handle;
+        layer.handles[1] = swap[1].handle;
+        return layer;
+    }
+    // Checks that `pixels` (a whole output texture) shows frame `sequence` in both halves.
+    void ExpectFrame(const std::vector<uint8_t>& pixels, uint32_t sequence) {
+        ASSERT_EQ(pixels.size(), size_t{kWidth} * kHeight * 4);
+        for (int eye = 0; eye < 2; ++eye) {
+            const uint8_t* half = pixels.data() + eye * kEyeWidth * 4;
+            frames::FrameStamp stamp;
+            ASSERT_TRUE(frames::ReadStamp(half, kWidth * 4, kEyeWidth, kHeight, stamp)) << eye;
+            EXPECT_EQ(stamp.eye, eye);
+            EXPECT_EQ(stamp.sequence, sequence);
+            EXPECT_EQ(frames::CountBodyMismatches(half, kWidth * 4, kEyeWidth, kHeight, eye,
+                                                  sequence, 1, 2),
+                      0u)
+                << "eye " << eye;
+        }
+    }
+
+    FrameCompositor::SwapTexture swap[2];
+};
+
+TEST_F(DirectMode, DrawsBothEyesHandsOverClearsTheNextAndPaces) {
+    Render(7);
+    std::vector<SubmittedLayer> layers;
+    layers.reserve(4);
+    layers.push_back(Layer());
+    const auto* storage = layers.data();
+    core->PresentDirect(0, layers);
+    EXPECT_TRUE(layers.empty());
+    EXPECT_EQ(layers.data(), storage) << "the list keeps its storage";
+    ASSERT_EQ(core->frameIndex(), 1);
+    const int64_t firstFrame = core->lastFrameCounter();
+
+    auto out0 = OpenOutput(0);
+    ASSERT_EQ(out0->AcquireSync(0, 0), gpu::SyncResult::Ok);
+    ExpectFrame(Read(*out0), 7);
+    out0->ReleaseSync(0);
+
+    // The texture the driver draws next was cleared to opaque black.
+    std::vector<uint8_t> next;
+    ASSERT_TRUE(
+        core->Compositor().device()->ReadTexture(*core->Compositor().OutputTexture(1), next));
+    for (size_t i = 0; i < next.size(); i += 4) {
+        ASSERT_EQ(next[i] | next[i + 1] | next[i + 2], 0) << "pixel " << i / 4;
+        ASSERT_EQ(next[i + 3], 255) << "pixel " << i / 4;
+    }
+
+    // The second frame waits one interval after the first.
+    Render(8);
+    layers.push_back(Layer());
+    core->PresentDirect(0, layers);
+    ASSERT_EQ(core->frameIndex(), 0);
+    EXPECT_GE(core->lastFrameCounter() - firstFrame,
+              static_cast<int64_t>(core->frameIntervalMs() * clock.TicksPerMs()));
+    auto out1 = OpenOutput(1);
+    ASSERT_EQ(out1->AcquireSync(0, 0), gpu::SyncResult::Ok);
+    ExpectFrame(Read(*out1), 8);
+    out1->ReleaseSync(0);
+}
+
+TEST_F(DirectMode, LaterLayersReplaceEarlierOnes) {
+    Render(3);
+    SubmittedLayer unknown;
+    unknown.handles[0] = 0x5151;
+    unknown.handles[1] = 0x5252;
+    std::vector<SubmittedLayer> layers{unknown, Layer()};
+    core->PresentDirect(0, layers);
+    auto out0 = OpenOutput(0);
+    ASSERT_EQ(out0->AcquireSync(0, 0), gpu::SyncResult::Ok);
+    ExpectFrame(Read(*out0), 3);
+    out0->ReleaseSync(0);
+}
+
+TEST_F(DirectMode, SyncTextureHeldTooLongDropsTheFrame) {
+    LogCapture log;
+    core->OnFramerateUpdated(90);  // 11 ms time-out
+    auto sync = MakeRuntimeTexture(16, 16);
+    ASSERT_TRUE(sync);
+
+    Render(1);
+    std::vector<SubmittedLayer> layers{Layer()};
+    core->PresentDirect(sync->SharedHandle(), layers);
+    ASSERT_EQ(core->frameIndex(), 1);
+    // The driver released the sync texture after pacing.
+    ASSERT_EQ(sync->AcquireSync(0, 0), gpu::SyncResult::Ok);
+
+    // The runtime keeps holding it: the next frame is dropped.
+    const int64_t lastFrame = core->lastFrameCounter();
+    Render(2);
+    layers.push_back(Layer());
+    core->PresentDirect(sync->SharedHandle(), layers);
+    EXPECT_TRUE(layers.empty());
+    EXPECT_EQ(core->frameIndex(), 1);
+    EXPECT_EQ(core->lastFrameCounter(), lastFrame);
+    EXPECT_EQ(log.Count("dropping frames"), 1u);
+    // Nothing was drawn into the texture the driver holds: it is still cleared black.
+    std::vector<uint8_t> held;
+    ASSERT_TRUE(
+        core->Compositor().device()->ReadTexture(*core->Compositor().OutputTexture(1), held));
+    EXPECT_EQ(held[0] | held[1] | held[2], 0);
+    // The texture the companion may read still holds frame 1.
+    auto out0 = OpenOutput(0);
+    ASSERT_EQ(out0->AcquireSync(0, 0), gpu::SyncResult::Ok);
+    ExpectFrame(Read(*out0), 1);
+    out0->ReleaseSync(0);
+
+    ASSERT_TRUE(sync->ReleaseSync(0));
+    layers.push_back(Layer());
+    core->PresentDirect(sync->SharedHandle(), layers);
+    EXPECT_EQ(core->frameIndex(), 0);
+    EXPECT_GT(core->lastFrameCounter(), lastFrame);
+    EXPECT_EQ(log.Count("frames flow again"), 1u);
+}
+
+TEST_F(DirectMode, WritesZeroIntoTheSlotOfTheTextureItDraws) {
+    platform::SharedMemory section;
+    ASSERT_TRUE(section.Open(core->linkName()));
+    uint8_t* slots = static_cast<uint8_t*>(section.data());
+    le::WriteU32(slots, 7);
+    le::WriteU32(slots + 4, 9);
+    std::vector<SubmittedLayer> layers;
+    core->PresentDirect(0, layers);  // draws texture 0
+    EXPECT_EQ(le::ReadU32(slots), 0u);
+    EXPECT_EQ(le::ReadU32(slots + 4), 9u);
+    le::WriteU32(slots, 7);
+    core->PresentDirect(0, layers);  // draws texture 1
+    EXPECT_EQ(le::ReadU32(slots), 7u);
+    EXPECT_EQ(le::ReadU32(slots + 4), 0u);
+    // Virtual-display frames leave the slots alone.
+    le::WriteU32(slots, 5);
+    core->PresentVirtual(0);
+    EXPECT_EQ(le::ReadU32(slots), 5u);
+}
+
+}  // namespace
+}  // namespace quillo
