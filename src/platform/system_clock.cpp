@@ -18,9 +18,9 @@ class SystemClockImpl final : public Clock {
 }  // namespace
 
 Clock& SystemClock() {
-    // Never destroyed: link objects that outlive static destruction order may still read it.
-    static SystemClockImpl* clock = new SystemClockImpl();
-    return *clock;
+    // Holds no state, so reading it during static destruction is harmless.
+    static SystemClockImpl clock;
+    return clock;
 }
 
 }  // namespace quillo::platform
