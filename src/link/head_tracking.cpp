@@ -15,7 +15,7 @@ wire::WireError TrackingState::DecodeTracking(const uint8_t* payload, size_t len
 
 void TrackingState::ApplyTracking(const wire::TrackingUpdate& update) {
     bool recompose = true;
-    switch (update.kind) {
+    switch (update.kind()) {
         case wire::TrackingKind::kRotationMatrix:
             rawOrientation_ = MatrixToQuaternion(update.matrix);
             break;

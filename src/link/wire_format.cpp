@@ -263,7 +263,6 @@ WireError DecodeTrackingPayload(const uint8_t* payload, size_t length, TrackingU
     if (dataLength < TrackingDataSize(kind)) return WireError::kTrackingTooShort;
 
     out.wireKind = wireKind;
-    out.kind = kind;
     switch (kind) {
         case TrackingKind::kRotationMatrix:
         case TrackingKind::kPoseMatrix:

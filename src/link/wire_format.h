@@ -144,10 +144,11 @@ struct InertialSample {
     float mag[3] = {};    // any unit; all zero selects the six-axis update
 };
 
-// One decoded tracking payload. Only the members of `kind` are meaningful.
+// One decoded tracking payload. Only the members of kind() are meaningful.
 struct TrackingUpdate {
-    int32_t wireKind = 0;  // as received (kept for log lines)
-    TrackingKind kind = TrackingKind::kRotationMatrix;
+    int32_t wireKind = 0;  // as on the wire (kept for log lines)
+    // The kind that handles it: unlisted values act as kRotationMatrix.
+    TrackingKind kind() const { return EffectiveTrackingKind(wireKind); }
     float matrix[12] = {};               // kinds 0, 6: row-major 3x4
     float quaternion[4] = {0, 0, 0, 1};  // kind 4: x, y, z, w as sent
     float angles[3] = {};                // kind 3: about X, Y, Z in radians
@@ -159,9 +160,9 @@ struct TrackingUpdate {
 };
 
 WireError DecodeTrackingPayload(const uint8_t* payload, size_t length, TrackingUpdate& out);
-// Writes update.wireKind as the kind field and the data of EffectiveTrackingKind(wireKind)
-// (`kind` is not consulted, so an unlisted kind can be sent on purpose), in
-// TrackingNaturalSize bytes. Returns kBufferTooSmall if that does not fit.
+// Writes update.wireKind as the kind field (an unlisted kind can be sent on purpose) after the
+// data of update.kind(), in TrackingNaturalSize(update.kind()) bytes. Returns kBufferTooSmall if
+// that does not fit.
 WireError EncodeTrackingPayload(const TrackingUpdate& update, uint8_t* out, size_t capacity,
                                 size_t& written);
 

@@ -135,10 +135,10 @@ TEST(WireTracking, EveryKindRoundTripsAtItsNaturalLength) {
     u.wireKind = 0;
     EXPECT_EQ(12.0f, RoundTrip(u, 52).matrix[11]);
     u.wireKind = 6;
-    EXPECT_EQ(TrackingKind::kPoseMatrix, RoundTrip(u, 52).kind);
+    EXPECT_EQ(TrackingKind::kPoseMatrix, RoundTrip(u, 52).kind());
     u.wireKind = 99;  // unlisted: read as a rotation matrix
     const TrackingUpdate unknown = RoundTrip(u, 52);
-    EXPECT_EQ(TrackingKind::kRotationMatrix, unknown.kind);
+    EXPECT_EQ(TrackingKind::kRotationMatrix, unknown.kind());
     EXPECT_EQ(99, unknown.wireKind);
     EXPECT_EQ(4.0f, unknown.matrix[3]);
 
@@ -187,7 +187,7 @@ TEST(WireTracking, EveryKindRoundTripsAtItsNaturalLength) {
     for (int32_t kind : {1, 50, 0x7FFFFFFF}) {
         u = TrackingUpdate{};
         u.wireKind = kind;
-        EXPECT_EQ(static_cast<TrackingKind>(kind), RoundTrip(u, 4).kind);
+        EXPECT_EQ(static_cast<TrackingKind>(kind), RoundTrip(u, 4).kind());
     }
 }
 
@@ -223,7 +223,7 @@ TEST(WireTracking, KindIsReadFromTheEndOfALongerPayload) {
     le::WriteI32(bytes + 36, 5);
     TrackingUpdate out;
     ASSERT_EQ(WireError::kNone, DecodeTrackingPayload(bytes, 40, out));
-    EXPECT_EQ(TrackingKind::kPositionOnly, out.kind);
+    EXPECT_EQ(TrackingKind::kPositionOnly, out.kind());
     EXPECT_EQ(3.0f, out.position[0]);
 }
 

@@ -1,0 +1,237 @@
+// The link's head-tracking state fed with encoded TrackingMessage payloads.
+#include "link/head_tracking.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "link/little_endian.h"
+
+namespace quillo {
+namespace {
+
+using wire::TrackingUpdate;
+using wire::WireError;
+
+std::vector<uint8_t> Encode(const TrackingUpdate& update) {
+    std::vector<uint8_t> bytes(64);
+    size_t written = 0;
+    EXPECT_EQ(WireError::kNone, EncodeTrackingPayload(update, bytes.data(), 64, written));
+    bytes.resize(written);
+    return bytes;
+}
+
+WireError Send(TrackingState& state, const TrackingUpdate& update) {
+    const std::vector<uint8_t> bytes = Encode(update);
+    return state.DecodeTracking(bytes.data(), bytes.size());
+}
+
+TrackingUpdate Matrix(int32_t kind, float diagX, float diagY, float diagZ, float tx = 0,
+                      float ty = 0, float tz = 0) {
+    TrackingUpdate u;
+    u.wireKind = kind;
+    const float m[12] = {diagX, 0, 0, tx, 0, diagY, 0, ty, 0, 0, diagZ, tz};
+    std::memcpy(u.matrix, m, sizeof m);
+    return u;
+}
+
+TrackingUpdate Quat(float x, float y, float z, float w) {
+    TrackingUpdate u;
+    u.wireKind = 4;
+    u.quaternion[0] = x;
+    u.quaternion[1] = y;
+    u.quaternion[2] = z;
+    u.quaternion[3] = w;
+    u.position[0] = 0.1f;
+    u.position[1] = 1.6f;
+    u.position[2] = -0.2f;
+    return u;
+}
+
+TrackingUpdate NoData(int32_t kind) {
+    TrackingUpdate u;
+    u.wireKind = kind;
+    return u;
+}
+
+void ExpectQuat(const Quaternion& q, float x, float y, float z, float w, float tol = 1e-6f) {
+    EXPECT_NEAR(x, q.x, tol);
+    EXPECT_NEAR(y, q.y, tol);
+    EXPECT_NEAR(z, q.z, tol);
+    EXPECT_NEAR(w, q.w, tol);
+}
+
+TEST(TrackingState, InitialSnapshot) {
+    TrackingState state;
+    const HeadPose pose = state.Snapshot();
+    EXPECT_EQ(0.0f, pose.orientation[0]);
+    EXPECT_EQ(1.0f, pose.orientation[3]);
+    uint32_t bits;
+    std::memcpy(&bits, &pose.position[1], 4);
+    EXPECT_EQ(0x3FD9999Au, bits);
+    EXPECT_EQ(0, pose.trackingStatus);
+    EXPECT_FALSE(pose.poseReceived);
+    ExpectQuat(state.recenterOffset(), 0, 0, 0, 1, 0);
+    EXPECT_EQ(1.0f, state.orientationFilter().twoKp);
+    EXPECT_EQ(0.0f, state.orientationFilter().twoKi);
+}
+
+TEST(TrackingState, MatrixKindsAndUnknownKinds) {
+    TrackingState state;
+    ASSERT_EQ(WireError::kNone, Send(state, Matrix(0, -1, -1, 1, 5, 5, 5)));
+    ExpectQuat(state.rawOrientation(), 0, 0, 1, 0);
+    EXPECT_EQ(1.7f, state.position().y) << "kind 0 leaves the position alone";
+    EXPECT_TRUE(state.Snapshot().poseReceived);
+
+    ASSERT_EQ(WireError::kNone, Send(state, Matrix(99, -1, 1, -1)));  // read as kind 0
+    ExpectQuat(state.rawOrientation(), 0, 1, 0, 0);
+
+    ASSERT_EQ(WireError::kNone, Send(state, Matrix(6, 1, 1, 1, 1, 2, 3)));
+    const HeadPose pose = state.Snapshot();
+    EXPECT_EQ(1.0f, pose.orientation[3]);
+    EXPECT_EQ(1.0f, pose.position[0]);
+    EXPECT_EQ(2.0f, pose.position[1]);
+    EXPECT_EQ(3.0f, pose.position[2]);
+    // Kind 6 converts with the copysign method: 180 about X gives all zero.
+    ASSERT_EQ(WireError::kNone, Send(state, Matrix(6, 1, -1, -1)));
+    ExpectQuat(state.rawOrientation(), 0, 0, 0, 0, 0);
+}
+
+TEST(TrackingState, QuaternionAnglesAndStatus) {
+    TrackingState state;
+    ASSERT_EQ(WireError::kNone, Send(state, Quat(0, 0, 0, 2)));  // not normalised
+    HeadPose pose = state.Snapshot();
+    EXPECT_EQ(2.0f, pose.orientation[3]);
+    EXPECT_EQ(1.6f, pose.position[1]);
+
+    TrackingUpdate angles;
+    angles.wireKind = 3;
+    angles.angles[1] = 1.0471976f;  // 60 degrees of yaw
+    angles.position[2] = 0.5f;
+    ASSERT_EQ(WireError::kNone, Send(state, angles));
+    pose = state.Snapshot();
+    EXPECT_NEAR(0.5f, pose.orientation[1], 1e-6f);
+    EXPECT_EQ(0.5f, pose.position[2]);
+
+    TrackingUpdate status = NoData(254);
+    status.status = 2;
+    ASSERT_EQ(WireError::kNone, Send(state, status));
+    pose = state.Snapshot();
+    EXPECT_EQ(2, pose.trackingStatus);
+    EXPECT_NEAR(0.5f, pose.orientation[1], 1e-6f) << "status leaves the rotation as it was";
+    const uint8_t minimal[5] = {200, 254, 0, 0, 0};
+    ASSERT_EQ(WireError::kNone, state.DecodeTracking(minimal, 5));
+    EXPECT_EQ(200, state.Snapshot().trackingStatus);
+}
+
+TEST(TrackingState, RecenterOnAPureYawCancelsIt) {
+    TrackingState state;
+    ASSERT_EQ(WireError::kNone, Send(state, Quat(0, 0.25881904f, 0, 0.96592583f)));  // 30 deg
+    state.Recenter();  // message type 8: takes effect at the next update
+    ExpectQuat(state.recenterOffset(), 0, -0.25881904f, 0, 0.96592583f);
+    EXPECT_NEAR(0.25881904f, state.Snapshot().orientation[1], 1e-7f);
+
+    ASSERT_EQ(WireError::kNone, Send(state, NoData(1)));
+    const HeadPose pose = state.Snapshot();
+    EXPECT_NEAR(0.0f, pose.orientation[1], 1e-7f);
+    EXPECT_NEAR(1.0f, pose.orientation[3], 1e-7f);
+}
+
+TEST(TrackingState, RecenterKindKeepsPitchAndRecomposesAtOnce) {
+    TrackingState state;
+    // 45 degrees of yaw applied after 30 degrees of pitch.
+    ASSERT_EQ(WireError::kNone, Send(state, Quat(0, 0, 0, 1)));
+    TrackingUpdate angles;
+    angles.wireKind = 3;
+    angles.angles[0] = 0.5235988f;
+    ASSERT_EQ(WireError::kNone, Send(state, angles));
+    ASSERT_EQ(WireError::kNone, Send(state, NoData(50)));
+    // A pure pitch has no vertical component to cancel.
+    ExpectQuat(state.recenterOffset(), 0, 0, 0, 1, 0);
+    ExpectQuat(state.orientation(), 0.25881904f, 0, 0, 0.96592583f);
+}
+
+TEST(TrackingState, PositionOnlyKeepsTheComposedOrientation) {
+    TrackingState state;
+    ASSERT_EQ(WireError::kNone, Send(state, Quat(0, 0.25881904f, 0, 0.96592583f)));
+    ASSERT_EQ(WireError::kNone, Send(state, NoData(50)));
+    const HeadPose before = state.Snapshot();
+    ASSERT_EQ(WireError::kNone, Send(state, Quat(0, 0.5f, 0, 0.8660254f)));
+    state.Recenter();
+    TrackingUpdate position;
+    position.wireKind = 5;
+    position.position[0] = 4.0f;
+    ASSERT_EQ(WireError::kNone, Send(state, position));
+    const HeadPose after = state.Snapshot();
+    EXPECT_EQ(4.0f, after.position[0]);
+    // Still the composition with the old offset: 60 - 30 = 30 degrees of yaw.
+    EXPECT_NEAR(0.25881904f, after.orientation[1], 1e-6f);
+    EXPECT_NE(before.orientation[1], after.orientation[1]);
+}
+
+TEST(TrackingState, InertialSamplesReachTheFilterFixedPoint) {
+    TrackingState state;
+    TrackingUpdate imu;
+    imu.wireKind = 2;
+    imu.inertial.accel[2] = 1.0f;
+    ASSERT_EQ(WireError::kNone, Send(state, imu));
+    EXPECT_EQ(0.99830717f, state.orientationFilter().q0);
+    ASSERT_EQ(WireError::kNone, Send(state, imu));
+    EXPECT_EQ(0.99831241f, state.orientationFilter().q0);
+    const Quaternion raw = state.rawOrientation();
+    EXPECT_EQ(0.0f, raw.x);
+    EXPECT_EQ(0.0f, raw.y);
+    EXPECT_EQ(0.0f, raw.z);
+    EXPECT_EQ(1.0f, raw.w);
+}
+
+TEST(TrackingState, ShortPayloadsChangeNothing) {
+    TrackingState state;
+    ASSERT_EQ(WireError::kNone, Send(state, Quat(0.1f, 0.2f, 0.3f, 0.9f)));
+    const HeadPose before = state.Snapshot();
+    std::vector<uint8_t> bytes = Encode(Quat(0, 0, 0, 1));
+    bytes.erase(bytes.begin());  // 31 bytes, kind 4 still last
+    EXPECT_EQ(WireError::kTrackingTooShort, state.DecodeTracking(bytes.data(), bytes.size()));
+    EXPECT_EQ(WireError::kTrackingNoKind, state.DecodeTracking(bytes.data(), 3));
+    const HeadPose after = state.Snapshot();
+    EXPECT_EQ(0, std::memcmp(before.orientation, after.orientation, sizeof after.orientation));
+    EXPECT_EQ(0, std::memcmp(before.position, after.position, sizeof after.position));
+
+    TrackingState fresh;
+    EXPECT_EQ(WireError::kTrackingNoKind, fresh.DecodeTracking(bytes.data(), 0));
+    EXPECT_FALSE(fresh.Snapshot().poseReceived);
+}
+
+// A reader on another thread never sees a pose mixed from two updates: every update sets the
+// four rotation components and the three position components to the same value.
+TEST(TrackingState, SnapshotsAreNeverTorn) {
+    TrackingState state;
+    std::atomic<bool> done{false};
+    std::atomic<int> torn{0};
+    std::thread reader([&] {
+        while (!done.load()) {
+            const HeadPose p = state.Snapshot();
+            if (!p.poseReceived) continue;
+            const float v = p.orientation[0];
+            bool same = true;
+            for (float f : p.orientation) same = same && f == v;
+            for (float f : p.position) same = same && f == v;
+            if (!same) torn.fetch_add(1);
+        }
+    });
+    for (int i = 1; i <= 20000; ++i) {
+        const float v = static_cast<float>(i);
+        TrackingUpdate u = Quat(v, v, v, v);  // identity offset: composed exactly
+        u.position[0] = u.position[1] = u.position[2] = v;
+        state.ApplyTracking(u);
+    }
+    done.store(true);
+    reader.join();
+    EXPECT_EQ(0, torn.load());
+}
+
+}  // namespace
+}  // namespace quillo
