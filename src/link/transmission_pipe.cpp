@@ -31,6 +31,7 @@
 #include "link/controller_record.h"
 #include "link/head_tracking.h"
 #include "link/link_log.h"
+#include "link/message_reader.h"
 #include "link/pipe_names.h"
 #include "link/shutdown_request.h"
 #include "link/wire_format.h"
@@ -60,8 +61,6 @@ struct TransmissionPipe::Impl {
 
     void ConnectLoop();
     void ReaderLoop();
-    // Reads exactly `length` bytes; false when the pipe broke or running was cleared.
-    bool ReadExact(uint8_t* buffer, size_t length);
     void Dispatch(uint32_t type, const uint8_t* payload, uint32_t length);
     // Waits `ms` or until Stop; returns running.
     bool Pause(uint32_t ms);
@@ -95,6 +94,7 @@ struct TransmissionPipe::Impl {
     std::condition_variable pauseWake;
 
     // Reader-thread state.
+    wire::MessageReader messageReader;
     RejectionRun framingRejections;
     uint32_t droppedConnections = 0;
     RejectionRun trackingRejections;
@@ -150,53 +150,42 @@ void TransmissionPipe::Impl::ConnectLoop() {
     }
 }
 
-bool TransmissionPipe::Impl::ReadExact(uint8_t* buffer, size_t length) {
-    size_t have = 0;
-    while (have < length) {
-        if (!running.load()) {
-            return false;
-        }
-        const size_t got = readEnd.ReadSome(buffer + have, length - have);
-        if (got == 0) {
-            return false;
-        }
-        have += got;
-    }
-    return true;
-}
-
 void TransmissionPipe::Impl::ReaderLoop() {
-    uint8_t header[wire::kHeaderSize];
-    uint8_t payload[wire::kMaxPayloadLength];
+    // Reads exactly what the current header or payload still needs, so a header delivered a
+    // byte at a time is assembled and no read ever takes bytes of the next message.
+    wire::MessageReader& reader = messageReader;
+    reader.Reset();
     while (running.load()) {
-        if (!ReadExact(header, sizeof header)) {
-            break;
+        if (reader.HasMessage()) {
+            if (framingRejections.active) {
+                framingRejections.active = false;
+                LinkLog(
+                    "driver_quillo: companion messages are framed correctly again after %u "
+                    "dropped connections\n",
+                    droppedConnections);
+                droppedConnections = 0;
+            }
+            Dispatch(reader.type(), reader.payload(), reader.length());
+            reader.Next();
+            continue;
         }
-        const wire::MessageHeader decoded = wire::DecodeHeader(header);
-        const wire::WireError framing = wire::ValidatePayloadLength(decoded.length);
-        if (framing != wire::WireError::kNone) {
+        if (reader.state() == wire::MessageReader::State::kFailed) {
             ++droppedConnections;
             if (!framingRejections.active) {
                 framingRejections.active = true;
                 LinkLog(
                     "driver_quillo: companion message of type %u with length %u cannot be "
                     "read (%s); dropping the connection and reconnecting\n",
-                    decoded.type, decoded.length, wire::DescribeWireError(framing));
+                    reader.header().type, reader.header().length,
+                    wire::DescribeWireError(reader.error()));
             }
             break;
         }
-        if (!ReadExact(payload, decoded.length)) {
-            break;
+        const size_t got = readEnd.ReadSome(reader.WriteCursor(), reader.BytesWanted());
+        if (got == 0) {
+            break;  // the companion closed its end, the pipe failed, or Stop interrupted it
         }
-        if (framingRejections.active) {
-            framingRejections.active = false;
-            LinkLog(
-                "driver_quillo: companion messages are framed correctly again after %u "
-                "dropped connections\n",
-                droppedConnections);
-            droppedConnections = 0;
-        }
-        Dispatch(decoded.type, payload, decoded.length);
+        reader.Commit(got);
     }
     connected.store(false);
     // A writer blocked on a pipe the companion no longer reads must not hold up the reconnect.
