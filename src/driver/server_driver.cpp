@@ -99,7 +99,9 @@ vr::EVRInitError CServerDriver_Quillo::Init(vr::IVRDriverContext* pDriverContext
             settings->GetBool(kSettingsSection, "fakeSensorEnabled", &settingsError);
         fakeSensorEnabled_ = settingsError != vr::VRSettingsError_None ? true : fakeSensorSetting;
 
-        if (!IsCompanionRunning()) {
+        const bool companionRunning =
+            companionCheck_ != nullptr ? companionCheck_() : IsCompanionRunning();
+        if (!companionRunning) {
             WriteDriverLog("Pelmont not active\n");
             return vr::VRInitError_Init_HmdNotFound;
         }

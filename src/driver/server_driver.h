@@ -42,6 +42,11 @@ class CServerDriver_Quillo final : public vr::IServerTrackedDeviceProvider,
     // From the link's reader thread, for every controller record.
     void OnControllerUpdated(const ControllerRecord& record) override;
 
+    // How Init looks for the companion; tests of the provider's own logic replace the
+    // process snapshot with a plain answer.
+    using CompanionCheck = bool (*)();
+    void SetCompanionCheck(CompanionCheck check) { companionCheck_ = check; }
+
     bool fakeSensorEnabled() const { return fakeSensorEnabled_; }
     HMDDriver* hmd() const { return hmd_.load(std::memory_order_acquire); }
     CFakeSensorDriver_Quillo* fakeSensor() const { return fakeSensor_; }
@@ -53,6 +58,7 @@ class CServerDriver_Quillo final : public vr::IServerTrackedDeviceProvider,
     void ShutDownHeadset();
     void RetireDevicesOfPreviousRun();
 
+    CompanionCheck companionCheck_ = nullptr;  // null: IsCompanionRunning
     bool fakeSensorEnabled_ = false;
     std::unordered_map<uint32_t, ControllerDevice*> controllers_;
     // Read by the reader thread (controller creation), written by Init and Cleanup.

@@ -1,0 +1,208 @@
+// Display geometry from the settings, rotation offsets and the pose built from a head pose.
+#include <gtest/gtest.h>
+
+#include <climits>
+
+#include "devices/headset/headset_geometry.h"
+
+namespace quillo {
+namespace {
+
+void ExpectGeometry(const DisplayGeometry& g, int32_t rtWidth, int32_t rtHeight) {
+    EXPECT_EQ(g.renderTargetWidth, rtWidth);
+    EXPECT_EQ(g.renderTargetHeight, rtHeight);
+    // The window is always two render targets side by side.
+    EXPECT_EQ(g.windowWidth, 2 * rtWidth);
+    EXPECT_EQ(g.windowHeight, rtHeight);
+}
+
+TEST(DisplayGeometry, UsualSettings) {
+    ExpectGeometry(ComputeDisplayGeometry(2560, 1440, 100), 1280, 1440);
+    ExpectGeometry(ComputeDisplayGeometry(2560, 1440, 150), 1920, 2160);
+    EXPECT_FLOAT_EQ(ComputeDisplayGeometry(2560, 1440, 150).renderScale, 1.5f);
+}
+
+TEST(DisplayGeometry, ScaleNeverBelowOne) {
+    for (int32_t percent : {0, 50, 99, -200}) {
+        SCOPED_TRACE(percent);
+        const DisplayGeometry g = ComputeDisplayGeometry(2560, 1440, percent);
+        EXPECT_EQ(g.renderScale, 1.0f);
+        ExpectGeometry(g, 1280, 1440);
+    }
+    EXPECT_EQ(ComputeDisplayGeometry(2560, 1440, 101).renderScale, static_cast<float>(101 / 100.0));
+}
+
+// The width is halved in integers before scaling, and products are truncated, not rounded:
+// 1003 / 2 = 501, x 1.5 = 751.5 -> 751 (scaling first would give 752; rounding 752).
+TEST(DisplayGeometry, HalvingBeforeScalingAndTruncation) {
+    ExpectGeometry(ComputeDisplayGeometry(1003, 1001, 150), 751, 1501);
+    ExpectGeometry(ComputeDisplayGeometry(1001, 1440, 100), 500, 1440);
+    ExpectGeometry(ComputeDisplayGeometry(1003, 1440, 100), 501, 1440);
+    // An odd window width comes back even: two whole render targets.
+    EXPECT_EQ(ComputeDisplayGeometry(1003, 1440, 100).windowWidth, 1002);
+}
+
+// The minimums 500 x 600 apply to the scaled size, not to the setting before scaling.
+TEST(DisplayGeometry, MinimumsApplyAfterScaling) {
+    ExpectGeometry(ComputeDisplayGeometry(0, 0, 0), 500, 600);
+    ExpectGeometry(ComputeDisplayGeometry(998, 599, 100), 500, 600);
+    ExpectGeometry(ComputeDisplayGeometry(1002, 601, 100), 501, 601);
+    ExpectGeometry(ComputeDisplayGeometry(800, 500, 150), 600, 750);
+    ExpectGeometry(ComputeDisplayGeometry(-4000, -10, 100), 500, 600);
+}
+
+TEST(DisplayGeometry, HugeSettingsStayInRange) {
+    const DisplayGeometry g = ComputeDisplayGeometry(INT_MAX, INT_MAX, INT_MAX);
+    EXPECT_GE(g.renderTargetWidth, 500);
+    EXPECT_GT(g.windowWidth, 0);
+    EXPECT_EQ(g.windowWidth, 2 * g.renderTargetWidth);
+    EXPECT_GT(g.renderTargetHeight, 0);
+    const DisplayGeometry low = ComputeDisplayGeometry(INT_MIN, INT_MIN, INT_MAX);
+    ExpectGeometry(low, 500, 600);
+}
+
+void ExpectQuaternion(const Quaternion& q, float x, float y, float z, float w) {
+    EXPECT_FLOAT_EQ(q.x, x);
+    EXPECT_FLOAT_EQ(q.y, y);
+    EXPECT_FLOAT_EQ(q.z, z);
+    EXPECT_FLOAT_EQ(q.w, w);
+}
+
+TEST(RotationOffsets, EachAxisGoesToItsQuaternion) {
+    const float h = 0.70710677f;
+    const RotationOffsets none = ComputeRotationOffsets(0, 0, 0);
+    ExpectQuaternion(none.local, 0, 0, 0, 1);
+    ExpectQuaternion(none.yaw, 0, 0, 0, 1);
+
+    const RotationOffsets yaw = ComputeRotationOffsets(0, 90, 0);
+    EXPECT_EQ(yaw.yaw.x, 0.0f);
+    EXPECT_EQ(yaw.yaw.y, h);
+    EXPECT_EQ(yaw.yaw.z, 0.0f);
+    EXPECT_EQ(yaw.yaw.w, h);
+    ExpectQuaternion(yaw.local, 0, 0, 0, 1);
+
+    ExpectQuaternion(ComputeRotationOffsets(0, -90, 0).yaw, 0, -h, 0, h);
+    // X and Z go into the head-frame offset only.
+    const RotationOffsets pitch = ComputeRotationOffsets(90, 0, 0);
+    ExpectQuaternion(pitch.local, h, 0, 0, h);
+    ExpectQuaternion(pitch.yaw, 0, 0, 0, 1);
+    ExpectQuaternion(ComputeRotationOffsets(0, 0, 90).local, 0, 0, h, h);
+    ExpectQuaternion(ComputeRotationOffsets(90, 0, 90).local, 0.5f, 0.5f, 0.5f, 0.5f);
+}
+
+TEST(RotationOffsets, DegreesUseTheSinglePrecisionFactor) {
+    EXPECT_EQ(DegreesToRadians(1), 0.017453292f);
+    EXPECT_EQ(DegreesToRadians(-30), -30.0f * 0.017453292f);
+}
+
+HeadPose Received(float x, float y, float z, float w) {
+    HeadPose head;
+    head.orientation[0] = x;
+    head.orientation[1] = y;
+    head.orientation[2] = z;
+    head.orientation[3] = w;
+    head.position[0] = 0.25f;
+    head.position[1] = 1.6f;
+    head.position[2] = -0.5f;
+    head.trackingStatus = 0;
+    head.poseReceived = true;
+    return head;
+}
+
+TEST(HeadsetPose, RestingPoseBeforeAnyHeadPoseIgnoresOffsets) {
+    HeadPose head;
+    head.poseReceived = false;
+    head.orientation[0] = 0.3f;  // not used until a pose has arrived
+    head.trackingStatus = 2;
+    const vr::DriverPose_t pose = BuildHeadsetPose(head, ComputeRotationOffsets(30, 90, 10));
+    EXPECT_EQ(pose.qRotation.w, 1.0);
+    EXPECT_EQ(pose.qRotation.x, 0.0);
+    EXPECT_EQ(pose.qRotation.y, 0.0);
+    EXPECT_EQ(pose.qRotation.z, 0.0);
+    EXPECT_EQ(pose.vecPosition[0], 0.0);
+    EXPECT_EQ(pose.vecPosition[1], static_cast<double>(1.7f));
+    EXPECT_EQ(pose.vecPosition[2], 0.0);
+    EXPECT_EQ(pose.result, vr::TrackingResult_Running_OK);
+    EXPECT_TRUE(pose.poseIsValid);
+    EXPECT_TRUE(pose.deviceIsConnected);
+    EXPECT_TRUE(pose.willDriftInYaw);
+    EXPECT_FALSE(pose.shouldApplyHeadModel);
+    EXPECT_EQ(pose.poseTimeOffset, 0.0);
+    EXPECT_EQ(pose.qWorldFromDriverRotation.w, 1.0);
+    EXPECT_EQ(pose.qDriverFromHeadRotation.w, 1.0);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(pose.vecVelocity[i], 0.0);
+        EXPECT_EQ(pose.vecAngularVelocity[i], 0.0);
+        EXPECT_EQ(pose.vecWorldFromDriverTranslation[i], 0.0);
+    }
+}
+
+TEST(HeadsetPose, NoOffsetsPassTheOrientationThroughExactly) {
+    const HeadPose head = Received(0.1f, -0.2f, 0.3f, 0.9273618f);
+    const vr::DriverPose_t pose = BuildHeadsetPose(head, ComputeRotationOffsets(0, 0, 0));
+    EXPECT_EQ(pose.qRotation.x, static_cast<double>(0.1f));
+    EXPECT_EQ(pose.qRotation.y, static_cast<double>(-0.2f));
+    EXPECT_EQ(pose.qRotation.z, static_cast<double>(0.3f));
+    EXPECT_EQ(pose.qRotation.w, static_cast<double>(0.9273618f));
+    EXPECT_EQ(pose.vecPosition[0], static_cast<double>(0.25f));
+    EXPECT_EQ(pose.vecPosition[1], static_cast<double>(1.6f));
+    EXPECT_EQ(pose.vecPosition[2], static_cast<double>(-0.5f));
+}
+
+// The yaw offset turns the world (applied on the left), the X/Z offset turns the head in its
+// own frame (applied on the right). Swapping either side flips the sign of z here.
+TEST(HeadsetPose, OffsetsComposeOnTheirOwnSides) {
+    const float h = 0.70710677f;
+    const vr::DriverPose_t yawed =
+        BuildHeadsetPose(Received(h, 0, 0, h), ComputeRotationOffsets(0, 90, 0));
+    EXPECT_NEAR(yawed.qRotation.x, 0.5, 1e-6);
+    EXPECT_NEAR(yawed.qRotation.y, 0.5, 1e-6);
+    EXPECT_NEAR(yawed.qRotation.z, -0.5, 1e-6);
+    EXPECT_NEAR(yawed.qRotation.w, 0.5, 1e-6);
+
+    const vr::DriverPose_t pitched =
+        BuildHeadsetPose(Received(0, h, 0, h), ComputeRotationOffsets(90, 0, 0));
+    EXPECT_NEAR(pitched.qRotation.x, 0.5, 1e-6);
+    EXPECT_NEAR(pitched.qRotation.y, 0.5, 1e-6);
+    EXPECT_NEAR(pitched.qRotation.z, -0.5, 1e-6);
+    EXPECT_NEAR(pitched.qRotation.w, 0.5, 1e-6);
+
+    // The position is not rotated by any offset.
+    EXPECT_EQ(yawed.vecPosition[0], static_cast<double>(0.25f));
+    EXPECT_EQ(yawed.vecPosition[2], static_cast<double>(-0.5f));
+}
+
+TEST(HeadsetPose, NotNormalised) {
+    const vr::DriverPose_t pose =
+        BuildHeadsetPose(Received(0, 0, 0, 2.0f), ComputeRotationOffsets(0, 0, 0));
+    EXPECT_EQ(pose.qRotation.w, 2.0);
+}
+
+TEST(HeadsetPose, TrackingStatusMapping) {
+    struct Case {
+        int32_t status;
+        vr::ETrackingResult result;
+        bool valid;
+        bool connected;
+    } cases[] = {
+        {0, vr::TrackingResult_Running_OK, true, true},
+        {1, vr::TrackingResult_Running_OutOfRange, false, true},
+        {2, vr::TrackingResult_Uninitialized, false, false},
+        {3, vr::TrackingResult_Running_OK, true, true},
+        {-1, vr::TrackingResult_Running_OK, true, true},
+        {254, vr::TrackingResult_Running_OK, true, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.status);
+        HeadPose head = Received(0, 0, 0, 1);
+        head.trackingStatus = c.status;
+        const vr::DriverPose_t pose = BuildHeadsetPose(head, ComputeRotationOffsets(0, 0, 0));
+        EXPECT_EQ(pose.result, c.result);
+        EXPECT_EQ(pose.poseIsValid, c.valid);
+        EXPECT_EQ(pose.deviceIsConnected, c.connected);
+        EXPECT_TRUE(pose.willDriftInYaw);
+    }
+}
+
+}  // namespace
+}  // namespace quillo
