@@ -1,0 +1,287 @@
+// The hand controller against the fake runtime: what it publishes on activation, and the
+// pose and input events each record produces, in order.
+#include "devices/extra/controller_device.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "driver/driver_log.h"
+#include "driver/host_interfaces.h"
+#include "runtime/fake_interfaces.h"
+#include "runtime/fake_runtime.h"
+
+namespace quillo {
+namespace {
+
+using runtime::EventKind;
+using runtime::RuntimeEvent;
+
+constexpr uint32_t kObjectId = 3;
+
+ControllerRecord IdentityRecord(uint32_t status = 0) {
+    ControllerRecord r;
+    r.controllerId = 7;
+    r.status = status;
+    r.pose[0][0] = r.pose[1][1] = r.pose[2][2] = 1.0f;
+    r.pose[0][3] = 0.25f;
+    r.pose[1][3] = 1.5f;
+    r.pose[2][3] = -0.5f;
+    return r;
+}
+
+// A short text per host event, to compare whole sequences at once.
+std::string Describe(const RuntimeEvent& e) {
+    switch (e.kind) {
+        case EventKind::PoseUpdated:
+            return "pose";
+        case EventKind::ButtonTouched:
+            return "touched " + std::to_string(e.button);
+        case EventKind::ButtonPressed:
+            return "pressed " + std::to_string(e.button);
+        case EventKind::ButtonUnpressed:
+            return "unpressed " + std::to_string(e.button);
+        case EventKind::ButtonUntouched:
+            return "untouched " + std::to_string(e.button);
+        case EventKind::AxisUpdated:
+            return "axis " + std::to_string(e.axisIndex);
+        default:
+            return runtime::EventKindName(e.kind);
+    }
+}
+
+class ControllerDeviceTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_EQ(vr::VRInitError_None, InitServerDriverContext(rt.Context()));
+        ClearLogTarget();
+        SetLogTargetIfUnset(DriverLogInterface());
+    }
+    void TearDown() override { ClearLogTarget(); }
+
+    // Host calls made by applying `record`, described.
+    std::vector<std::string> Apply(const ControllerRecord& record) {
+        rt.ClearEvents();
+        device.ApplyControllerRecord(record);
+        std::vector<std::string> out;
+        for (const RuntimeEvent& e : rt.Events()) {
+            EXPECT_EQ(kObjectId, e.deviceIndex) << Describe(e);
+            if (e.kind == EventKind::ButtonPressed || e.kind == EventKind::ButtonTouched) {
+                EXPECT_EQ(0.0, e.timeOffset);
+            }
+            out.push_back(Describe(e));
+        }
+        return out;
+    }
+
+    vr::DriverPose_t PoseFromRuntime() {
+#if QUILLO_MSVC_AGGREGATE_RETURN
+        vr::DriverPose_t pose;
+        return *static_cast<vr::ITrackedDeviceServerDriver&>(device).GetPose(&pose);
+#else
+        return static_cast<vr::ITrackedDeviceServerDriver&>(device).GetPose();
+#endif
+    }
+
+    vr::VRControllerState_t StateFromRuntime() {
+#if QUILLO_MSVC_AGGREGATE_RETURN
+        vr::VRControllerState_t state;
+        return *static_cast<vr::IVRControllerComponent&>(device).GetControllerState(&state);
+#else
+        return static_cast<vr::IVRControllerComponent&>(device).GetControllerState();
+#endif
+    }
+
+    runtime::FakeRuntime rt;
+    ControllerDevice device{nullptr, &rt.Host(), 7};
+};
+
+TEST(ControllerSerial, SignedDecimalId) {
+    EXPECT_EQ("QuilloControllerV02ID7", ControllerSerialNumber(7));
+    EXPECT_EQ("QuilloControllerV02ID-1", ControllerSerialNumber(4294967295u));
+    EXPECT_EQ("QuilloControllerV02ID-2147483648", ControllerSerialNumber(2147483648u));
+    EXPECT_EQ("QuilloControllerV02ID0", ControllerSerialNumber(0));
+}
+
+TEST_F(ControllerDeviceTest, RecordsBeforeActivationAreDropped) {
+    EXPECT_EQ(vr::k_unTrackedDeviceIndexInvalid, device.deviceIndex());
+    ControllerRecord record = IdentityRecord();
+    record.input.buttonPressed = 1;
+    EXPECT_TRUE(Apply(record).empty());
+    const vr::DriverPose_t pose = PoseFromRuntime();
+    EXPECT_EQ(1.0, pose.qRotation.w);
+    EXPECT_EQ(0.0, pose.qWorldFromDriverRotation.w);
+    EXPECT_FALSE(pose.poseIsValid);
+    EXPECT_FALSE(pose.deviceIsConnected);
+    EXPECT_EQ(0, static_cast<int>(pose.result));
+    // Copied out first: the field is not 8-byte aligned on every platform (4-byte packing).
+    const uint64_t pressed = StateFromRuntime().ulButtonPressed;
+    EXPECT_EQ(0u, pressed);
+}
+
+TEST_F(ControllerDeviceTest, ActivateWritesNinePropertiesInOrderThenTakesTheId) {
+    EXPECT_EQ(vr::VRInitError_None, device.Activate(kObjectId));
+    EXPECT_EQ(kObjectId, device.deviceIndex());
+    const std::vector<std::string> lines = rt.LogLines();
+    ASSERT_EQ(1u, lines.size());
+    EXPECT_EQ("Controller: QuilloControllerV02ID7 activated with id: 3\n", lines[0]);
+
+    const std::vector<RuntimeEvent> writes = rt.EventsOfKind(EventKind::PropertyWrite);
+    ASSERT_EQ(9u, writes.size());
+    const vr::ETrackedDeviceProperty order[9] = {
+        vr::Prop_DeviceClass_Int32,       vr::Prop_Axis0Type_Int32,
+        vr::Prop_Axis1Type_Int32,         vr::Prop_Axis2Type_Int32,
+        vr::Prop_SupportedButtons_Uint64, vr::Prop_CurrentUniverseId_Uint64,
+        vr::Prop_ModelNumber_String,      vr::Prop_SerialNumber_String,
+        vr::Prop_RenderModelName_String};
+    for (size_t i = 0; i < 9; ++i) {
+        EXPECT_EQ(order[i], writes[i].property) << i;
+        EXPECT_EQ(runtime::FakeRuntime::ContainerForDevice(kObjectId), writes[i].container);
+        EXPECT_TRUE(writes[i].value.wellFormed) << i;
+    }
+    EXPECT_EQ(2, writes[0].value.int32Value);
+    EXPECT_EQ(1, writes[1].value.int32Value);
+    EXPECT_EQ(3, writes[2].value.int32Value);
+    EXPECT_EQ(2, writes[3].value.int32Value);
+    EXPECT_EQ(0x700000007ull, writes[4].value.uint64Value);
+    EXPECT_EQ(2u, writes[5].value.uint64Value);
+    EXPECT_EQ("QuilloController", writes[6].value.stringValue);
+    EXPECT_EQ("QuilloControllerV02ID7", writes[7].value.stringValue);
+    EXPECT_EQ("vr_controller_vive_1_5", writes[8].value.stringValue);
+}
+
+TEST_F(ControllerDeviceTest, FirstRecordComparesWithTheZeroState) {
+    device.Activate(kObjectId);
+    ControllerRecord record = IdentityRecord();
+    record.input.buttonPressed = 0x5;
+    EXPECT_EQ((std::vector<std::string>{"pose", "pressed 0", "pressed 2"}), Apply(record));
+
+    const vr::DriverPose_t pose = PoseFromRuntime();
+    EXPECT_EQ(1.0, pose.qRotation.w);
+    EXPECT_EQ(0.0, pose.qRotation.x);
+    EXPECT_EQ(1.0, pose.qWorldFromDriverRotation.w);
+    EXPECT_EQ(1.0, pose.qDriverFromHeadRotation.w);
+    EXPECT_EQ(0.25, pose.vecPosition[0]);
+    EXPECT_EQ(1.5, pose.vecPosition[1]);
+    EXPECT_EQ(vr::TrackingResult_Running_OK, pose.result);
+    EXPECT_TRUE(pose.poseIsValid && pose.deviceIsConnected && pose.willDriftInYaw);
+    EXPECT_FALSE(pose.shouldApplyHeadModel);
+    const RuntimeEvent sent = rt.EventsOfKind(EventKind::PoseUpdated).at(0);
+    EXPECT_EQ(280u, sent.poseSize);
+    EXPECT_EQ(0.25, sent.pose.vecPosition[0]);
+
+    // The same record again: only the pose.
+    EXPECT_EQ((std::vector<std::string>{"pose"}), Apply(record));
+}
+
+TEST_F(ControllerDeviceTest, TouchBeforePressAndReleaseBeforeUntouch) {
+    device.Activate(kObjectId);
+    ControllerRecord record = IdentityRecord();
+    record.input.buttonTouched = (1ull << 32) | (1ull << 63);
+    record.input.buttonPressed = (1ull << 32) | 2;
+    EXPECT_EQ(
+        (std::vector<std::string>{"pose", "touched 32", "touched 63", "pressed 1", "pressed 32"}),
+        Apply(record));
+    record.input.buttonTouched = 1ull << 63;
+    record.input.buttonPressed = 2 | 4;
+    EXPECT_EQ((std::vector<std::string>{"pose", "pressed 2", "unpressed 32", "untouched 32"}),
+              Apply(record));
+    record.input.buttonTouched = 0;
+    record.input.buttonPressed = 0;
+    EXPECT_EQ((std::vector<std::string>{"pose", "unpressed 1", "unpressed 2", "untouched 63"}),
+              Apply(record));
+}
+
+TEST_F(ControllerDeviceTest, AxisEventsForTheFirstThreeAxesOnly) {
+    device.Activate(kObjectId);
+    ControllerRecord record = IdentityRecord();
+    Apply(record);
+
+    record.input.axis[1][1] = 0.75f;  // only y of axis 1
+    EXPECT_EQ((std::vector<std::string>{"pose", "axis 1"}), Apply(record));
+    const RuntimeEvent axis = rt.EventsOfKind(EventKind::AxisUpdated).at(0);
+    EXPECT_EQ(0.0f, axis.axis.x);
+    EXPECT_EQ(0.75f, axis.axis.y);
+
+    record.input.axis[3][0] = 1.0f;
+    record.input.axis[4][1] = -1.0f;
+    record.input.packetNum = 12;
+    EXPECT_EQ((std::vector<std::string>{"pose"}), Apply(record));
+    const vr::VRControllerState_t state = StateFromRuntime();
+    EXPECT_EQ(1.0f, state.rAxis[3].x);
+    EXPECT_EQ(-1.0f, state.rAxis[4].y);
+    EXPECT_EQ(0.75f, state.rAxis[1].y);
+    EXPECT_EQ(12u, state.unPacketNum);
+
+    // NaN never equals anything, itself included: every record with it reports a change.
+    record.input.axis[0][0] = std::numeric_limits<float>::quiet_NaN();
+    EXPECT_EQ((std::vector<std::string>{"pose", "axis 0"}), Apply(record));
+    EXPECT_EQ((std::vector<std::string>{"pose", "axis 0"}), Apply(record));
+    // -0 equals +0: no change.
+    record.input.axis[0][0] = 0.0f;
+    Apply(record);
+    record.input.axis[0][0] = -0.0f;
+    EXPECT_EQ((std::vector<std::string>{"pose"}), Apply(record));
+}
+
+TEST_F(ControllerDeviceTest, StatusMappingAndRotation) {
+    device.Activate(kObjectId);
+    struct {
+        uint32_t status;
+        vr::ETrackingResult result;
+        bool valid, connected;
+    } const cases[] = {{1, vr::TrackingResult_Running_OutOfRange, false, true},
+                       {2, vr::TrackingResult_Uninitialized, false, false},
+                       {7, vr::TrackingResult_Running_OK, true, true},
+                       {0, vr::TrackingResult_Running_OK, true, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.status);
+        EXPECT_EQ((std::vector<std::string>{"pose"}), Apply(IdentityRecord(c.status)));
+        const vr::DriverPose_t pose = PoseFromRuntime();
+        EXPECT_EQ(c.result, pose.result);
+        EXPECT_EQ(c.valid, pose.poseIsValid);
+        EXPECT_EQ(c.connected, pose.deviceIsConnected);
+    }
+
+    // 180 degrees about x: w = 0 and the x difference is 0, so all four are zero.
+    ControllerRecord flip = IdentityRecord();
+    flip.pose[1][1] = flip.pose[2][2] = -1.0f;
+    Apply(flip);
+    const vr::HmdQuaternion_t q = PoseFromRuntime().qRotation;
+    EXPECT_EQ(0.0, q.w + q.x + q.y + q.z);
+    // 90 degrees about y (z -> x): x = z = 0, y = w = sqrt(1/2).
+    ControllerRecord yaw = IdentityRecord();
+    yaw.pose[0][0] = yaw.pose[2][2] = 0.0f;
+    yaw.pose[0][2] = 1.0f;
+    yaw.pose[2][0] = -1.0f;
+    Apply(yaw);
+    const vr::HmdQuaternion_t qy = PoseFromRuntime().qRotation;
+    EXPECT_NEAR(std::sqrt(0.5), qy.y, 1e-7);
+    EXPECT_NEAR(std::sqrt(0.5), qy.w, 1e-7);
+    EXPECT_EQ(0.0, qy.x);
+}
+
+TEST_F(ControllerDeviceTest, ComponentsByCaseInsensitiveNameAndHaptics) {
+    void* driver = device.GetComponent("itrackeddeviceserverdriver_005");
+    EXPECT_EQ(static_cast<vr::ITrackedDeviceServerDriver*>(&device), driver);
+    void* controller = device.GetComponent("IVRControllerComponent_001");
+    EXPECT_EQ(static_cast<vr::IVRControllerComponent*>(&device), controller);
+    EXPECT_EQ(nullptr, device.GetComponent("IVRDisplayComponent_002"));
+    EXPECT_EQ(nullptr, device.GetComponent(nullptr));
+    // No link to send through: still reported as done.
+    EXPECT_TRUE(device.TriggerHapticPulse(0, 500));
+    EXPECT_TRUE(device.TriggerHapticPulse(4, 0));
+}
+
+TEST_F(ControllerDeviceTest, DeactivateKeepsApplyingRecords) {
+    device.Activate(kObjectId);
+    device.Deactivate();
+    EXPECT_EQ(kObjectId, device.deviceIndex());
+    EXPECT_EQ((std::vector<std::string>{"pose"}), Apply(IdentityRecord()));
+}
+
+}  // namespace
+}  // namespace quillo
