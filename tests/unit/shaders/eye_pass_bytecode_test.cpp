@@ -1,0 +1,300 @@
+// The committed eye-pass bytecode: a well-formed DXBC container (magic, size, checksum,
+// chunks) whose reflection data, signatures and declarations carry exactly the bindings the
+// compositor binds (a wrong register or name here would draw nothing, or garbage, on a GPU).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "dxbc_reader.h"
+#include "gpu/shaders/generated/eye_pass_ps.h"
+#include "gpu/shaders/generated/eye_pass_vs.h"
+
+namespace quillo::dxbc {
+namespace {
+
+// Shader-model-4 opcodes and operand fields used below.
+constexpr uint32_t kOpSample = 0x45;
+constexpr uint32_t kOpDclResource = 0x58;
+constexpr uint32_t kOpDclConstantBuffer = 0x59;
+constexpr uint32_t kOpDclSampler = 0x5a;
+constexpr uint32_t kOpDclInputSgv = 0x60;
+constexpr uint32_t kOpDclInputPs = 0x62;
+constexpr uint32_t kOpDclOutput = 0x65;
+constexpr uint32_t kOpDclOutputSiv = 0x67;
+constexpr uint32_t kOperandInput = 1, kOperandOutput = 2, kOperandSampler = 6, kOperandResource = 7,
+                   kOperandConstantBuffer = 8;
+uint32_t OperandType(uint32_t token) {
+    return (token >> 12) & 0xff;
+}
+uint32_t OperandMask(uint32_t token) {
+    return (token >> 4) & 0xf;
+}
+// Bits 11.. of a declaration's opcode token: interpolation mode, resource dimension, sampler
+// mode.
+uint32_t DeclarationControl(uint32_t token) {
+    return (token >> 11) & 0x1f;
+}
+
+struct Shader {
+    std::vector<uint8_t> bytes;
+    Container container;
+    Reflection reflection;
+    std::vector<SignatureElement> inputs, outputs;
+    std::vector<uint32_t> program;
+    std::vector<Instruction> instructions;
+
+    std::vector<const Instruction*> All(uint32_t opcode) const {
+        std::vector<const Instruction*> found;
+        for (const Instruction& instruction : instructions) {
+            if (instruction.opcode == opcode) found.push_back(&instruction);
+        }
+        return found;
+    }
+};
+
+// Parses everything the tests look at; fails the test on any malformed part.
+void Load(const uint8_t* data, size_t size, Shader& shader) {
+    shader.bytes.assign(data, data + size);
+    std::string error;
+    std::optional<Container> container = ParseContainer(shader.bytes, &error);
+    ASSERT_TRUE(container) << error;
+    shader.container = *container;
+    for (const char* tag : {"RDEF", "ISGN", "OSGN"}) {
+        ASSERT_NE(shader.container.Find(tag), nullptr) << "no " << tag << " chunk";
+    }
+    const Chunk* program = shader.container.Find("SHDR");
+    if (program == nullptr) program = shader.container.Find("SHEX");
+    ASSERT_NE(program, nullptr) << "no SHDR or SHEX chunk";
+
+    std::optional<Reflection> reflection =
+        ParseReflection(shader.bytes, *shader.container.Find("RDEF"), &error);
+    ASSERT_TRUE(reflection) << error;
+    shader.reflection = *reflection;
+    auto inputs = ParseSignature(shader.bytes, *shader.container.Find("ISGN"), &error);
+    ASSERT_TRUE(inputs) << error;
+    shader.inputs = *inputs;
+    auto outputs = ParseSignature(shader.bytes, *shader.container.Find("OSGN"), &error);
+    ASSERT_TRUE(outputs) << error;
+    shader.outputs = *outputs;
+    auto tokens = ReadProgramTokens(shader.bytes, *program, &error);
+    ASSERT_TRUE(tokens) << error;
+    shader.program = *tokens;
+    auto instructions = SplitInstructions(shader.program);
+    ASSERT_TRUE(instructions) << "instruction lengths run past the program";
+    shader.instructions = *instructions;
+}
+
+class EyePassBytecode : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_NO_FATAL_FAILURE(Load(kEyePassVertexShader, kEyePassVertexShaderSize, vs_));
+        ASSERT_NO_FATAL_FAILURE(Load(kEyePassPixelShader, kEyePassPixelShaderSize, ps_));
+    }
+    Shader vs_, ps_;
+};
+
+TEST_F(EyePassBytecode, ContainersAreWholeAndTheirChecksumsHold) {
+    for (const Shader* shader : {&vs_, &ps_}) {
+        EXPECT_EQ(shader->container.totalSize, shader->bytes.size());
+        EXPECT_EQ(shader->container.storedChecksum,
+                  ComputeChecksum(shader->bytes.data(), shader->bytes.size()));
+        // Every chunk once; chunks neither overlap nor leave the container.
+        std::vector<std::pair<size_t, size_t>> spans;
+        for (const Chunk& chunk : shader->container.chunks) {
+            EXPECT_EQ(
+                std::count_if(shader->container.chunks.begin(), shader->container.chunks.end(),
+                              [&](const Chunk& other) { return other.tag == chunk.tag; }),
+                1)
+                << chunk.tag;
+            spans.emplace_back(chunk.offset - 8, chunk.offset + chunk.size);
+        }
+        std::sort(spans.begin(), spans.end());
+        for (size_t i = 1; i < spans.size(); ++i) EXPECT_LE(spans[i - 1].second, spans[i].first);
+    }
+}
+
+TEST_F(EyePassBytecode, ShaderModelFourVertexAndPixelPrograms) {
+    // Version token: program type in bits 16.., major 4, minor 0.
+    EXPECT_EQ(vs_.program[0], 0x00010040u);
+    EXPECT_EQ(ps_.program[0], 0x00000040u);
+    EXPECT_EQ(vs_.reflection.programType, 0xFFFE);
+    EXPECT_EQ(ps_.reflection.programType, 0xFFFF);
+    for (const Shader* shader : {&vs_, &ps_}) {
+        EXPECT_EQ(shader->reflection.majorVersion, 4);
+        EXPECT_EQ(shader->reflection.minorVersion, 0);
+    }
+}
+
+TEST_F(EyePassBytecode, VertexShaderReadsTexBoundsFromVSConstBufferInB0) {
+    ASSERT_EQ(vs_.reflection.bindings.size(), 1u);
+    const Binding* binding = vs_.reflection.FindBinding("VSConstBuffer");
+    ASSERT_NE(binding, nullptr);
+    EXPECT_EQ(binding->inputType, 0u);  // constant buffer
+    EXPECT_EQ(binding->bindPoint, 0u);
+    EXPECT_EQ(binding->bindCount, 1u);
+
+    const ConstantBuffer* buffer = vs_.reflection.FindConstantBuffer("VSConstBuffer");
+    ASSERT_NE(buffer, nullptr);
+    EXPECT_EQ(buffer->size, 16u);
+    ASSERT_EQ(buffer->variables.size(), 1u);
+    const Variable& bounds = buffer->variables[0];
+    EXPECT_EQ(bounds.name, "texBounds");
+    EXPECT_EQ(bounds.offset, 0u);
+    EXPECT_EQ(bounds.size, 16u);
+    EXPECT_EQ(bounds.type.typeClass, 5);  // structure
+    // The four floats in the order of the runtime's texture bounds. (Member offsets are in
+    // bytes with fxc and in components with Wine's compiler; only their order is compared.)
+    const char* names[] = {"uMin", "vMin", "uMax", "vMax"};
+    ASSERT_EQ(bounds.type.members.size(), 4u);
+    for (size_t i = 0; i < 4; ++i) {
+        const ShaderType::Member& member = bounds.type.members[i];
+        EXPECT_EQ(member.name, names[i]);
+        EXPECT_EQ(member.type.typeClass, 0) << member.name;  // scalar
+        EXPECT_EQ(member.type.type, 3) << member.name;       // float
+        if (i > 0) {
+            EXPECT_GT(member.offset, bounds.type.members[i - 1].offset) << member.name;
+        }
+    }
+
+    // The program declares cb0 with one 16-byte register.
+    auto declarations = vs_.All(kOpDclConstantBuffer);
+    ASSERT_EQ(declarations.size(), 1u);
+    const std::vector<uint32_t>& tokens = declarations[0]->tokens;
+    ASSERT_EQ(tokens.size(), 4u);
+    EXPECT_EQ(OperandType(tokens[1]), kOperandConstantBuffer);
+    EXPECT_EQ(tokens[2], 0u);
+    EXPECT_EQ(tokens[3], 1u);
+    EXPECT_TRUE(vs_.All(kOpDclResource).empty());
+    EXPECT_TRUE(vs_.All(kOpDclSampler).empty());
+}
+
+TEST_F(EyePassBytecode, VertexShaderMakesItsVerticesFromTheVertexIdAlone) {
+    ASSERT_EQ(vs_.inputs.size(), 1u);
+    EXPECT_EQ(vs_.inputs[0].semanticName, "SV_VERTEXID");
+    EXPECT_EQ(vs_.inputs[0].semanticIndex, 0u);
+    EXPECT_EQ(vs_.inputs[0].systemValue, 6u);    // vertex id
+    EXPECT_EQ(vs_.inputs[0].componentType, 1u);  // uint32
+    EXPECT_EQ(vs_.inputs[0].registerIndex, 0u);
+    EXPECT_EQ(vs_.inputs[0].mask, 0x1);
+
+    ASSERT_EQ(vs_.outputs.size(), 2u);
+    EXPECT_EQ(vs_.outputs[0].semanticName, "SV_POSITION");
+    EXPECT_EQ(vs_.outputs[0].systemValue, 1u);  // position
+    EXPECT_EQ(vs_.outputs[0].registerIndex, 0u);
+    EXPECT_EQ(vs_.outputs[0].mask, 0xF);
+    EXPECT_EQ(vs_.outputs[1].semanticName, "TEXCOORD");
+    EXPECT_EQ(vs_.outputs[1].semanticIndex, 0u);
+    EXPECT_EQ(vs_.outputs[1].systemValue, 0u);
+    EXPECT_EQ(vs_.outputs[1].componentType, 3u);  // float32
+    EXPECT_EQ(vs_.outputs[1].registerIndex, 1u);
+    EXPECT_EQ(vs_.outputs[1].mask, 0x3);
+
+    auto vertexId = vs_.All(kOpDclInputSgv);
+    ASSERT_EQ(vertexId.size(), 1u);
+    ASSERT_EQ(vertexId[0]->tokens.size(), 4u);
+    EXPECT_EQ(OperandType(vertexId[0]->tokens[1]), kOperandInput);
+    EXPECT_EQ(vertexId[0]->tokens[3], 6u);
+    auto position = vs_.All(kOpDclOutputSiv);
+    ASSERT_EQ(position.size(), 1u);
+    ASSERT_EQ(position[0]->tokens.size(), 4u);
+    EXPECT_EQ(OperandType(position[0]->tokens[1]), kOperandOutput);
+    EXPECT_EQ(position[0]->tokens[2], 0u);
+    EXPECT_EQ(position[0]->tokens[3], 1u);
+    auto texcoord = vs_.All(kOpDclOutput);
+    ASSERT_EQ(texcoord.size(), 1u);
+    EXPECT_EQ(OperandMask(texcoord[0]->tokens[1]), 0x3u);
+    EXPECT_EQ(texcoord[0]->tokens[2], 1u);
+}
+
+TEST_F(EyePassBytecode, PixelShaderBindsParametersSourceTextureAndSamplerDefault) {
+    ASSERT_EQ(ps_.reflection.bindings.size(), 3u);
+    const Binding* parameters = ps_.reflection.FindBinding("Parameters");
+    ASSERT_NE(parameters, nullptr);
+    EXPECT_EQ(parameters->inputType, 0u);
+    EXPECT_EQ(parameters->bindPoint, 1u);
+    const Binding* texture = ps_.reflection.FindBinding("SourceTexture");
+    ASSERT_NE(texture, nullptr);
+    EXPECT_EQ(texture->inputType, 2u);   // texture
+    EXPECT_EQ(texture->returnType, 5u);  // float
+    EXPECT_EQ(texture->dimension, 4u);   // 2D
+    EXPECT_EQ(texture->bindPoint, 0u);
+    EXPECT_EQ(texture->bindCount, 1u);
+    EXPECT_EQ(texture->flags & 0xC, 0xCu);  // four components
+    const Binding* sampler = ps_.reflection.FindBinding("SamplerDefault");
+    ASSERT_NE(sampler, nullptr);
+    EXPECT_EQ(sampler->inputType, 3u);  // sampler
+    EXPECT_EQ(sampler->bindPoint, 0u);
+    EXPECT_EQ(sampler->flags & 0x2, 0u);  // not a comparison sampler
+
+    const ConstantBuffer* buffer = ps_.reflection.FindConstantBuffer("Parameters");
+    ASSERT_NE(buffer, nullptr);
+    EXPECT_EQ(buffer->size, 16u);
+    ASSERT_EQ(buffer->variables.size(), 2u);
+    EXPECT_EQ(buffer->variables[0].name, "InvertY");
+    EXPECT_EQ(buffer->variables[0].offset, 0u);
+    EXPECT_EQ(buffer->variables[0].size, 4u);
+    EXPECT_EQ(buffer->variables[0].type.type, 2);  // int
+    EXPECT_EQ(buffer->variables[1].name, "pad1");
+    EXPECT_EQ(buffer->variables[1].offset, 4u);
+    EXPECT_EQ(buffer->variables[1].size, 12u);
+    EXPECT_EQ(buffer->variables[1].type.type, 3);  // float
+    EXPECT_EQ(buffer->variables[1].type.columns, 3);
+
+    auto cbuffers = ps_.All(kOpDclConstantBuffer);
+    ASSERT_EQ(cbuffers.size(), 1u);
+    ASSERT_EQ(cbuffers[0]->tokens.size(), 4u);
+    EXPECT_EQ(cbuffers[0]->tokens[2], 1u);  // cb1
+    EXPECT_EQ(cbuffers[0]->tokens[3], 1u);
+    auto samplers = ps_.All(kOpDclSampler);
+    ASSERT_EQ(samplers.size(), 1u);
+    EXPECT_EQ(OperandType(samplers[0]->tokens[1]), kOperandSampler);
+    EXPECT_EQ(samplers[0]->tokens[2], 0u);
+    EXPECT_EQ(DeclarationControl(samplers[0]->tokens[0]) & 0xf, 0u);  // default mode
+    auto resources = ps_.All(kOpDclResource);
+    ASSERT_EQ(resources.size(), 1u);
+    ASSERT_EQ(resources[0]->tokens.size(), 4u);
+    EXPECT_EQ(OperandType(resources[0]->tokens[1]), kOperandResource);
+    EXPECT_EQ(resources[0]->tokens[2], 0u);
+    EXPECT_EQ(DeclarationControl(resources[0]->tokens[0]), 3u);  // texture2d
+    EXPECT_EQ(resources[0]->tokens[3], 0x5555u);                 // float in all four
+}
+
+TEST_F(EyePassBytecode, PixelShaderTakesTexcoordLinearAndWritesOneTarget) {
+    ASSERT_EQ(ps_.inputs.size(), 2u);
+    EXPECT_EQ(ps_.inputs[0].semanticName, "SV_POSITION");
+    EXPECT_EQ(ps_.inputs[0].registerIndex, 0u);
+    EXPECT_EQ(ps_.inputs[1].semanticName, "TEXCOORD");
+    EXPECT_EQ(ps_.inputs[1].semanticIndex, 0u);
+    EXPECT_EQ(ps_.inputs[1].registerIndex, 1u);
+    EXPECT_EQ(ps_.inputs[1].mask, 0x3);
+    // The two stages must agree on where TEXCOORD travels.
+    EXPECT_EQ(ps_.inputs[1].registerIndex, vs_.outputs[1].registerIndex);
+
+    ASSERT_EQ(ps_.outputs.size(), 1u);
+    EXPECT_EQ(ps_.outputs[0].semanticName, "SV_Target");
+    EXPECT_EQ(ps_.outputs[0].semanticIndex, 0u);
+    EXPECT_EQ(ps_.outputs[0].registerIndex, 0u);
+    EXPECT_EQ(ps_.outputs[0].mask, 0xF);
+
+    auto inputs = ps_.All(kOpDclInputPs);
+    ASSERT_EQ(inputs.size(), 1u) << "only TEXCOORD is read";
+    EXPECT_EQ(inputs[0]->tokens[2], 1u);
+    EXPECT_EQ(OperandMask(inputs[0]->tokens[1]), 0x3u);
+    EXPECT_EQ(DeclarationControl(inputs[0]->tokens[0]) & 0xf, 2u);  // linear
+}
+
+TEST_F(EyePassBytecode, PixelShaderSamplesOnceAndUsesTheExactGammaConstant) {
+    EXPECT_EQ(ps_.All(kOpSample).size(), 1u);
+    // 0x3EE8BA2F, the float nearest to 1/2.2, appears as an immediate operand.
+    bool found = false;
+    for (const Instruction& instruction : ps_.instructions) {
+        if (instruction.opcode >= kOpDclResource) continue;  // declarations
+        found = found || std::find(instruction.tokens.begin(), instruction.tokens.end(),
+                                   0x3EE8BA2Fu) != instruction.tokens.end();
+    }
+    EXPECT_TRUE(found);
+}
+
+}  // namespace
+}  // namespace quillo::dxbc
