@@ -1,9 +1,6 @@
 #include "link/shutdown_request.h"
 
 #include <string>
-#include <vector>
-
-#include "platform/process.h"
 
 namespace quillo {
 
@@ -12,6 +9,17 @@ namespace {
 constexpr const char* kMonitorImageName = "vrmonitor.exe";
 
 }  // namespace
+
+bool FindMonitorProcess(const std::vector<platform::ProcessEntry>& processes, uint32_t& pid) {
+    bool found = false;
+    for (size_t i = 1; i < processes.size(); ++i) {
+        if (processes[i].imageName == kMonitorImageName) {
+            pid = processes[i].pid;
+            found = true;
+        }
+    }
+    return found;
+}
 
 void ShutdownRuntime() {
     // Without a readable host path the request is ignored, as a sign that the process
@@ -26,12 +34,8 @@ void ShutdownRuntime() {
     std::vector<platform::ProcessEntry> processes;
     if (!platform::ListProcesses(processes)) return;
 
-    // The snapshot's first entry (the system idle process on Windows) is never compared.
-    const platform::ProcessEntry* target = nullptr;
-    for (size_t i = 1; i < processes.size(); ++i) {
-        if (processes[i].imageName == kMonitorImageName) target = &processes[i];
-    }
-    if (target != nullptr) platform::TerminateProcessById(target->pid);
+    uint32_t pid = 0;
+    if (FindMonitorProcess(processes, pid)) platform::TerminateProcessById(pid);
 }
 
 }  // namespace quillo
