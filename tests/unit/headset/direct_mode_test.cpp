@@ -1,0 +1,155 @@
+// Swap texture sets of the direct-mode headset: records per texture, sets destroyed by any of
+// their handles or by process, the shared index and the layers collected between presents.
+#include <gtest/gtest.h>
+
+#include "devices/headset/hmd_driver_direct.h"
+#include "gpu/frame_compositor.h"
+#include "unit/headset/runtime_fixture.h"
+
+namespace quillo {
+namespace {
+
+constexpr uint32_t kRgba8 = 28;
+
+class DirectModeTest : public test::RuntimeFixture {
+  protected:
+    void SetUp() override {
+        RuntimeFixture::SetUp();
+        // The smallest window (1000 x 600) keeps the software drawing of each present short.
+        MakeRuntime(R"({"driver_quillo": {}})");
+        hmd = std::make_unique<HMDDriverDirect>();
+    }
+    void TearDown() override {
+        hmd.reset();
+        RuntimeFixture::TearDown();
+    }
+
+    struct Set {
+        vr::SharedTextureHandle_t handles[3] = {};
+    };
+    Set Create(uint32_t pid, uint32_t width = 64, uint32_t height = 32) {
+        Set set;
+        hmd->CreateSwapTextureSet(pid, kRgba8, width, height, &set.handles);
+        return set;
+    }
+    std::vector<uint64_t> RecordedHandles() const {
+        std::vector<uint64_t> handles;
+        for (const SwapTextureRecord& record : hmd->swapTextures())
+            handles.push_back(record.handle);
+        return handles;
+    }
+
+    std::unique_ptr<HMDDriverDirect> hmd;
+};
+
+TEST_F(DirectModeTest, EachSetGetsThreeSharedTexturesAndItsOwnId) {
+    const Set first = Create(10);
+    const Set second = Create(10);
+    EXPECT_TRUE(Logged("Create swap requested, w: 64, h: 32, format: 28 \n"));
+    const std::vector<SwapTextureRecord>& records = hmd->swapTextures();
+    ASSERT_EQ(records.size(), 6u);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_NE(first.handles[i], 0u);
+        EXPECT_EQ(records[i].handle, first.handles[i]);
+        EXPECT_EQ(records[i].setId, 0u);
+        EXPECT_EQ(records[i + 3].handle, second.handles[i]);
+        EXPECT_EQ(records[i + 3].setId, 1u);
+        EXPECT_EQ(records[i].pid, 10u);
+        ASSERT_NE(records[i].texture, nullptr);
+        EXPECT_EQ(records[i].texture->Describe().width, 64u);
+        // Opened on the compositor under its handle, ready to be drawn.
+        EXPECT_TRUE(hmd->Core().Compositor().HasSharedEntry(first.handles[i]));
+    }
+    EXPECT_EQ(hmd->nextSetId(), 2u);
+}
+
+TEST_F(DirectModeTest, DestroyByAnyHandleRemovesExactlyThatSet) {
+    const Set first = Create(10);
+    const Set second = Create(10);
+    hmd->DestroySwapTextureSet(first.handles[1]);
+    EXPECT_TRUE(Logged("Destroy set: " +
+                       std::to_string(static_cast<int>(static_cast<uint32_t>(first.handles[1]))) +
+                       "\n"));
+    EXPECT_EQ(RecordedHandles(),
+              (std::vector<uint64_t>{second.handles[0], second.handles[1], second.handles[2]}));
+    for (uint64_t handle : first.handles) {
+        EXPECT_FALSE(hmd->Core().Compositor().HasSharedEntry(handle));
+    }
+    // A handle destroyed before names nothing any more; neither does an unknown one.
+    hmd->DestroySwapTextureSet(first.handles[0]);
+    hmd->DestroySwapTextureSet(0xDEADBEEF);
+    EXPECT_EQ(hmd->swapTextures().size(), 3u);
+}
+
+TEST_F(DirectModeTest, DestroyAllOfAProcessKeepsTheOthersInOrder) {
+    const Set a = Create(10);
+    const Set b = Create(20);
+    const Set c = Create(10);
+    hmd->DestroyAllSwapTextureSets(10);
+    EXPECT_EQ(RecordedHandles(), (std::vector<uint64_t>{b.handles[0], b.handles[1], b.handles[2]}));
+    for (uint64_t handle : {a.handles[0], c.handles[2]}) {
+        EXPECT_FALSE(hmd->Core().Compositor().HasSharedEntry(handle));
+    }
+    hmd->DestroyAllSwapTextureSets(99);
+    EXPECT_EQ(hmd->swapTextures().size(), 3u);
+    // The set ids keep counting: a new set never reuses one.
+    Create(20);
+    EXPECT_EQ(hmd->swapTextures().back().setId, 3u);
+}
+
+TEST_F(DirectModeTest, TexturesThatCannotBeMadeComeBackAsZero) {
+    Set set;
+    set.handles[0] = set.handles[1] = set.handles[2] = 77;
+    hmd->CreateSwapTextureSet(10, kRgba8, 0, 0, &set.handles);
+    for (uint64_t handle : set.handles) {
+        EXPECT_EQ(handle, 0u);
+    }
+    EXPECT_TRUE(hmd->swapTextures().empty());
+    EXPECT_EQ(hmd->nextSetId(), 1u);
+}
+
+TEST_F(DirectModeTest, OneIndexForEverySetMovingOnWithEachPresent) {
+    hmd->Activate(0);
+    vr::SharedTextureHandle_t handles[2] = {1, 2};
+    uint32_t indices[2] = {9, 9};
+    hmd->GetNextSwapTextureSetIndex(handles, &indices);
+    EXPECT_EQ(indices[0], 0u);
+    EXPECT_EQ(indices[1], 0u);
+    for (uint32_t expected : {1u, 2u, 0u}) {
+        hmd->Present(0);
+        vr::SharedTextureHandle_t others[2] = {123, 456};
+        hmd->GetNextSwapTextureSetIndex(others, &indices);
+        EXPECT_EQ(indices[0], expected);
+        EXPECT_EQ(indices[1], expected);
+    }
+}
+
+TEST_F(DirectModeTest, LayersCollectUntilPresent) {
+    hmd->Activate(0);
+    const Set set = Create(10);
+    vr::SharedTextureHandle_t first[2] = {set.handles[0], set.handles[1]};
+    vr::SharedTextureHandle_t second[2] = {set.handles[2], 0xABC};
+    const vr::VRTextureBounds_t bounds[2] = {{0.0f, 0.0f, 0.5f, 1.0f}, {0.5f, 0.0f, 1.0f, 1.0f}};
+    const vr::VRTextureBounds_t other[2] = {{0.1f, 0.2f, 0.3f, 0.4f}, {0.5f, 0.6f, 0.7f, 0.8f}};
+    hmd->SubmitLayer(first, bounds, nullptr);
+    hmd->SubmitLayer(second, other, nullptr);
+    const std::vector<SubmittedLayer>& layers = hmd->pendingLayers();
+    ASSERT_EQ(layers.size(), 2u);
+    EXPECT_EQ(layers[0].handles[0], set.handles[0]);
+    EXPECT_EQ(layers[0].handles[1], set.handles[1]);
+    EXPECT_EQ(layers[0].bounds[0].uMax, 0.5f);
+    EXPECT_EQ(layers[0].bounds[1].uMin, 0.5f);
+    EXPECT_EQ(layers[1].handles[1], 0xABCu);
+    EXPECT_EQ(layers[1].bounds[0].vMin, 0.2f);
+    EXPECT_EQ(layers[1].bounds[1].vMax, 0.8f);
+
+    hmd->Present(0);
+    EXPECT_TRUE(hmd->pendingLayers().empty());
+    EXPECT_EQ(hmd->swapIndex(), 1u);
+    // A present with no layer at all is fine too.
+    hmd->Present(0);
+    EXPECT_TRUE(hmd->pendingLayers().empty());
+}
+
+}  // namespace
+}  // namespace quillo

@@ -1,0 +1,317 @@
+// The headset as the runtime drives it, in process: construction, activation, per-frame
+// updates, the display component and the two variants' own components.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "devices/headset/hmd_driver_direct.h"
+#include "devices/headset/hmd_driver_virtual.h"
+#include "gpu/frame_compositor.h"
+#include "runtime/driver_calls.h"
+#include "unit/headset/runtime_fixture.h"
+
+namespace quillo {
+namespace {
+
+using runtime::EventKind;
+using runtime::RuntimeEvent;
+
+class HeadsetTest : public test::RuntimeFixture {};
+
+TEST_F(HeadsetTest, ConstructionLogsSettingsAndGeometry) {
+    MakeRuntime();
+    HMDDriverVirtual hmd;
+    const std::vector<std::string> expected = {
+        "Using settings values\n",
+        "driver_quillo: Serial Number: 0.8\n",
+        "driver_quillo: Model Number: Quillo\n",
+        "driver_quillo: Window: -1 -1 2560 1440\n",
+        "driver_quillo: Render Target: 1280 1440\n",
+        "driver_quillo: Seconds from Vsync to Photons: 0.000000\n",
+        "driver_quillo: Display Frequency: 60.000000\n",
+        "driver_quillo: IPD: 0.065000\n",
+    };
+    EXPECT_EQ(Logs(), expected);
+    // Nothing is handed to the runtime before activation.
+    EXPECT_TRUE(Events(EventKind::PropertyWrite).empty());
+    EXPECT_EQ(hmd.deviceIndex(), vr::k_unTrackedDeviceIndexInvalid);
+    EXPECT_FALSE(hmd.Core().Compositor().ready());
+}
+
+TEST_F(HeadsetTest, SettingsChangeSizesAndOffsets) {
+    MakeRuntime(R"({"driver_quillo": {"windowWidth": 1003, "windowHeight": 1001,
+                   "renderScale": 150, "RotationOffsetYDeg": 90}})");
+    HMDDriverVirtual hmd;
+    EXPECT_TRUE(Logged("driver_quillo: Window: -1 -1 1502 1501\n"));
+    EXPECT_TRUE(Logged("driver_quillo: Render Target: 751 1501\n"));
+    uint32_t width = 0, height = 0;
+    hmd.GetRecommendedRenderTargetSize(&width, &height);
+    EXPECT_EQ(width, 751u);
+    EXPECT_EQ(height, 1501u);
+    EXPECT_FLOAT_EQ(hmd.renderScale(), 1.5f);
+    EXPECT_EQ(hmd.rotationOffsets().yaw.y, 0.70710677f);
+    // Until a head pose arrives the offsets are not applied.
+    const vr::DriverPose_t pose = runtime::CallGetPose(hmd);
+    EXPECT_EQ(pose.qRotation.w, 1.0);
+    EXPECT_EQ(pose.vecPosition[1], static_cast<double>(1.7f));
+}
+
+TEST_F(HeadsetTest, MissingSettingsInterfaceKeepsStartingValues) {
+    runtime::FakeRuntimeOptions options;
+    options.omittedInterfaces = {"IVRSettings_002"};
+    MakeRuntime(nullptr, options);
+    HMDDriverVirtual hmd;
+    EXPECT_FALSE(Logged("Using settings values\n"));
+    EXPECT_TRUE(Logged("driver_quillo: Window: -1 -1 2560 1440\n"));
+    EXPECT_TRUE(Logged("driver_quillo: Render Target: 1280 1440\n"));
+}
+
+TEST_F(HeadsetTest, AbsentSizeSettingsFallToTheMinimums) {
+    MakeRuntime(R"({"driver_quillo": {}})");
+    HMDDriverVirtual hmd;
+    EXPECT_TRUE(Logged("driver_quillo: Window: -1 -1 1000 600\n"));
+    EXPECT_TRUE(Logged("driver_quillo: Render Target: 500 600\n"));
+}
+
+TEST_F(HeadsetTest, ActivateWritesTheTwelvePropertiesInOrder) {
+    runtime::FakeRuntime& rt = MakeRuntime();
+    HMDDriverVirtual hmd;
+    rt.ClearEvents();
+    ASSERT_EQ(hmd.Activate(3), vr::VRInitError_None);
+
+    const vr::PropertyContainerHandle_t container = runtime::FakeRuntime::ContainerForDevice(3);
+    EXPECT_EQ(hmd.propertyContainer(), container);
+    EXPECT_EQ(hmd.deviceIndex(), 3u);
+    const std::vector<RuntimeEvent> writes = Events(EventKind::PropertyWrite);
+    ASSERT_EQ(writes.size(), 12u);
+    struct Expected {
+        vr::ETrackedDeviceProperty prop;
+        vr::PropertyTypeTag_t tag;
+    } expected[] = {
+        {vr::Prop_IsOnDesktop_Bool, vr::k_unBoolPropertyTag},
+        {vr::Prop_WillDriftInYaw_Bool, vr::k_unBoolPropertyTag},
+        {vr::Prop_ContainsProximitySensor_Bool, vr::k_unBoolPropertyTag},
+        {vr::Prop_ReportsTimeSinceVSync_Bool, vr::k_unBoolPropertyTag},
+        {vr::Prop_UserIpdMeters_Float, vr::k_unFloatPropertyTag},
+        {vr::Prop_UserHeadToEyeDepthMeters_Float, vr::k_unFloatPropertyTag},
+        {vr::Prop_DisplayFrequency_Float, vr::k_unFloatPropertyTag},
+        {vr::Prop_SecondsFromVsyncToPhotons_Float, vr::k_unFloatPropertyTag},
+        {vr::Prop_DeviceClass_Int32, vr::k_unInt32PropertyTag},
+        {vr::Prop_CurrentUniverseId_Uint64, vr::k_unUint64PropertyTag},
+        {vr::Prop_ModelNumber_String, vr::k_unStringPropertyTag},
+        {vr::Prop_SerialNumber_String, vr::k_unStringPropertyTag},
+    };
+    for (size_t i = 0; i < 12; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(writes[i].property, expected[i].prop);
+        EXPECT_EQ(writes[i].value.tag, expected[i].tag);
+        EXPECT_TRUE(writes[i].value.wellFormed);
+        EXPECT_EQ(writes[i].value.writeType, vr::PropertyWrite_Set);
+        EXPECT_EQ(writes[i].container, container);
+    }
+    EXPECT_FALSE(writes[0].value.boolValue);
+    EXPECT_TRUE(writes[1].value.boolValue);
+    EXPECT_TRUE(writes[2].value.boolValue);
+    EXPECT_FALSE(writes[3].value.boolValue);
+    EXPECT_EQ(writes[4].value.floatValue, 0.065f);
+    EXPECT_EQ(writes[5].value.floatValue, 0.0f);
+    EXPECT_EQ(writes[6].value.floatValue, 60.0f);
+    EXPECT_EQ(writes[7].value.floatValue, 0.0f);
+    EXPECT_EQ(writes[8].value.int32Value, 1);
+    EXPECT_EQ(writes[9].value.uint64Value, 1u);
+    EXPECT_EQ(writes[10].value.stringValue, "Quillo");
+    EXPECT_EQ(writes[10].value.bytes.size(), 7u);  // with its terminating zero
+    EXPECT_EQ(writes[11].value.stringValue, "0.8");
+    EXPECT_EQ(writes[11].value.bytes.size(), 4u);
+
+    // Log line and proximity report come before the properties.
+    const std::vector<RuntimeEvent> all = rt.Events();
+    ASSERT_GE(all.size(), 2u);
+    EXPECT_EQ(all[0].kind, EventKind::LogLine);
+    EXPECT_EQ(all[0].text, "HMD activated with id 3 \n");
+    EXPECT_EQ(all[1].kind, EventKind::Proximity);
+    EXPECT_EQ(all[1].deviceIndex, 3u);
+    EXPECT_TRUE(all[1].flag);
+}
+
+TEST_F(HeadsetTest, FirstActivationMakesTheOutputTexturesOnce) {
+    MakeRuntime();
+    HMDDriverVirtual hmd;
+    ASSERT_EQ(hmd.Activate(0), vr::VRInitError_None);
+    FrameCompositor& compositor = hmd.Core().Compositor();
+    EXPECT_TRUE(compositor.ready());
+    EXPECT_EQ(compositor.outputFormat(), 28u);
+    ASSERT_NE(compositor.OutputTexture(0), nullptr);
+    EXPECT_EQ(compositor.OutputTexture(0)->Describe().width, 2560u);
+    EXPECT_EQ(compositor.OutputTexture(0)->Describe().height, 1440u);
+    const uint64_t first = compositor.OutputSharedHandle(0);
+
+    hmd.Deactivate();
+    fake->ClearEvents();
+    ASSERT_EQ(hmd.Activate(0), vr::VRInitError_None);
+    // Every property again, the same textures.
+    EXPECT_EQ(Events(EventKind::PropertyWrite).size(), 12u);
+    EXPECT_EQ(compositor.OutputSharedHandle(0), first);
+}
+
+TEST_F(HeadsetTest, UpdatePoseOnlyHandsPosesWhileActive) {
+    runtime::FakeRuntime& rt = MakeRuntime();
+    HMDDriverVirtual hmd;
+    rt.ClearEvents();
+    hmd.UpdatePose();
+    std::vector<RuntimeEvent> events = rt.Events();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].kind, EventKind::Proximity);
+    EXPECT_EQ(events[0].deviceIndex, vr::k_unTrackedDeviceIndexInvalid);
+
+    hmd.Activate(0);
+    rt.ClearEvents();
+    for (int frame = 0; frame < 3; ++frame) {
+        hmd.UpdatePose();
+    }
+    const std::vector<RuntimeEvent> poses = Events(EventKind::PoseUpdated);
+    ASSERT_EQ(poses.size(), 3u);
+    for (const RuntimeEvent& pose : poses) {
+        EXPECT_EQ(pose.deviceIndex, 0u);
+        EXPECT_EQ(pose.poseSize, sizeof(vr::DriverPose_t));
+        EXPECT_EQ(pose.pose.vecPosition[0], 0.0);
+        EXPECT_EQ(pose.pose.vecPosition[1], static_cast<double>(1.7f));
+        EXPECT_EQ(pose.pose.vecPosition[2], 0.0);
+        EXPECT_EQ(pose.pose.qRotation.w, 1.0);
+        EXPECT_EQ(pose.pose.result, vr::TrackingResult_Running_OK);
+    }
+    EXPECT_EQ(Events(EventKind::Proximity).size(), 3u);
+
+    hmd.Deactivate();
+    EXPECT_TRUE(Logged("Driver deactivated: Quillo \n"));
+    rt.ClearEvents();
+    hmd.UpdatePose();
+    events = rt.Events();
+    ASSERT_EQ(events.size(), 1u);
+    EXPECT_EQ(events[0].kind, EventKind::Proximity);
+    EXPECT_EQ(events[0].deviceIndex, vr::k_unTrackedDeviceIndexInvalid);
+}
+
+TEST_F(HeadsetTest, FrameRateBeforeActivationIsPublishedByActivate) {
+    runtime::FakeRuntime& rt = MakeRuntime();
+    HMDDriverVirtual hmd;
+    rt.ClearEvents();
+    hmd.OnFramerateUpdated(90);
+    EXPECT_EQ(hmd.displayFrequency(), 90.0f);
+    std::vector<RuntimeEvent> writes = Events(EventKind::PropertyWrite);
+    ASSERT_EQ(writes.size(), 1u);
+    EXPECT_EQ(writes[0].container, vr::k_ulInvalidPropertyContainer);
+    EXPECT_EQ(writes[0].property, vr::Prop_DisplayFrequency_Float);
+    EXPECT_EQ(writes[0].value.floatValue, 90.0f);
+    EXPECT_TRUE(Logged("Updating headset fps, new value: 90.000000 \n"));
+
+    rt.ClearEvents();
+    hmd.Activate(2);
+    writes = Events(EventKind::PropertyWrite);
+    ASSERT_EQ(writes.size(), 12u);
+    EXPECT_EQ(writes[6].value.floatValue, 90.0f);
+
+    rt.ClearEvents();
+    hmd.OnFramerateUpdated(75);
+    writes = Events(EventKind::PropertyWrite);
+    ASSERT_EQ(writes.size(), 1u);
+    EXPECT_EQ(writes[0].container, runtime::FakeRuntime::ContainerForDevice(2));
+}
+
+TEST_F(HeadsetTest, DisplayComponentAnswers) {
+    MakeRuntime();
+    HMDDriverVirtual hmd;
+    vr::IVRDisplayComponent& display = hmd;
+    int32_t x = 0, y = 0;
+    uint32_t width = 0, height = 0;
+    display.GetWindowBounds(&x, &y, &width, &height);
+    EXPECT_EQ(x, -1);
+    EXPECT_EQ(y, -1);
+    EXPECT_EQ(width, 2560u);
+    EXPECT_EQ(height, 1440u);
+    EXPECT_FALSE(display.IsDisplayOnDesktop());
+    EXPECT_FALSE(display.IsDisplayRealDisplay());
+
+    uint32_t vx = 9, vy = 9, vw = 0, vh = 0;
+    display.GetEyeOutputViewport(vr::Eye_Left, &vx, &vy, &vw, &vh);
+    EXPECT_EQ(vx, 0u);
+    EXPECT_EQ(vy, 0u);
+    EXPECT_EQ(vw, 1280u);
+    EXPECT_EQ(vh, 1440u);
+    display.GetEyeOutputViewport(vr::Eye_Right, &vx, &vy, &vw, &vh);
+    EXPECT_EQ(vx, 1280u);
+    // Any value but 0 counts as the right eye.
+    display.GetEyeOutputViewport(static_cast<vr::EVREye>(7), &vx, &vy, &vw, &vh);
+    EXPECT_EQ(vx, 1280u);
+
+    float l = 0, r = 0, t = 0, b = 0;
+    display.GetProjectionRaw(vr::Eye_Left, &l, &r, &t, &b);
+    EXPECT_EQ(l, static_cast<float>(-1.05866));
+    EXPECT_EQ(r, static_cast<float>(1.09237));
+    EXPECT_EQ(t, -1.3316f);
+    EXPECT_EQ(b, 1.3316f);
+    display.GetProjectionRaw(vr::Eye_Right, &l, &r, &t, &b);
+    EXPECT_EQ(l, static_cast<float>(-1.09237));
+    EXPECT_EQ(r, static_cast<float>(1.05866));
+
+    const vr::DistortionCoordinates_t d =
+        runtime::CallComputeDistortion(display, vr::Eye_Right, 0.25f, 0.75f);
+    for (const float* c : {d.rfRed, d.rfGreen, d.rfBlue}) {
+        EXPECT_EQ(c[0], 0.25f);
+        EXPECT_EQ(c[1], 0.75f);
+    }
+}
+
+TEST_F(HeadsetTest, DebugRequestWritesOnlyAnEmptyString) {
+    MakeRuntime();
+    HMDDriverVirtual hmd;
+    char buffer[4] = {'x', 'y', 'z', 'w'};
+    hmd.DebugRequest("anything", buffer, 0);
+    EXPECT_EQ(buffer[0], 'x');
+    hmd.DebugRequest("anything", buffer, sizeof(buffer));
+    EXPECT_EQ(buffer[0], '\0');
+    EXPECT_EQ(buffer[1], 'y');
+}
+
+TEST_F(HeadsetTest, ComponentsByNameInAnyLetterCase) {
+    MakeRuntime();
+    HMDDriverVirtual hmd;
+    EXPECT_EQ(hmd.GetComponent("ivrdisplaycomponent_002"),
+              static_cast<vr::IVRDisplayComponent*>(&hmd));
+    EXPECT_EQ(hmd.GetComponent("ITrackedDeviceServerDriver_005"),
+              static_cast<vr::ITrackedDeviceServerDriver*>(&hmd));
+    EXPECT_EQ(hmd.GetComponent("ivrvirtualdisplay_001"), static_cast<vr::IVRVirtualDisplay*>(&hmd));
+    EXPECT_EQ(hmd.GetComponent("IVRDriverDirectModeComponent_002"), nullptr);
+    EXPECT_EQ(hmd.GetComponent("IVRCameraComponent_002"), nullptr);
+    EXPECT_EQ(hmd.GetComponent("IVRDisplayComponent_00"), nullptr);
+    EXPECT_EQ(hmd.GetComponent(nullptr), nullptr);
+
+    HMDDriverDirect direct;
+    EXPECT_EQ(direct.GetComponent("IVRDRIVERDIRECTMODECOMPONENT_002"),
+              static_cast<vr::IVRDriverDirectModeComponent*>(&direct));
+    EXPECT_EQ(direct.GetComponent("IVRVirtualDisplay_001"), nullptr);
+    EXPECT_EQ(direct.GetComponent("IVRDisplayComponent_002"),
+              static_cast<vr::IVRDisplayComponent*>(&direct));
+}
+
+TEST_F(HeadsetTest, VirtualDisplayCountsEveryPresent) {
+    MakeRuntime();
+    HMDDriverVirtual hmd;
+    float seconds = 0.0f;
+    uint64_t counter = 99;
+    EXPECT_TRUE(hmd.GetTimeSinceLastVsync(&seconds, &counter));
+    EXPECT_EQ(seconds, 0.016f);
+    EXPECT_EQ(counter, 0u);
+    hmd.Activate(0);
+    // Handles that name no texture: the link drops every frame, the count still grows.
+    for (int i = 0; i < 5; ++i) {
+        hmd.Present(0x1234 + i);
+    }
+    EXPECT_TRUE(hmd.GetTimeSinceLastVsync(&seconds, &counter));
+    EXPECT_EQ(counter, 5u);
+    EXPECT_EQ(seconds, 0.016f);
+    hmd.WaitForPresent();  // the first wait returns at once
+}
+
+}  // namespace
+}  // namespace quillo

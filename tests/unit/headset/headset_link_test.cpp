@@ -1,0 +1,120 @@
+// The headset fed by a companion over its pipes, in process: head poses reach the runtime at
+// the next frame, refresh rates reach the display-frequency property.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "devices/headset/hmd_driver_virtual.h"
+#include "link/transmission_pipe.h"
+#include "link/wire_format.h"
+#include "unit/core/companion_end.h"
+#include "unit/headset/runtime_fixture.h"
+
+namespace quillo {
+namespace {
+
+using runtime::EventKind;
+using runtime::RuntimeEvent;
+
+class HeadsetLinkTest : public test::RuntimeFixture {
+  protected:
+    bool SendMessage(test::CompanionEnd& companion, uint32_t type, const uint8_t* payload,
+                     size_t length) {
+        uint8_t message[wire::kHeaderSize + wire::kMaxPayloadLength];
+        const size_t size = wire::EncodeMessage(type, payload, static_cast<uint32_t>(length),
+                                                message, sizeof(message));
+        return size != 0 && companion.Send(message, size);
+    }
+    bool SendQuaternionPose(test::CompanionEnd& companion, const float q[4], const float p[3]) {
+        wire::TrackingUpdate update;
+        update.wireKind = static_cast<int32_t>(wire::TrackingKind::kQuaternionAndPosition);
+        for (int i = 0; i < 4; ++i) update.quaternion[i] = q[i];
+        for (int i = 0; i < 3; ++i) update.position[i] = p[i];
+        uint8_t payload[128];
+        size_t written = 0;
+        if (wire::EncodeTrackingPayload(update, payload, sizeof(payload), written) !=
+            wire::WireError::kNone) {
+            return false;
+        }
+        return SendMessage(companion, wire::kTrackingMessage, payload, written);
+    }
+    bool SendRefreshRate(test::CompanionEnd& companion, int32_t hz) {
+        uint8_t payload[wire::kRefreshRateSize];
+        return wire::EncodeRefreshRate(hz, payload, sizeof(payload)) == wire::WireError::kNone &&
+               SendMessage(companion, wire::kRefreshRateMessage, payload, sizeof(payload));
+    }
+    // Messages are dispatched in order: once the rate's property write is seen, everything
+    // sent before it has been handled too.
+    bool WaitForRateProperty(float hz) {
+        return fake->WaitForEvent(
+            [hz](const RuntimeEvent& e) {
+                return e.kind == EventKind::PropertyWrite &&
+                       e.property == vr::Prop_DisplayFrequency_Float && e.value.floatValue == hz;
+            },
+            std::chrono::seconds(20));
+    }
+};
+
+TEST_F(HeadsetLinkTest, HeadPoseReachesTheRuntimeAtTheNextFrame) {
+    MakeRuntime(R"({"driver_quillo": {"RotationOffsetYDeg": 90}})");
+    test::CompanionEnd companion(test::UseOwnPipeNames());
+    ASSERT_TRUE(companion.created());
+    HMDDriverVirtual hmd;
+    ASSERT_TRUE(companion.Accept());
+    hmd.Activate(0);
+    hmd.UpdatePose();
+
+    const float h = 0.70710677f;
+    const float orientation[4] = {h, 0.0f, 0.0f, h};
+    const float position[3] = {0.5f, 1.25f, -2.0f};
+    ASSERT_TRUE(SendQuaternionPose(companion, orientation, position));
+    ASSERT_TRUE(SendRefreshRate(companion, 72));
+    ASSERT_TRUE(WaitForRateProperty(72.0f));
+    EXPECT_EQ(hmd.displayFrequency(), 72.0f);
+    EXPECT_EQ(hmd.Core().refreshRate(), 72);
+
+    fake->ClearEvents();
+    hmd.UpdatePose();
+    const std::vector<RuntimeEvent> poses = Events(EventKind::PoseUpdated);
+    ASSERT_EQ(poses.size(), 1u);
+    const vr::DriverPose_t& pose = poses[0].pose;
+    // The yaw offset of 90 degrees turns the world: yaw x orientation.
+    EXPECT_NEAR(pose.qRotation.x, 0.5, 1e-6);
+    EXPECT_NEAR(pose.qRotation.y, 0.5, 1e-6);
+    EXPECT_NEAR(pose.qRotation.z, -0.5, 1e-6);
+    EXPECT_NEAR(pose.qRotation.w, 0.5, 1e-6);
+    EXPECT_EQ(pose.vecPosition[0], 0.5);
+    EXPECT_EQ(pose.vecPosition[1], 1.25);
+    EXPECT_EQ(pose.vecPosition[2], -2.0);
+    EXPECT_EQ(pose.result, vr::TrackingResult_Running_OK);
+}
+
+TEST_F(HeadsetLinkTest, InactiveHeadsetKeepsItsPoseUntilActivated) {
+    MakeRuntime();
+    test::CompanionEnd companion(test::UseOwnPipeNames());
+    ASSERT_TRUE(companion.created());
+    HMDDriverVirtual hmd;
+    ASSERT_TRUE(companion.Accept());
+
+    const float orientation[4] = {0.0f, 0.0f, 0.0f, 1.0f};
+    const float position[3] = {1.0f, 2.0f, 3.0f};
+    ASSERT_TRUE(SendQuaternionPose(companion, orientation, position));
+    ASSERT_TRUE(SendRefreshRate(companion, 90));
+    ASSERT_TRUE(WaitForRateProperty(90.0f));
+    // Not active: no pose is handed over, whatever arrived.
+    fake->ClearEvents();
+    hmd.UpdatePose();
+    EXPECT_TRUE(Events(EventKind::PoseUpdated).empty());
+
+    // The pose built at construction is still marked for rebuilding, so the first frame after
+    // activation carries the head pose that arrived meanwhile.
+    hmd.Activate(0);
+    hmd.UpdatePose();
+    const std::vector<RuntimeEvent> poses = Events(EventKind::PoseUpdated);
+    ASSERT_EQ(poses.size(), 1u);
+    EXPECT_EQ(poses[0].pose.vecPosition[2], 3.0);
+}
+
+}  // namespace
+}  // namespace quillo

@@ -1,0 +1,81 @@
+// In-process driver tests: a fake runtime whose host interfaces the driver's process-wide
+// host services are pointed at, as the provider's Init does, and pipe names of their own so
+// that no companion (real or from another test) is reached.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "driver/driver_log.h"
+#include "driver/host_interfaces.h"
+#include "platform/process.h"
+#include "runtime/fake_interfaces.h"
+#include "runtime/fake_runtime.h"
+
+namespace quillo::test {
+
+// The settings a user sees by default.
+constexpr const char* kDefaultSettings = R"({
+    "driver_quillo": {
+        "windowWidth": 2560, "windowHeight": 1440, "renderScale": 100, "hmdMode": 0,
+        "fakeSensorEnabled": true,
+        "RotationOffsetXDeg": 0, "RotationOffsetYDeg": 0, "RotationOffsetZDeg": 0
+    }
+})";
+
+// Gives this test process pipe names of its own (the link reads QUILLO_PIPE_SUFFIX when its
+// pipe channel starts). Returns the suffix.
+inline const std::string& UseOwnPipeNames() {
+    static const std::string suffix = [] {
+        std::string value = "_h1test_" + std::to_string(platform::CurrentProcessId());
+#if defined(_WIN32)
+        _putenv_s("QUILLO_PIPE_SUFFIX", value.c_str());
+#else
+        setenv("QUILLO_PIPE_SUFFIX", value.c_str(), 1);
+#endif
+        return value;
+    }();
+    return suffix;
+}
+
+class RuntimeFixture : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        UseOwnPipeNames();
+        ClearLogTarget();
+    }
+    void TearDown() override { ClearLogTarget(); }
+
+    // A fresh runtime with `settingsJson`, connected like Init connects the driver.
+    runtime::FakeRuntime& MakeRuntime(const char* settingsJson = kDefaultSettings,
+                                      runtime::FakeRuntimeOptions options = {}) {
+        fake = std::make_unique<runtime::FakeRuntime>(std::move(options));
+        if (settingsJson != nullptr) {
+            std::string error;
+            EXPECT_TRUE(fake->Settings().LoadJson(settingsJson, error)) << error;
+        }
+        InitServerDriverContext(fake->Context());
+        ClearLogTarget();
+        SetLogTargetIfUnset(&fake->Log());
+        return *fake;
+    }
+
+    std::vector<runtime::RuntimeEvent> Events(runtime::EventKind kind) const {
+        return fake->EventsOfKind(kind);
+    }
+    std::vector<std::string> Logs() const { return fake->LogLines(); }
+    bool Logged(const std::string& line) const {
+        for (const std::string& l : fake->LogLines()) {
+            if (l == line) return true;
+        }
+        return false;
+    }
+
+    std::unique_ptr<runtime::FakeRuntime> fake;
+};
+
+}  // namespace quillo::test
