@@ -50,6 +50,18 @@ class RuntimeFixture : public ::testing::Test {
     }
     void TearDown() override { ClearLogTarget(); }
 
+    // A fresh runtime with `settingsJson`, not yet connected to the driver (the provider's
+    // Init connects it).
+    runtime::FakeRuntime& MakeDetachedRuntime(const char* settingsJson = kDefaultSettings,
+                                              runtime::FakeRuntimeOptions options = {}) {
+        fake = std::make_unique<runtime::FakeRuntime>(std::move(options));
+        if (settingsJson != nullptr) {
+            std::string error;
+            EXPECT_TRUE(fake->Settings().LoadJson(settingsJson, error)) << error;
+        }
+        return *fake;
+    }
+
     // A fresh runtime with `settingsJson`, connected like Init connects the driver.
     runtime::FakeRuntime& MakeRuntime(const char* settingsJson = kDefaultSettings,
                                       runtime::FakeRuntimeOptions options = {}) {

@@ -1,0 +1,160 @@
+// The driver log, the cached host interfaces and the companion check.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "driver/companion_check.h"
+#include "driver/driver_log.h"
+#include "driver/host_interfaces.h"
+#include "platform/process.h"
+#include "runtime/fake_interfaces.h"
+#include "runtime/fake_runtime.h"
+
+namespace quillo {
+namespace {
+
+class RecordingLog final : public vr::IVRDriverLog {
+  public:
+    void Log(const char* message) override { lines.emplace_back(message); }
+    std::vector<std::string> lines;
+};
+
+class DriverLogTest : public ::testing::Test {
+  protected:
+    void SetUp() override { ClearLogTarget(); }
+    void TearDown() override { ClearLogTarget(); }
+    RecordingLog log;
+};
+
+TEST_F(DriverLogTest, DroppedWithoutTargetAndAfterClearing) {
+    WriteDriverLog("before %d\n", 1);
+    SetLogTargetIfUnset(&log);
+    WriteDriverLog("during %d\n", 2);
+    ClearLogTarget();
+    WriteDriverLog("after %d\n", 3);
+    EXPECT_EQ(log.lines, std::vector<std::string>{"during 2\n"});
+    EXPECT_EQ(LogTarget(), nullptr);
+}
+
+TEST_F(DriverLogTest, TextPassesUnchanged) {
+    SetLogTargetIfUnset(&log);
+    WriteDriverLog("Enter standby Server tracked device \n");
+    WriteDriverLog("driver_quillo: IPD: %f\n", 0.065);
+    WriteDriverLog("%s", "no line end");
+    ASSERT_EQ(log.lines.size(), 3u);
+    EXPECT_EQ(log.lines[0], "Enter standby Server tracked device \n");
+    EXPECT_EQ(log.lines[1], "driver_quillo: IPD: 0.065000\n");
+    EXPECT_EQ(log.lines[2], "no line end");
+}
+
+TEST_F(DriverLogTest, FirstTargetStaysUntilCleared) {
+    RecordingLog other;
+    SetLogTargetIfUnset(&log);
+    SetLogTargetIfUnset(&other);
+    WriteDriverLog("x\n");
+    EXPECT_EQ(log.lines.size(), 1u);
+    EXPECT_TRUE(other.lines.empty());
+}
+
+TEST_F(DriverLogTest, LongMessagesAreCutAndKeepTheirLineEnd) {
+    SetLogTargetIfUnset(&log);
+    const std::string word(3000, 'a');
+    WriteDriverLog("start %s\n", word.c_str());
+    WriteDriverLog("%s", word.c_str());
+    ASSERT_EQ(log.lines.size(), 2u);
+    EXPECT_EQ(log.lines[0].size(), 1023u);
+    EXPECT_EQ(log.lines[0].substr(0, 7), "start a");
+    EXPECT_EQ(log.lines[0].back(), '\n');
+    EXPECT_EQ(log.lines[1], std::string(1023, 'a'));
+}
+
+// A driver context that answers only the versions it is given, and remembers what it was
+// asked for, in order.
+class ScriptedContext final : public vr::IVRDriverContext {
+  public:
+    explicit ScriptedContext(runtime::FakeRuntime& runtime) : runtime_(runtime) {}
+    void* GetGenericInterface(const char* version, vr::EVRInitError* error) override {
+        requested.emplace_back(version);
+        if (version == refused) {
+            if (error != nullptr) *error = vr::VRInitError_Init_InterfaceNotFound;
+            return nullptr;
+        }
+        return runtime_.Context()->GetGenericInterface(version, error);
+    }
+    vr::DriverHandle_t GetDriverHandle() override { return 1; }
+
+    std::string refused;
+    std::vector<std::string> requested;
+
+  private:
+    runtime::FakeRuntime& runtime_;
+};
+
+TEST(HostInterfaces, FetchedInOrderAndCached) {
+    runtime::FakeRuntime fake;
+    ScriptedContext context(fake);
+    ASSERT_EQ(InitServerDriverContext(&context), vr::VRInitError_None);
+    EXPECT_EQ(context.requested,
+              (std::vector<std::string>{"IVRServerDriverHost_004", "IVRSettings_002",
+                                        "IVRProperties_001", "IVRDriverLog_001"}));
+    EXPECT_EQ(ServerDriverHost(), static_cast<vr::IVRServerDriverHost*>(&fake.Host()));
+    EXPECT_EQ(Settings(), static_cast<vr::IVRSettings*>(&fake.Settings()));
+    EXPECT_EQ(Properties(), static_cast<vr::IVRProperties*>(&fake.Properties()));
+    EXPECT_EQ(DriverLogInterface(), static_cast<vr::IVRDriverLog*>(&fake.Log()));
+    EXPECT_EQ(context.requested.size(), 4u);  // the accessors did not ask again
+}
+
+TEST(HostInterfaces, StopsAtTheFirstMissingInterface) {
+    runtime::FakeRuntime fake;
+    ScriptedContext context(fake);
+    context.refused = "IVRSettings_002";
+    EXPECT_EQ(InitServerDriverContext(&context), vr::VRInitError_Init_InterfaceNotFound);
+    EXPECT_EQ(context.requested,
+              (std::vector<std::string>{"IVRServerDriverHost_004", "IVRSettings_002"}));
+    // An accessor fetches what Init did not get to.
+    EXPECT_EQ(Properties(), static_cast<vr::IVRProperties*>(&fake.Properties()));
+    EXPECT_EQ(Settings(), nullptr);
+}
+
+TEST(HostInterfaces, NewContextForgetsTheOldInterfaces) {
+    runtime::FakeRuntime first;
+    runtime::FakeRuntime second;
+    ASSERT_EQ(InitServerDriverContext(first.Context()), vr::VRInitError_None);
+    ASSERT_EQ(InitServerDriverContext(second.Context()), vr::VRInitError_None);
+    EXPECT_EQ(ServerDriverHost(), static_cast<vr::IVRServerDriverHost*>(&second.Host()));
+    EXPECT_EQ(DriverContext(), second.Context());
+}
+
+TEST(CompanionCheck, ImageNameMustMatchExactly) {
+    const std::vector<platform::ProcessEntry> processes = {
+        {1, "quillo.exe"}, {2, "Quillo.exe.bak"}, {3, "QUILLO.EXE"},
+        {4, "Quillo"},     {5, "Quillo.exe"},     {6, "Quillo.exe"},
+    };
+    const platform::ProcessEntry* found = FindProcessByImageName(processes, kCompanionImageName);
+    ASSERT_NE(found, nullptr);
+    EXPECT_EQ(found->pid, 5u);
+    EXPECT_EQ(FindProcessByImageName({processes.begin(), processes.begin() + 4}, "Quillo.exe"),
+              nullptr);
+}
+
+TEST(CompanionCheck, ProcessListHoldsThisProcess) {
+    std::vector<platform::ProcessEntry> processes;
+    ASSERT_TRUE(platform::ListProcesses(processes));
+    const uint32_t self = platform::CurrentProcessId();
+    bool found = false;
+    for (const platform::ProcessEntry& process : processes) {
+        if (process.pid == self) {
+            found = true;
+            EXPECT_FALSE(process.imageName.empty());
+            // Linux keeps only the first 15 characters of an image name.
+            EXPECT_EQ(process.imageName.rfind("unit_driver", 0), 0u) << process.imageName;
+        }
+    }
+    EXPECT_TRUE(found);
+    const std::string path = platform::CurrentExecutablePath();
+    EXPECT_NE(path.find("unit_driver"), std::string::npos) << path;
+}
+
+}  // namespace
+}  // namespace quillo

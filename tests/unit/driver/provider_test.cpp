@@ -1,0 +1,303 @@
+// The device provider driven in process as the runtime drives it. Each test has a provider of
+// its own (the library's single provider is a static of the driver library); the companion
+// check is replaced by a plain answer so no process has to run.
+#include <gtest/gtest.h>
+
+#include "devices/extra/controller_device.h"
+#include "devices/extra/fake_sensor_driver.h"
+#include "devices/headset/hmd_driver_direct.h"
+#include "devices/headset/hmd_driver_virtual.h"
+#include "driver/server_driver.h"
+#include "link/controller_record.h"
+#include "runtime/driver_calls.h"
+#include "unit/headset/runtime_fixture.h"
+
+namespace quillo {
+namespace {
+
+using runtime::EventKind;
+using runtime::RuntimeEvent;
+
+bool CompanionRunning() {
+    return true;
+}
+bool CompanionMissing() {
+    return false;
+}
+
+class ProviderTest : public test::RuntimeFixture {
+  protected:
+    void TearDown() override {
+        provider.Cleanup();
+        RuntimeFixture::TearDown();
+    }
+    vr::EVRInitError InitWith(const char* settings, bool companion = true,
+                              runtime::FakeRuntimeOptions options = {}) {
+        MakeDetachedRuntime(settings, std::move(options));
+        provider.SetCompanionCheck(companion ? &CompanionRunning : &CompanionMissing);
+        return provider.Init(fake->Context());
+    }
+
+    CServerDriver_Quillo provider;
+};
+
+TEST_F(ProviderTest, MissingHostInterfaceFailsBeforeAnythingIsLogged) {
+    for (const char* omitted :
+         {"IVRServerDriverHost_004", "IVRSettings_002", "IVRProperties_001", "IVRDriverLog_001"}) {
+        SCOPED_TRACE(omitted);
+        runtime::FakeRuntimeOptions options;
+        options.omittedInterfaces = {omitted};
+        EXPECT_EQ(InitWith(test::kDefaultSettings, true, options),
+                  vr::VRInitError_Init_InterfaceNotFound);
+        EXPECT_TRUE(fake->Events().empty());
+        EXPECT_EQ(provider.hmd(), nullptr);
+    }
+}
+
+TEST_F(ProviderTest, WithoutCompanionNothingIsCreated) {
+    EXPECT_EQ(InitWith(test::kDefaultSettings, false), vr::VRInitError_Init_HmdNotFound);
+    EXPECT_EQ(Logs(), std::vector<std::string>{"Pelmont not active\n"});
+    EXPECT_EQ(fake->DeviceCount(), 0u);
+    EXPECT_EQ(provider.hmd(), nullptr);
+    EXPECT_EQ(provider.fakeSensor(), nullptr);
+    // "fakeSensorEnabled" is read before the check, "hmdMode" is not read at all.
+    const std::vector<RuntimeEvent> reads = Events(EventKind::SettingRead);
+    ASSERT_EQ(reads.size(), 1u);
+    EXPECT_EQ(reads[0].key, "fakeSensorEnabled");
+}
+
+TEST_F(ProviderTest, InitAddsHeadsetThenTrackingReference) {
+    ASSERT_EQ(InitWith(test::kDefaultSettings), vr::VRInitError_None);
+    const std::vector<RuntimeEvent> added = Events(EventKind::DeviceAdded);
+    ASSERT_EQ(added.size(), 2u);
+    EXPECT_EQ(added[0].serial, "serialNumber");
+    EXPECT_EQ(added[0].deviceClass, vr::TrackedDeviceClass_HMD);
+    EXPECT_EQ(added[0].deviceIndex, 0u);
+    EXPECT_EQ(added[1].serial, "0.1113");
+    EXPECT_EQ(added[1].deviceClass, vr::TrackedDeviceClass_TrackingReference);
+    const std::vector<std::string> logs = Logs();
+    ASSERT_GE(logs.size(), 3u);
+    EXPECT_EQ(logs[0], "Quillo process is running\n");
+    EXPECT_EQ(logs[1], "Preparing HMD, mode 0\n");
+    EXPECT_EQ(logs.back(), "Fake sensor registered with result 1\n");
+    EXPECT_NE(dynamic_cast<HMDDriverVirtual*>(provider.hmd()), nullptr);
+}
+
+TEST_F(ProviderTest, ModeChoosesTheHeadsetVariant) {
+    struct Case {
+        const char* settings;
+        bool direct;
+    } cases[] = {
+        {R"({"driver_quillo": {}})", false},
+        {R"({"driver_quillo": {"hmdMode": 0}})", false},
+        {R"({"driver_quillo": {"hmdMode": 1}})", false},
+        {R"({"driver_quillo": {"hmdMode": 2}})", true},
+        {R"({"driver_quillo": {"hmdMode": 7}})", true},
+        {R"({"driver_quillo": {"hmdMode": -1}})", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.settings);
+        ASSERT_EQ(InitWith(c.settings), vr::VRInitError_None);
+        EXPECT_EQ(dynamic_cast<HMDDriverDirect*>(provider.hmd()) != nullptr, c.direct);
+        EXPECT_EQ(dynamic_cast<HMDDriverVirtual*>(provider.hmd()) != nullptr, !c.direct);
+        provider.Cleanup();
+    }
+}
+
+TEST_F(ProviderTest, TrackingReferenceFollowsItsSetting) {
+    // Absent, or unreadable as a bool: created.
+    ASSERT_EQ(InitWith(R"({"driver_quillo": {}})"), vr::VRInitError_None);
+    EXPECT_NE(provider.fakeSensor(), nullptr);
+    provider.Cleanup();
+    ASSERT_EQ(InitWith(R"({"driver_quillo": {"fakeSensorEnabled": "no"}})"), vr::VRInitError_None);
+    EXPECT_TRUE(provider.fakeSensorEnabled());
+    EXPECT_NE(provider.fakeSensor(), nullptr);
+    provider.Cleanup();
+
+    ASSERT_EQ(InitWith(R"({"driver_quillo": {"fakeSensorEnabled": false}})"), vr::VRInitError_None);
+    EXPECT_EQ(provider.fakeSensor(), nullptr);
+    EXPECT_EQ(fake->DeviceCount(), 1u);
+    fake->ActivatePending();
+    fake->ClearEvents();
+    provider.RunFrame();
+    const std::vector<RuntimeEvent> poses = Events(EventKind::PoseUpdated);
+    ASSERT_EQ(poses.size(), 1u);  // the headset's only
+    EXPECT_EQ(poses[0].deviceIndex, 0u);
+}
+
+TEST_F(ProviderTest, RunFramePushesPosesOnlyForActivatedDevices) {
+    ASSERT_EQ(InitWith(test::kDefaultSettings), vr::VRInitError_None);
+    fake->ClearEvents();
+    provider.RunFrame();
+    EXPECT_TRUE(Events(EventKind::PoseUpdated).empty());
+
+    fake->ActivatePending();
+    fake->ClearEvents();
+    for (int frame = 0; frame < 2; ++frame) provider.RunFrame();
+    const std::vector<RuntimeEvent> poses = Events(EventKind::PoseUpdated);
+    ASSERT_EQ(poses.size(), 4u);
+    for (int frame = 0; frame < 2; ++frame) {
+        const RuntimeEvent& headset = poses[2 * frame];
+        const RuntimeEvent& sensor = poses[2 * frame + 1];
+        EXPECT_EQ(headset.deviceIndex, 0u);
+        EXPECT_EQ(headset.pose.vecPosition[1], static_cast<double>(1.7f));
+        EXPECT_EQ(sensor.deviceIndex, 1u);
+        EXPECT_EQ(sensor.poseSize, 280u);
+        EXPECT_EQ(sensor.pose.vecPosition[2], 3.0);
+    }
+    // Deactivating the tracking reference does not stop its poses.
+    fake->DeactivateDevice(1);
+    fake->ClearEvents();
+    provider.RunFrame();
+    EXPECT_EQ(Events(EventKind::PoseUpdated).size(), 2u);
+}
+
+TEST_F(ProviderTest, RefusedDevicesAreLoggedAsZero) {
+    runtime::FakeRuntimeOptions options;
+    options.acceptDevices = false;
+    ASSERT_EQ(InitWith(test::kDefaultSettings, true, options), vr::VRInitError_None);
+    EXPECT_TRUE(Logged("Fake sensor registered with result 0\n"));
+    EXPECT_NE(provider.hmd(), nullptr);
+}
+
+TEST_F(ProviderTest, StandbyOperationsOnlyLog) {
+    ASSERT_EQ(InitWith(test::kDefaultSettings), vr::VRInitError_None);
+    fake->ClearEvents();
+    EXPECT_TRUE(provider.ShouldBlockStandbyMode());
+    provider.EnterStandby();
+    provider.LeaveStandby();
+    EXPECT_EQ(Logs(), (std::vector<std::string>{"ShouldBlockStandby Server Tracked device \n",
+                                                "Enter standby Server tracked device \n",
+                                                "Leave standby Server tracked device \n"}));
+    EXPECT_EQ(fake->Events().size(), 3u);
+}
+
+TEST_F(ProviderTest, CleanupClearsTheLogAndDestroysOnlyTheHeadset) {
+    ASSERT_EQ(InitWith(test::kDefaultSettings), vr::VRInitError_None);
+    fake->ActivatePending();
+    CFakeSensorDriver_Quillo* sensor = provider.fakeSensor();
+    fake->ClearEvents();
+    provider.Cleanup();
+    EXPECT_EQ(LogTarget(), nullptr);
+    EXPECT_EQ(provider.hmd(), nullptr);
+    EXPECT_EQ(provider.fakeSensor(), sensor);
+    EXPECT_TRUE(fake->Events().empty());
+    // After Cleanup the driver is silent, and RunFrame has no headset to update.
+    provider.EnterStandby();
+    provider.RunFrame();
+    EXPECT_TRUE(Logs().empty());
+    provider.Cleanup();  // twice is harmless
+}
+
+TEST_F(ProviderTest, InterfaceVersionList) {
+    const char* const* versions = provider.GetInterfaceVersions();
+    const std::vector<std::string> expected = {"IVRSettings_002",
+                                               "ITrackedDeviceServerDriver_005",
+                                               "IVRDisplayComponent_002",
+                                               "IVRDriverDirectModeComponent_002",
+                                               "IVRControllerComponent_001",
+                                               "IVRCameraComponent_002",
+                                               "IServerTrackedDeviceProvider_004",
+                                               "IVRWatchdogProvider_001",
+                                               "IVRVirtualDisplay_001"};
+    std::vector<std::string> actual;
+    for (; *versions != nullptr; ++versions) actual.emplace_back(*versions);
+    EXPECT_EQ(actual, expected);
+}
+
+ControllerRecord MakeRecord(uint32_t id, float x) {
+    ControllerRecord record;
+    record.controllerId = id;
+    record.pose[0][0] = record.pose[1][1] = record.pose[2][2] = 1.0f;
+    record.pose[0][3] = x;
+    record.input.buttonPressed = 1ull << vr::k_EButton_Grip;
+    return record;
+}
+
+TEST_F(ProviderTest, FirstRecordCreatesTheControllerLaterOnesUpdateIt) {
+    ASSERT_EQ(InitWith(test::kDefaultSettings), vr::VRInitError_None);
+    fake->ActivatePending();
+    fake->ClearEvents();
+
+    provider.OnControllerUpdated(MakeRecord(5, 0.25f));
+    const std::vector<RuntimeEvent> added = Events(EventKind::DeviceAdded);
+    ASSERT_EQ(added.size(), 1u);
+    EXPECT_EQ(added[0].serial, "QuilloControllerV02ID5");
+    EXPECT_EQ(added[0].deviceClass, vr::TrackedDeviceClass_Controller);
+    EXPECT_TRUE(Logged("New driver registered (serial QuilloControllerV02ID5) with status 1 \n"));
+    ControllerDevice* controller = provider.controller(5);
+    ASSERT_NE(controller, nullptr);
+    // The record that created the device is not applied.
+    EXPECT_EQ(runtime::CallGetPose(*controller).vecPosition[0], 0.0);
+    EXPECT_TRUE(Events(EventKind::ButtonPressed).empty());
+
+    fake->ActivatePending();
+    provider.OnControllerUpdated(MakeRecord(5, 0.25f));
+    EXPECT_EQ(provider.controllerCount(), 1u);
+    EXPECT_FLOAT_EQ(static_cast<float>(runtime::CallGetPose(*controller).vecPosition[0]), 0.25f);
+    EXPECT_EQ(Events(EventKind::ButtonPressed).size(), 1u);
+
+    provider.OnControllerUpdated(MakeRecord(6, 0.0f));
+    EXPECT_EQ(provider.controllerCount(), 2u);
+    EXPECT_TRUE(fake->DeviceBySerial("QuilloControllerV02ID6").has_value());
+}
+
+TEST_F(ProviderTest, TrackingReferenceDevice) {
+    runtime::FakeRuntime& rt = MakeRuntime();
+    CFakeSensorDriver_Quillo sensor(&rt.Host());
+    const vr::DriverPose_t before = runtime::CallGetPose(sensor);
+    EXPECT_EQ(sensor.deviceIndex(), vr::k_unTrackedDeviceIndexInvalid);
+    ASSERT_EQ(sensor.Activate(4), vr::VRInitError_None);
+    EXPECT_EQ(sensor.deviceIndex(), 4u);
+    EXPECT_TRUE(Logged("Activate fake sensor 4 \n"));
+
+    const std::vector<RuntimeEvent> writes = Events(EventKind::PropertyWrite);
+    ASSERT_EQ(writes.size(), 11u);
+    const vr::ETrackedDeviceProperty order[] = {vr::Prop_FieldOfViewLeftDegrees_Float,
+                                                vr::Prop_FieldOfViewRightDegrees_Float,
+                                                vr::Prop_FieldOfViewTopDegrees_Float,
+                                                vr::Prop_FieldOfViewBottomDegrees_Float,
+                                                vr::Prop_TrackingRangeMinimumMeters_Float,
+                                                vr::Prop_TrackingRangeMaximumMeters_Float,
+                                                vr::Prop_DeviceClass_Int32,
+                                                vr::Prop_CurrentUniverseId_Uint64,
+                                                vr::Prop_ModelNumber_String,
+                                                vr::Prop_SerialNumber_String,
+                                                vr::Prop_RenderModelName_String};
+    for (size_t i = 0; i < 11; ++i) {
+        EXPECT_EQ(writes[i].property, order[i]) << i;
+        EXPECT_EQ(writes[i].container, runtime::FakeRuntime::ContainerForDevice(4));
+    }
+    EXPECT_EQ(writes[0].value.floatValue, 80.0f);
+    EXPECT_EQ(writes[4].value.floatValue, 0.0f);
+    EXPECT_EQ(writes[5].value.floatValue, 12.0f);
+    EXPECT_EQ(writes[6].value.int32Value, 4);
+    EXPECT_EQ(writes[7].value.uint64Value, 1u);
+    EXPECT_EQ(writes[8].value.stringValue, "Quillo fake sensor");
+    EXPECT_EQ(writes[9].value.stringValue, "0.1113");
+    EXPECT_EQ(writes[10].value.stringValue, "dk2_camera");
+
+    // The pose is fixed: the same before and after activation.
+    const vr::DriverPose_t after = runtime::CallGetPose(sensor);
+    for (const vr::DriverPose_t* pose : {&before, &after}) {
+        EXPECT_EQ(pose->vecPosition[2], 3.0);
+        EXPECT_EQ(pose->qRotation.w, 1.0);
+        EXPECT_EQ(pose->qDriverFromHeadRotation.w, 0.0);
+        EXPECT_EQ(pose->qWorldFromDriverRotation.w, 1.0);
+        EXPECT_EQ(pose->result, vr::TrackingResult_Running_OK);
+        EXPECT_TRUE(pose->poseIsValid);
+        EXPECT_TRUE(pose->deviceIsConnected);
+        EXPECT_FALSE(pose->willDriftInYaw);
+    }
+
+    EXPECT_EQ(sensor.GetComponent("itrackeddeviceserverdriver_005"),
+              static_cast<vr::ITrackedDeviceServerDriver*>(&sensor));
+    EXPECT_EQ(sensor.GetComponent("IVRControllerComponent_001"), nullptr);
+    EXPECT_EQ(sensor.GetComponent("IVRDisplayComponent_002"), nullptr);
+    sensor.Deactivate();
+    EXPECT_TRUE(Logged("Driver deactivated: Quillo fake sensor \n"));
+    EXPECT_EQ(sensor.deviceIndex(), 4u);
+}
+
+}  // namespace
+}  // namespace quillo
