@@ -17,7 +17,7 @@ void RaiseTimerResolution();
 
 // The clock that frame pacing reads, so tests can drive pacing without sleeping.
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     virtual int64_t Now() = 0;
     virtual int64_t Frequency() = 0;

@@ -1,5 +1,6 @@
 // Choosing the frame loop for --frames-mode. Loops that present frames register here.
 #include "frame_loop.h"
+#include "frame_loops.h"
 
 namespace quillo::host {
 
@@ -15,13 +16,12 @@ HeadsetComponents QueryHeadsetComponents(vr::ITrackedDeviceServerDriver& headset
     return components;
 }
 
-std::unique_ptr<FrameLoop> MakeFrameLoop(const std::string& mode, const HeadsetComponents&,
-                                         std::string& error) {
+std::unique_ptr<FrameLoop> MakeFrameLoop(const std::string& mode,
+                                         const HeadsetComponents& components, std::string& error) {
     if (mode == "none") {
         return nullptr;
     }
-    error = "unknown --frames-mode \"" + mode + "\" (known: none)";
-    return nullptr;
+    return MakePresentingFrameLoop(mode, components, error);
 }
 
 }  // namespace quillo::host
