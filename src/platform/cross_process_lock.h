@@ -22,6 +22,7 @@ namespace quillo::platform {
 class CrossProcessLock {
   public:
     enum class Result { Acquired, TimedOut, Abandoned, Failed };
+    static constexpr uint32_t kInfinite = 0xFFFFFFFFu;
 
     CrossProcessLock();
     // Releases the lock if this opening holds it, then closes.
