@@ -1,0 +1,170 @@
+#include "frame_tally.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "../host/frame_pattern.h"
+
+namespace quillo::companion {
+
+namespace {
+
+// Every 7th pixel of every 7th row is compared, with room for the rounding of a GPU's eye pass.
+constexpr uint32_t kCheckStep = 7;
+constexpr int kChannelTolerance = 8;
+// Ranges beyond this many are counted but not listed.
+constexpr size_t kMaxListedRanges = 256;
+constexpr size_t kMaxListedFrames = 200000;
+
+}  // namespace
+
+void FrameTally::NewConnection() {
+    ++connections_;
+    haveLast_ = false;
+    lastTextureIndex_ = -1;
+}
+
+FrameVerdict FrameTally::Add(const uint8_t* pixels, size_t rowPitch, uint32_t width,
+                             uint32_t height, int textureIndex, uint64_t arrivalMicros) {
+    width_ = width;
+    height_ = height;
+    reads_[textureIndex & 1]++;
+    const uint32_t eyeWidth = width / 2;
+    frames::FrameStamp stamps[2];
+    bool stamped[2];
+    for (int eye = 0; eye < 2; ++eye) {
+        stamped[eye] =
+            frames::ReadStamp(pixels + eye * eyeWidth * 4, rowPitch, eyeWidth, height, stamps[eye]);
+    }
+    if (!stamped[0] && !stamped[1]) {
+        ++unstamped_;
+        return FrameVerdict::kUnstamped;
+    }
+    const frames::FrameStamp& stamp = stamped[0] ? stamps[0] : stamps[1];
+    bool good = stamped[0] && stamped[1] && stamps[0].eye == 0 && stamps[1].eye == 1 &&
+                stamps[0].sequence == stamps[1].sequence && stamps[0].micros == stamps[1].micros;
+    for (int eye = 0; good && eye < 2; ++eye) {
+        good = frames::CountBodyMismatches(pixels + eye * eyeWidth * 4, rowPitch, eyeWidth, height,
+                                           static_cast<uint8_t>(eye), stamp.sequence, kCheckStep,
+                                           kChannelTolerance) == 0;
+    }
+    if (haveLast_ && stamp.sequence <= lastSequence_) {
+        ++repeats_;
+        return FrameVerdict::kRepeat;
+    }
+    if (!good) {
+        ++badPictures_;
+        return FrameVerdict::kBadPicture;
+    }
+    if (haveLast_ && stamp.sequence > lastSequence_ + 1) {
+        missing_ += stamp.sequence - lastSequence_ - 1;
+        if (missingRanges_.size() < kMaxListedRanges) {
+            missingRanges_.emplace_back(lastSequence_ + 1, stamp.sequence - 1);
+        }
+    }
+    // The driver hands the two textures over in turn, so consecutive frames come from
+    // different textures.
+    if (lastTextureIndex_ == textureIndex) ++alternationBreaks_;
+    lastTextureIndex_ = textureIndex;
+    haveLast_ = true;
+    lastSequence_ = stamp.sequence;
+    ++frames_;
+
+    const int64_t latency = static_cast<int64_t>(arrivalMicros - stamp.micros);
+    if (received_.size() < kMaxListedFrames) {
+        received_.push_back({stamp.sequence, static_cast<uint8_t>(textureIndex), latency});
+    }
+    for (HoldRecord& hold : holds_) {
+        if (stamp.micros > hold.startMicros && stamp.micros < hold.endMicros) {
+            ++hold.framesStampedDuring;
+        }
+        if (stamp.micros >= hold.endMicros) ++hold.framesAfter;
+    }
+    return FrameVerdict::kNew;
+}
+
+namespace {
+
+struct LatencyFigures {
+    double meanMs = 0, p50Ms = 0, p99Ms = 0, maxMs = 0;
+};
+
+template <typename Frames>
+LatencyFigures Latencies(const Frames& received) {
+    LatencyFigures figures;
+    if (received.empty()) return figures;
+    std::vector<int64_t> values;
+    values.reserve(received.size());
+    double sum = 0;
+    for (const auto& frame : received) {
+        values.push_back(frame.latencyMicros);
+        sum += static_cast<double>(frame.latencyMicros);
+    }
+    std::sort(values.begin(), values.end());
+    figures.meanMs = sum / values.size() / 1000.0;
+    figures.p50Ms = values[values.size() / 2] / 1000.0;
+    figures.p99Ms = values[std::min(values.size() - 1, values.size() * 99 / 100)] / 1000.0;
+    figures.maxMs = values.back() / 1000.0;
+    return figures;
+}
+
+}  // namespace
+
+std::string FrameTally::Summary() const {
+    const LatencyFigures latency = Latencies(received_);
+    char text[256];
+    std::snprintf(
+        text, sizeof text,
+        "frames %llu (missing %llu, repeats %llu, unstamped %llu, bad %llu, alternation "
+        "breaks %llu), latency mean %.2f ms p99 %.2f ms max %.2f ms",
+        static_cast<unsigned long long>(frames_), static_cast<unsigned long long>(missing_),
+        static_cast<unsigned long long>(repeats_), static_cast<unsigned long long>(unstamped_),
+        static_cast<unsigned long long>(badPictures_),
+        static_cast<unsigned long long>(alternationBreaks_), latency.meanMs, latency.p99Ms,
+        latency.maxMs);
+    return text;
+}
+
+std::string FrameTally::Json() const {
+    const LatencyFigures latency = Latencies(received_);
+    std::string json;
+    char buffer[512];
+    std::snprintf(
+        buffer, sizeof buffer,
+        "{\"connections\":%u,\"width\":%u,\"height\":%u,\"frames\":%llu,\"repeats\":%llu,"
+        "\"unstamped\":%llu,\"badPictures\":%llu,\"missing\":%llu,"
+        "\"alternationBreaks\":%llu,\"reads\":[%llu,%llu],\"lastSequence\":%u,"
+        "\"latencyMs\":{\"mean\":%.3f,\"p50\":%.3f,\"p99\":%.3f,\"max\":%.3f},",
+        connections_, width_, height_, static_cast<unsigned long long>(frames_),
+        static_cast<unsigned long long>(repeats_), static_cast<unsigned long long>(unstamped_),
+        static_cast<unsigned long long>(badPictures_), static_cast<unsigned long long>(missing_),
+        static_cast<unsigned long long>(alternationBreaks_),
+        static_cast<unsigned long long>(reads_[0]), static_cast<unsigned long long>(reads_[1]),
+        lastSequence_, latency.meanMs, latency.p50Ms, latency.p99Ms, latency.maxMs);
+    json += buffer;
+    json += "\"missingRanges\":[";
+    for (size_t i = 0; i < missingRanges_.size(); ++i) {
+        std::snprintf(buffer, sizeof buffer, "%s[%u,%u]", i ? "," : "", missingRanges_[i].first,
+                      missingRanges_[i].second);
+        json += buffer;
+    }
+    json += "],\"holds\":[";
+    for (size_t i = 0; i < holds_.size(); ++i) {
+        const HoldRecord& hold = holds_[i];
+        std::snprintf(buffer, sizeof buffer,
+                      "%s{\"ms\":%u,\"framesStampedDuring\":%u,\"framesAfter\":%u}", i ? "," : "",
+                      hold.heldMs, hold.framesStampedDuring, hold.framesAfter);
+        json += buffer;
+    }
+    json += "],\"received\":[";
+    for (size_t i = 0; i < received_.size(); ++i) {
+        std::snprintf(buffer, sizeof buffer, "%s[%u,%u,%lld]", i ? "," : "", received_[i].sequence,
+                      static_cast<unsigned>(received_[i].textureIndex),
+                      static_cast<long long>(received_[i].latencyMicros));
+        json += buffer;
+    }
+    json += "]}\n";
+    return json;
+}
+
+}  // namespace quillo::companion
