@@ -1,0 +1,741 @@
+/*
+ * Calls the driver exactly as a runtime built with MSVC does: through the vtables, with plain
+ * C function pointers, `this` as the first argument and, for the methods that return a
+ * structure, the caller's result pointer as the second argument (RCX = this, RDX = result,
+ * the result pointer coming back in RAX). The runtime's side (driver context, server driver
+ * host, settings, properties, driver log) is written here in C as well, as vtables of function
+ * pointers.
+ *
+ * On Linux the driver and a runtime are both built with the System V ABI, where a structure
+ * result is returned by value; the same calls are made there in that form.
+ *
+ * Usage: c_abi_test <driver library> <stand-in named Quillo.exe>
+ */
+#include <stdbool.h>
+#include <stddef.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#if defined(_WIN32)
+#include <windows.h>
+#define MSVC_AGGREGATE_RETURN 1
+#else
+#include <dlfcn.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+extern char** environ;
+#define MSVC_AGGREGATE_RETURN 0
+#endif
+
+/* ---- checking ------------------------------------------------------------------------- */
+
+static int g_failures = 0;
+
+#define CHECK(cond)                                                                  \
+    do {                                                                             \
+        if (!(cond)) {                                                               \
+            fprintf(stderr, "c_abi_test.c:%d: check failed: %s\n", __LINE__, #cond); \
+            ++g_failures;                                                            \
+        }                                                                            \
+    } while (0)
+
+/* ---- the ABI's records ---------------------------------------------------------------- */
+
+#pragma pack(push, 8)
+typedef struct {
+    double w, x, y, z;
+} Quaternion;
+
+typedef struct {
+    double poseTimeOffset;
+    Quaternion qWorldFromDriverRotation;
+    double vecWorldFromDriverTranslation[3];
+    Quaternion qDriverFromHeadRotation;
+    double vecDriverFromHeadTranslation[3];
+    double vecPosition[3];
+    double vecVelocity[3];
+    double vecAcceleration[3];
+    Quaternion qRotation;
+    double vecAngularVelocity[3];
+    double vecAngularAcceleration[3];
+    int32_t result;
+    bool poseIsValid;
+    bool willDriftInYaw;
+    bool shouldApplyHeadModel;
+    bool deviceIsConnected;
+} DriverPose;
+
+typedef struct {
+    float rfRed[2];
+    float rfGreen[2];
+    float rfBlue[2];
+} DistortionCoordinates;
+
+typedef struct {
+    int32_t prop;
+    int32_t writeType;
+    int32_t eSetError;
+    void* pvBuffer;
+    uint32_t unBufferSize;
+    uint32_t unTag;
+    int32_t eError;
+} PropertyWrite;
+#pragma pack(pop)
+
+_Static_assert(sizeof(DriverPose) == 280, "DriverPose_t size");
+_Static_assert(offsetof(DriverPose, qRotation) == 192, "qRotation");
+_Static_assert(offsetof(DriverPose, result) == 272, "result");
+_Static_assert(offsetof(DriverPose, deviceIsConnected) == 279, "deviceIsConnected");
+_Static_assert(sizeof(DistortionCoordinates) == 24, "DistortionCoordinates_t size");
+_Static_assert(sizeof(PropertyWrite) == 40, "PropertyWrite_t size");
+_Static_assert(offsetof(PropertyWrite, pvBuffer) == 16, "pvBuffer");
+
+/* ---- the driver's interfaces, slot by slot ------------------------------------------ */
+
+typedef struct ProviderVtbl {
+    int32_t (*Init)(void* self, void* driverContext);
+    void (*Cleanup)(void* self);
+    const char* const* (*GetInterfaceVersions)(void* self);
+    void (*RunFrame)(void* self);
+    bool (*ShouldBlockStandbyMode)(void* self);
+    void (*EnterStandby)(void* self);
+    void (*LeaveStandby)(void* self);
+} ProviderVtbl;
+
+typedef struct DeviceVtbl {
+    int32_t (*Activate)(void* self, uint32_t objectId);
+    void (*Deactivate)(void* self);
+    void (*EnterStandby)(void* self);
+    void* (*GetComponent)(void* self, const char* name);
+    void (*DebugRequest)(void* self, const char* request, char* buffer, uint32_t size);
+#if MSVC_AGGREGATE_RETURN
+    DriverPose* (*GetPose)(void* self, DriverPose* result);
+#else
+    DriverPose (*GetPose)(void* self);
+#endif
+} DeviceVtbl;
+
+typedef struct DisplayVtbl {
+    void (*GetWindowBounds)(void* self, int32_t* x, int32_t* y, uint32_t* width, uint32_t* height);
+    bool (*IsDisplayOnDesktop)(void* self);
+    bool (*IsDisplayRealDisplay)(void* self);
+    void (*GetRecommendedRenderTargetSize)(void* self, uint32_t* width, uint32_t* height);
+    void (*GetEyeOutputViewport)(void* self, int32_t eye, uint32_t* x, uint32_t* y, uint32_t* width,
+                                 uint32_t* height);
+    void (*GetProjectionRaw)(void* self, int32_t eye, float* left, float* right, float* top,
+                             float* bottom);
+#if MSVC_AGGREGATE_RETURN
+    DistortionCoordinates* (*ComputeDistortion)(void* self, DistortionCoordinates* result,
+                                                int32_t eye, float u, float v);
+#else
+    DistortionCoordinates (*ComputeDistortion)(void* self, int32_t eye, float u, float v);
+#endif
+} DisplayVtbl;
+
+typedef struct VirtualDisplayVtbl {
+    void (*Present)(void* self, uint64_t backbuffer);
+    void (*WaitForPresent)(void* self);
+    bool (*GetTimeSinceLastVsync)(void* self, float* seconds, uint64_t* frameCounter);
+} VirtualDisplayVtbl;
+
+/* Every C++ object starts with its vtable pointer. */
+#define VTBL(type, object) (*(const type* const*)(object))
+
+/* ---- the runtime's side, in C --------------------------------------------------------- */
+
+#define MAX_DEVICES 8
+
+typedef struct {
+    char serial[64];
+    int32_t deviceClass;
+    void* driver;
+    int poses;
+    DriverPose lastPose;
+    int properties;
+    int32_t deviceClassProperty;
+    char serialProperty[64];
+} DeviceSlot;
+
+static DeviceSlot g_devices[MAX_DEVICES];
+static int g_deviceCount = 0;
+static int g_logLines = 0;
+static int g_proximityReports = 0;
+
+/* IVRDriverLog_001 */
+typedef struct {
+    void (*Log)(void* self, const char* message);
+} LogVtbl;
+static void Log_Log(void* self, const char* message) {
+    (void)self;
+    ++g_logLines;
+    printf("driver log: %s", message);
+}
+static const LogVtbl g_logVtbl = {Log_Log};
+static struct { const LogVtbl* vtbl; } g_log = {&g_logVtbl};
+
+/* IVRServerDriverHost_004: only what the driver calls is more than an empty slot. */
+typedef struct {
+    bool (*TrackedDeviceAdded)(void* self, const char* serial, int32_t deviceClass, void* driver);
+    void (*TrackedDevicePoseUpdated)(void* self, uint32_t device, const DriverPose* pose,
+                                     uint32_t size);
+    void (*VsyncEvent)(void* self, double offset);
+    void (*ButtonPressed)(void* self, uint32_t device, int32_t button, double offset);
+    void (*ButtonUnpressed)(void* self, uint32_t device, int32_t button, double offset);
+    void (*ButtonTouched)(void* self, uint32_t device, int32_t button, double offset);
+    void (*ButtonUntouched)(void* self, uint32_t device, int32_t button, double offset);
+    void (*AxisUpdated)(void* self, uint32_t device, uint32_t axis, const void* state);
+    void (*ProximitySensorState)(void* self, uint32_t device, bool triggered);
+    void (*VendorSpecificEvent)(void* self, uint32_t device, int32_t type, const void* data,
+                                double offset);
+    bool (*IsExiting)(void* self);
+    bool (*PollNextEvent)(void* self, void* event, uint32_t size);
+    void (*GetRawTrackedDevicePoses)(void* self, float seconds, void* poses, uint32_t count);
+    void (*DisplayTransformUpdated)(void* self, uint32_t device, const void* left,
+                                    const void* right);
+} HostVtbl;
+
+static bool Host_TrackedDeviceAdded(void* self, const char* serial, int32_t deviceClass,
+                                    void* driver) {
+    (void)self;
+    if (g_deviceCount >= MAX_DEVICES || serial == NULL || driver == NULL) return false;
+    DeviceSlot* slot = &g_devices[g_deviceCount++];
+    snprintf(slot->serial, sizeof(slot->serial), "%s", serial);
+    slot->deviceClass = deviceClass;
+    slot->driver = driver;
+    return true;
+}
+static void Host_TrackedDevicePoseUpdated(void* self, uint32_t device, const DriverPose* pose,
+                                          uint32_t size) {
+    (void)self;
+    CHECK(size == sizeof(DriverPose));
+    if (device < (uint32_t)g_deviceCount) {
+        g_devices[device].lastPose = *pose;
+        ++g_devices[device].poses;
+    }
+}
+static void Host_VsyncEvent(void* self, double offset) {
+    (void)self, (void)offset;
+}
+static void Host_Button(void* self, uint32_t device, int32_t button, double offset) {
+    (void)self, (void)device, (void)button, (void)offset;
+}
+static void Host_AxisUpdated(void* self, uint32_t device, uint32_t axis, const void* state) {
+    (void)self, (void)device, (void)axis, (void)state;
+}
+static void Host_ProximitySensorState(void* self, uint32_t device, bool triggered) {
+    (void)self, (void)device;
+    CHECK(triggered);
+    ++g_proximityReports;
+}
+static void Host_VendorSpecificEvent(void* self, uint32_t device, int32_t type, const void* data,
+                                     double offset) {
+    (void)self, (void)device, (void)type, (void)data, (void)offset;
+}
+static bool Host_IsExiting(void* self) {
+    return (void)self, false;
+}
+static bool Host_PollNextEvent(void* self, void* event, uint32_t size) {
+    return (void)self, (void)event, (void)size, false;
+}
+static void Host_GetRawTrackedDevicePoses(void* self, float seconds, void* poses, uint32_t count) {
+    (void)self, (void)seconds, (void)poses, (void)count;
+}
+static void Host_DisplayTransformUpdated(void* self, uint32_t device, const void* left,
+                                         const void* right) {
+    (void)self, (void)device, (void)left, (void)right;
+}
+static const HostVtbl g_hostVtbl = {Host_TrackedDeviceAdded,
+                                    Host_TrackedDevicePoseUpdated,
+                                    Host_VsyncEvent,
+                                    Host_Button,
+                                    Host_Button,
+                                    Host_Button,
+                                    Host_Button,
+                                    Host_AxisUpdated,
+                                    Host_ProximitySensorState,
+                                    Host_VendorSpecificEvent,
+                                    Host_IsExiting,
+                                    Host_PollNextEvent,
+                                    Host_GetRawTrackedDevicePoses,
+                                    Host_DisplayTransformUpdated};
+static struct { const HostVtbl* vtbl; } g_host = {&g_hostVtbl};
+
+/* IVRSettings_002: the "driver_quillo" defaults a user sees; other keys are unset. */
+typedef struct {
+    const char* (*GetSettingsErrorNameFromEnum)(void* self, int32_t error);
+    bool (*Sync)(void* self, bool force, int32_t* error);
+    void (*SetBool)(void* self, const char* section, const char* key, bool value, int32_t* error);
+    void (*SetInt32)(void* self, const char* section, const char* key, int32_t value,
+                     int32_t* error);
+    void (*SetFloat)(void* self, const char* section, const char* key, float value, int32_t* error);
+    void (*SetString)(void* self, const char* section, const char* key, const char* value,
+                      int32_t* error);
+    bool (*GetBool)(void* self, const char* section, const char* key, int32_t* error);
+    int32_t (*GetInt32)(void* self, const char* section, const char* key, int32_t* error);
+    float (*GetFloat)(void* self, const char* section, const char* key, int32_t* error);
+    void (*GetString)(void* self, const char* section, const char* key, char* value, uint32_t size,
+                      int32_t* error);
+    void (*RemoveSection)(void* self, const char* section, int32_t* error);
+    void (*RemoveKeyInSection)(void* self, const char* section, const char* key, int32_t* error);
+} SettingsVtbl;
+
+enum { kSettingsNone = 0, kSettingsUnset = 5 };
+
+static const struct {
+    const char* key;
+    int32_t value;
+} g_intSettings[] = {{"windowWidth", 2560},    {"windowHeight", 1440},    {"renderScale", 100},
+                     {"hmdMode", 0},           {"RotationOffsetXDeg", 0}, {"RotationOffsetYDeg", 0},
+                     {"RotationOffsetZDeg", 0}};
+
+static void SetSettingsError(int32_t* out, int32_t error) {
+    if (out != NULL) *out = error;
+}
+static const char* Settings_ErrorName(void* self, int32_t error) {
+    return (void)self, (void)error, "settings error";
+}
+static bool Settings_Sync(void* self, bool force, int32_t* error) {
+    (void)self, (void)force;
+    SetSettingsError(error, kSettingsNone);
+    return true;
+}
+static void Settings_SetBool(void* self, const char* s, const char* k, bool v, int32_t* e) {
+    (void)self, (void)s, (void)k, (void)v;
+    SetSettingsError(e, kSettingsNone);
+}
+static void Settings_SetInt32(void* self, const char* s, const char* k, int32_t v, int32_t* e) {
+    (void)self, (void)s, (void)k, (void)v;
+    SetSettingsError(e, kSettingsNone);
+}
+static void Settings_SetFloat(void* self, const char* s, const char* k, float v, int32_t* e) {
+    (void)self, (void)s, (void)k, (void)v;
+    SetSettingsError(e, kSettingsNone);
+}
+static void Settings_SetString(void* self, const char* s, const char* k, const char* v,
+                               int32_t* e) {
+    (void)self, (void)s, (void)k, (void)v;
+    SetSettingsError(e, kSettingsNone);
+}
+static bool Settings_GetBool(void* self, const char* section, const char* key, int32_t* error) {
+    (void)self;
+    if (strcmp(section, "driver_quillo") == 0 && strcmp(key, "fakeSensorEnabled") == 0) {
+        SetSettingsError(error, kSettingsNone);
+        return true;
+    }
+    SetSettingsError(error, kSettingsUnset);
+    return false;
+}
+static int32_t Settings_GetInt32(void* self, const char* section, const char* key, int32_t* error) {
+    (void)self;
+    if (strcmp(section, "driver_quillo") == 0) {
+        for (size_t i = 0; i < sizeof(g_intSettings) / sizeof(g_intSettings[0]); ++i) {
+            if (strcmp(key, g_intSettings[i].key) == 0) {
+                SetSettingsError(error, kSettingsNone);
+                return g_intSettings[i].value;
+            }
+        }
+    }
+    SetSettingsError(error, kSettingsUnset);
+    return 0;
+}
+static float Settings_GetFloat(void* self, const char* s, const char* k, int32_t* error) {
+    (void)self, (void)s, (void)k;
+    SetSettingsError(error, kSettingsUnset);
+    return 0.0f;
+}
+static void Settings_GetString(void* self, const char* s, const char* k, char* value, uint32_t size,
+                               int32_t* error) {
+    (void)self, (void)s, (void)k;
+    if (value != NULL && size > 0) value[0] = '\0';
+    SetSettingsError(error, kSettingsUnset);
+}
+static void Settings_RemoveSection(void* self, const char* s, int32_t* error) {
+    (void)self, (void)s;
+    SetSettingsError(error, kSettingsNone);
+}
+static void Settings_RemoveKey(void* self, const char* s, const char* k, int32_t* error) {
+    (void)self, (void)s, (void)k;
+    SetSettingsError(error, kSettingsNone);
+}
+static const SettingsVtbl g_settingsVtbl = {
+    Settings_ErrorName, Settings_Sync,      Settings_SetBool,       Settings_SetInt32,
+    Settings_SetFloat,  Settings_SetString, Settings_GetBool,       Settings_GetInt32,
+    Settings_GetFloat,  Settings_GetString, Settings_RemoveSection, Settings_RemoveKey};
+static struct { const SettingsVtbl* vtbl; } g_settings = {&g_settingsVtbl};
+
+/* IVRProperties_001: container = 100 + object id. */
+typedef struct {
+    int32_t (*ReadPropertyBatch)(void* self, uint64_t container, void* batch, uint32_t count);
+    int32_t (*WritePropertyBatch)(void* self, uint64_t container, PropertyWrite* batch,
+                                  uint32_t count);
+    const char* (*GetPropErrorNameFromEnum)(void* self, int32_t error);
+    uint64_t (*TrackedDeviceToPropertyContainer)(void* self, uint32_t device);
+} PropertiesVtbl;
+
+static int32_t Properties_Read(void* self, uint64_t container, void* batch, uint32_t count) {
+    return (void)self, (void)container, (void)batch, (void)count, 0;
+}
+static int32_t Properties_Write(void* self, uint64_t container, PropertyWrite* batch,
+                                uint32_t count) {
+    (void)self;
+    CHECK(count == 1);
+    CHECK(container >= 100 && container < 100 + MAX_DEVICES);
+    if (container < 100 || container >= 100 + MAX_DEVICES) return 0;
+    DeviceSlot* slot = &g_devices[container - 100];
+    for (uint32_t i = 0; i < count; ++i) {
+        ++slot->properties;
+        if (batch[i].prop == 1029) { /* Prop_DeviceClass_Int32 */
+            CHECK(batch[i].unTag == 2 && batch[i].unBufferSize == 4);
+            memcpy(&slot->deviceClassProperty, batch[i].pvBuffer, 4);
+        }
+        if (batch[i].prop == 1002) { /* Prop_SerialNumber_String */
+            CHECK(batch[i].unTag == 5 && batch[i].unBufferSize <= sizeof(slot->serialProperty));
+            memcpy(slot->serialProperty, batch[i].pvBuffer, batch[i].unBufferSize);
+        }
+    }
+    return 0;
+}
+static const char* Properties_ErrorName(void* self, int32_t error) {
+    return (void)self, (void)error, "property error";
+}
+static uint64_t Properties_Container(void* self, uint32_t device) {
+    return (void)self, 100u + device;
+}
+static const PropertiesVtbl g_propertiesVtbl = {Properties_Read, Properties_Write,
+                                                Properties_ErrorName, Properties_Container};
+static struct { const PropertiesVtbl* vtbl; } g_properties = {&g_propertiesVtbl};
+
+/* IVRDriverContext */
+typedef struct {
+    void* (*GetGenericInterface)(void* self, const char* version, int32_t* error);
+    uint64_t (*GetDriverHandle)(void* self);
+} ContextVtbl;
+
+static void* Context_GetGenericInterface(void* self, const char* version, int32_t* error) {
+    (void)self;
+    void* found = NULL;
+    if (strcmp(version, "IVRServerDriverHost_004") == 0) found = &g_host;
+    if (strcmp(version, "IVRSettings_002") == 0) found = &g_settings;
+    if (strcmp(version, "IVRProperties_001") == 0) found = &g_properties;
+    if (strcmp(version, "IVRDriverLog_001") == 0) found = &g_log;
+    if (error != NULL) *error = found != NULL ? 0 : 105;
+    return found;
+}
+static uint64_t Context_GetDriverHandle(void* self) {
+    return (void)self, 1u;
+}
+static const ContextVtbl g_contextVtbl = {Context_GetGenericInterface, Context_GetDriverHandle};
+static struct { const ContextVtbl* vtbl; } g_context = {&g_contextVtbl};
+
+/* ---- the stand-in companion and the library ------------------------------------------- */
+
+#if defined(_WIN32)
+typedef HANDLE ChildProcess;
+
+/* A Unix path handed to a Windows program under Wine names the Z: drive. */
+static void WindowsPath(const char* path, char* out, size_t size) {
+    snprintf(out, size, "%s%s", path[0] == '/' ? "Z:" : "", path);
+}
+
+static ChildProcess StartStandin(const char* path) {
+    char windowsPath[1024];
+    WindowsPath(path, windowsPath, sizeof(windowsPath));
+    char commandLine[1100];
+    snprintf(commandLine, sizeof(commandLine), "\"%s\" 120", windowsPath);
+    STARTUPINFOA startup;
+    PROCESS_INFORMATION info;
+    memset(&startup, 0, sizeof(startup));
+    startup.cb = sizeof(startup);
+    if (!CreateProcessA(windowsPath, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup,
+                        &info)) {
+        fprintf(stderr, "cannot start %s (error %lu)\n", windowsPath, GetLastError());
+        return NULL;
+    }
+    CloseHandle(info.hThread);
+    return info.hProcess;
+}
+static void StopStandin(ChildProcess child) {
+    if (child == NULL) return;
+    TerminateProcess(child, 0);
+    WaitForSingleObject(child, 10000);
+    CloseHandle(child);
+}
+static void* LoadDriver(const char* path) {
+    char windowsPath[1024];
+    WindowsPath(path, windowsPath, sizeof(windowsPath));
+    return (void*)LoadLibraryA(windowsPath);
+}
+static void* FindSymbol(void* library, const char* name) {
+    return (void*)GetProcAddress((HMODULE)library, name);
+}
+static void UnloadDriver(void* library) {
+    FreeLibrary((HMODULE)library);
+}
+#else
+typedef pid_t ChildProcess;
+
+static ChildProcess StartStandin(const char* path) {
+    char* argv[] = {(char*)path, (char*)"120", NULL};
+    pid_t pid = 0;
+    if (posix_spawn(&pid, path, NULL, NULL, argv, environ) != 0) {
+        fprintf(stderr, "cannot start %s\n", path);
+        return 0;
+    }
+    /* Wait until the kernel lists the child under its new image name. */
+    char commPath[64];
+    snprintf(commPath, sizeof(commPath), "/proc/%d/comm", (int)pid);
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+        char name[64] = {0};
+        FILE* file = fopen(commPath, "r");
+        if (file != NULL) {
+            if (fgets(name, sizeof(name), file) == NULL) name[0] = '\0';
+            fclose(file);
+        }
+        if (strcmp(name, "Quillo.exe\n") == 0) break;
+        struct timespec pause = {0, 10 * 1000 * 1000};
+        nanosleep(&pause, NULL);
+    }
+    return pid;
+}
+static void StopStandin(ChildProcess child) {
+    if (child <= 0) return;
+    kill(child, SIGKILL);
+    waitpid(child, NULL, 0);
+}
+static void* LoadDriver(const char* path) {
+    return dlopen(path, RTLD_NOW | RTLD_LOCAL);
+}
+static void* FindSymbol(void* library, const char* name) {
+    return dlsym(library, name);
+}
+static void UnloadDriver(void* library) {
+    dlclose(library);
+}
+#endif
+
+/* ---- the calls ------------------------------------------------------------------------ */
+
+/* A result slot with guard words on both sides: a callee that writes the result through the
+ * wrong register, or returns it in RAX, leaves the slot unwritten or the guards broken. */
+typedef struct {
+    uint64_t before[4];
+    DriverPose pose;
+    uint64_t after[4];
+} GuardedPose;
+
+static const uint64_t kGuard = 0xC0FFEE00DEADBEEFull;
+
+static DriverPose CallGetPose(void* device) {
+    GuardedPose slot;
+    memset(&slot, 0xCD, sizeof(slot));
+    for (int i = 0; i < 4; ++i) slot.before[i] = slot.after[i] = kGuard;
+#if MSVC_AGGREGATE_RETURN
+    DriverPose* returned = VTBL(DeviceVtbl, device)->GetPose(device, &slot.pose);
+    CHECK(returned == &slot.pose);
+#else
+    slot.pose = VTBL(DeviceVtbl, device)->GetPose(device);
+#endif
+    for (int i = 0; i < 4; ++i) {
+        CHECK(slot.before[i] == kGuard);
+        CHECK(slot.after[i] == kGuard);
+    }
+    return slot.pose;
+}
+
+static DistortionCoordinates CallComputeDistortion(void* display, int32_t eye, float u, float v) {
+    struct {
+        uint64_t before;
+        DistortionCoordinates coordinates;
+        uint64_t after;
+    } slot;
+    memset(&slot, 0xCD, sizeof(slot));
+    slot.before = slot.after = kGuard;
+#if MSVC_AGGREGATE_RETURN
+    DistortionCoordinates* returned =
+        VTBL(DisplayVtbl, display)->ComputeDistortion(display, &slot.coordinates, eye, u, v);
+    CHECK(returned == &slot.coordinates);
+#else
+    slot.coordinates = VTBL(DisplayVtbl, display)->ComputeDistortion(display, eye, u, v);
+#endif
+    CHECK(slot.before == kGuard && slot.after == kGuard);
+    return slot.coordinates;
+}
+
+static int FindDevice(const char* serial) {
+    for (int i = 0; i < g_deviceCount; ++i) {
+        if (strcmp(g_devices[i].serial, serial) == 0) return i;
+    }
+    return -1;
+}
+
+static void CheckHeadset(void* hmd) {
+    const DeviceVtbl* device = VTBL(DeviceVtbl, hmd);
+    CHECK(device->GetComponent(hmd, "ITrackedDeviceServerDriver_005") == hmd);
+    CHECK(device->GetComponent(hmd, "IVRCameraComponent_002") == NULL);
+    CHECK(device->GetComponent(hmd, "IVRDriverDirectModeComponent_002") == NULL);
+
+    void* display = device->GetComponent(hmd, "IVRDisplayComponent_002");
+    CHECK(display != NULL && display != hmd);
+    if (display != NULL) {
+        const DisplayVtbl* d = VTBL(DisplayVtbl, display);
+        int32_t x = 0, y = 0;
+        uint32_t width = 0, height = 0;
+        d->GetWindowBounds(display, &x, &y, &width, &height);
+        CHECK(x == -1 && y == -1 && width == 2560 && height == 1440);
+        CHECK(!d->IsDisplayOnDesktop(display));
+        CHECK(!d->IsDisplayRealDisplay(display));
+        d->GetRecommendedRenderTargetSize(display, &width, &height);
+        CHECK(width == 1280 && height == 1440);
+        uint32_t vx = 0, vy = 0, vw = 0, vh = 0;
+        d->GetEyeOutputViewport(display, 1, &vx, &vy, &vw, &vh);
+        CHECK(vx == 1280 && vy == 0 && vw == 1280 && vh == 1440);
+        float left = 0, right = 0, top = 0, bottom = 0;
+        d->GetProjectionRaw(display, 0, &left, &right, &top, &bottom);
+        CHECK(left == (float)-1.05866 && right == (float)1.09237);
+        CHECK(top == -1.3316f && bottom == 1.3316f);
+        DistortionCoordinates c = CallComputeDistortion(display, 1, 0.25f, 0.625f);
+        CHECK(c.rfRed[0] == 0.25f && c.rfRed[1] == 0.625f);
+        CHECK(c.rfGreen[0] == 0.25f && c.rfGreen[1] == 0.625f);
+        CHECK(c.rfBlue[0] == 0.25f && c.rfBlue[1] == 0.625f);
+    }
+
+    void* virtualDisplay = device->GetComponent(hmd, "IVRVirtualDisplay_001");
+    CHECK(virtualDisplay != NULL);
+    if (virtualDisplay != NULL) {
+        float seconds = 0.0f;
+        uint64_t counter = 77;
+        CHECK(VTBL(VirtualDisplayVtbl, virtualDisplay)
+                  ->GetTimeSinceLastVsync(virtualDisplay, &seconds, &counter));
+        CHECK(seconds == 0.016f && counter == 0);
+    }
+
+    char response[8] = "xyz";
+    device->DebugRequest(hmd, "status", response, sizeof(response));
+    CHECK(response[0] == '\0');
+}
+
+static void CheckRestingHeadsetPose(const DriverPose* pose) {
+    CHECK(pose->vecPosition[0] == 0.0 && pose->vecPosition[1] == (double)1.7f &&
+          pose->vecPosition[2] == 0.0);
+    CHECK(pose->qRotation.w == 1.0 && pose->qRotation.x == 0.0 && pose->qRotation.y == 0.0 &&
+          pose->qRotation.z == 0.0);
+    CHECK(pose->qDriverFromHeadRotation.w == 1.0);
+    CHECK(pose->result == 200 && pose->poseIsValid && pose->deviceIsConnected);
+    CHECK(pose->willDriftInYaw && !pose->shouldApplyHeadModel);
+}
+
+static void CheckTrackingReferencePose(const DriverPose* pose) {
+    CHECK(pose->vecPosition[0] == 0.0 && pose->vecPosition[1] == 0.0 &&
+          pose->vecPosition[2] == 3.0);
+    CHECK(pose->qRotation.w == 1.0);
+    CHECK(pose->qDriverFromHeadRotation.w == 0.0 && pose->qDriverFromHeadRotation.x == 0.0);
+    CHECK(pose->result == 200 && pose->poseIsValid && pose->deviceIsConnected);
+    CHECK(!pose->willDriftInYaw);
+}
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        fprintf(stderr, "usage: %s <driver library> <stand-in named Quillo.exe>\n", argv[0]);
+        return 2;
+    }
+    setvbuf(stdout, NULL, _IONBF, 0);
+    ChildProcess companion = StartStandin(argv[2]);
+    CHECK(companion != 0);
+
+    void* library = LoadDriver(argv[1]);
+    if (library == NULL) {
+        fprintf(stderr, "cannot load %s\n", argv[1]);
+        StopStandin(companion);
+        return 1;
+    }
+    typedef void* (*FactoryFn)(const char*, int*);
+    FactoryFn factory = (FactoryFn)FindSymbol(library, "HmdDriverFactory");
+    CHECK(factory != NULL);
+    if (factory == NULL) {
+        UnloadDriver(library);
+        StopStandin(companion);
+        return 1;
+    }
+
+    int code = 1234;
+    CHECK(factory("IVRWatchdogProvider_001", &code) == NULL);
+    CHECK(code == 105);
+    CHECK(factory("IVRWatchdogProvider_001", NULL) == NULL);
+    code = 1234;
+    void* provider = factory("IServerTrackedDeviceProvider_004", &code);
+    CHECK(provider != NULL && code == 1234);
+    CHECK(factory("IServerTrackedDeviceProvider_004", NULL) == provider);
+    if (provider == NULL) {
+        UnloadDriver(library);
+        StopStandin(companion);
+        return 1;
+    }
+    const ProviderVtbl* p = VTBL(ProviderVtbl, provider);
+
+    const char* const* versions = p->GetInterfaceVersions(provider);
+    int versionCount = 0;
+    while (versions[versionCount] != NULL) ++versionCount;
+    CHECK(versionCount == 9);
+    CHECK(strcmp(versions[6], "IServerTrackedDeviceProvider_004") == 0);
+
+    CHECK(p->Init(provider, &g_context) == 0);
+    CHECK(g_deviceCount == 2);
+    const int hmdIndex = FindDevice("serialNumber");
+    const int sensorIndex = FindDevice("0.1113");
+    CHECK(hmdIndex == 0 && sensorIndex == 1);
+    if (hmdIndex == 0 && sensorIndex == 1) {
+        void* hmd = g_devices[hmdIndex].driver;
+        void* sensor = g_devices[sensorIndex].driver;
+        CHECK(g_devices[hmdIndex].deviceClass == 1);
+        CHECK(g_devices[sensorIndex].deviceClass == 4);
+
+        /* Before activation: the poses the devices hold already. */
+        DriverPose pose = CallGetPose(hmd);
+        CheckRestingHeadsetPose(&pose);
+        pose = CallGetPose(sensor);
+        CheckTrackingReferencePose(&pose);
+
+        CHECK(VTBL(DeviceVtbl, hmd)->Activate(hmd, 0) == 0);
+        CHECK(VTBL(DeviceVtbl, sensor)->Activate(sensor, 1) == 0);
+        CHECK(g_devices[0].properties == 12 && g_devices[0].deviceClassProperty == 1);
+        CHECK(strcmp(g_devices[0].serialProperty, "0.8") == 0);
+        CHECK(g_devices[1].properties == 11 && g_devices[1].deviceClassProperty == 4);
+        CHECK(strcmp(g_devices[1].serialProperty, "0.1113") == 0);
+
+        CheckHeadset(hmd);
+        void* sensorSelf =
+            VTBL(DeviceVtbl, sensor)->GetComponent(sensor, "itrackeddeviceserverdriver_005");
+        CHECK(sensorSelf == sensor);
+        CHECK(VTBL(DeviceVtbl, sensor)->GetComponent(sensor, "IVRDisplayComponent_002") == NULL);
+
+        for (int frame = 0; frame < 3; ++frame) p->RunFrame(provider);
+        CHECK(g_devices[0].poses == 3 && g_devices[1].poses == 3);
+        CheckRestingHeadsetPose(&g_devices[0].lastPose);
+        CheckTrackingReferencePose(&g_devices[1].lastPose);
+        pose = CallGetPose(hmd);
+        CheckRestingHeadsetPose(&pose);
+
+        CHECK(p->ShouldBlockStandbyMode(provider));
+        p->EnterStandby(provider);
+        p->LeaveStandby(provider);
+    }
+    CHECK(g_proximityReports >= 4);
+
+    const int logLinesBeforeCleanup = g_logLines;
+    p->Cleanup(provider);
+    CHECK(g_logLines == logLinesBeforeCleanup);
+    UnloadDriver(library);
+    StopStandin(companion);
+
+    if (g_failures != 0) {
+        fprintf(stderr, "%d check(s) failed\n", g_failures);
+        return 1;
+    }
+    printf("all vtable calls answered as an MSVC-built runtime expects\n");
+    return 0;
+}
