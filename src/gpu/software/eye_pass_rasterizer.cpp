@@ -69,7 +69,7 @@ void EyePassRasterizer::Draw(const SoftwareTexture& target, uint32_t targetForma
     ComputeTaps(rows_, y0, y1, viewport.topLeftY, viewport.height, bounds.vMin, bounds.vMax,
                 invertY > 0, sourceDesc.height);
     if (IsEightBitFormat(sourceFormat) && IsEightBitFormat(targetFormat) &&
-        !IsSrgbFormat(targetFormat)) {
+        !IsSrgbFormat(targetFormat) && GammaToUnorm8::Instance().singleStep()) {
         DrawEightBit(target, targetFormat, x0, x1, y0, y1, *source, sourceFormat);
     } else {
         DrawGeneric(target, targetFormat, x0, x1, y0, y1, *source, sourceFormat);
@@ -77,40 +77,71 @@ void EyePassRasterizer::Draw(const SoftwareTexture& target, uint32_t targetForma
 }
 
 // The common case: 8-bit source (UNORM or sRGB, RGBA or BGRA order) into an 8-bit UNORM target.
+// Each target row blends its two source rows once per used source column, then every pixel
+// blends two of those.
 void EyePassRasterizer::DrawEightBit(const SoftwareTexture& target, uint32_t targetFormat, int x0,
                                      int x1, int y0, int y1, const SoftwareTexture& source,
                                      uint32_t sourceFormat) {
-    const float* decode = EightBitDecodeTable(IsSrgbFormat(sourceFormat));
-    const GammaToUnorm8& encode = GammaToUnorm8::Instance();
-    // Byte positions of red, green and blue in a source and a target texel.
-    const int sr = IsRgbaOrder(sourceFormat) ? 0 : 2, sb = 2 - sr;
-    const int tr = IsRgbaOrder(targetFormat) ? 0 : 2, tb = 2 - tr;
+    const uint32_t sourceWidth = source.Describe().width;
     const int width = x1 - x0;
+
+    // Which source columns the taps use, and where each lands in the filtered row.
+    slotOfColumn_.assign(sourceWidth, -1);
+    usedColumns_.clear();
+    columnSlots_.resize(static_cast<size_t>(width) * 2);
+    auto slotOf = [&](uint32_t column) {
+        int32_t& slot = slotOfColumn_[column];
+        if (slot < 0) {
+            slot = static_cast<int32_t>(usedColumns_.size());
+            usedColumns_.push_back(column);  // capacity kept from earlier draws
+        }
+        return static_cast<uint32_t>(slot);
+    };
+    for (int i = 0; i < width; ++i) {
+        columnSlots_[2 * i] = slotOf(columns_[static_cast<size_t>(i)].first);
+        columnSlots_[2 * i + 1] = slotOf(columns_[static_cast<size_t>(i)].second);
+    }
+    filteredRow_.resize(usedColumns_.size() * 3);
+
+    const float* decode = EightBitDecodeTable(IsSrgbFormat(sourceFormat));
+    const uint8_t* buckets = GammaToUnorm8::Instance().buckets();
+    const float* thresholds = GammaToUnorm8::Instance().thresholds();
+    // Byte positions of red and blue in a source texel; bit shifts of them in a target texel.
+    const int sr = IsRgbaOrder(sourceFormat) ? 0 : 2, sb = 2 - sr;
+    const int redShift = IsRgbaOrder(targetFormat) ? 0 : 16, blueShift = 16 - redShift;
+    const Tap* columns = columns_.data();
+    const uint32_t* slots = columnSlots_.data();
+    const uint32_t* used = usedColumns_.data();
+    const size_t usedCount = usedColumns_.size();
+    float* filtered = filteredRow_.data();
+
     for (int y = y0; y < y1; ++y) {
         const Tap& row = rows_[static_cast<size_t>(y - y0)];
         const uint8_t* upper = source.Row(row.first);
         const uint8_t* lower = source.Row(row.second);
         const float fy = row.weight;
+        for (size_t k = 0; k < usedCount; ++k) {
+            const uint8_t* a = upper + used[k] * 4;
+            const uint8_t* c = lower + used[k] * 4;
+            filtered[3 * k] = Lerp(decode[a[sr]], decode[c[sr]], fy);
+            filtered[3 * k + 1] = Lerp(decode[a[1]], decode[c[1]], fy);
+            filtered[3 * k + 2] = Lerp(decode[a[sb]], decode[c[sb]], fy);
+        }
         uint8_t* out = target.Row(static_cast<uint32_t>(y)) + static_cast<size_t>(x0) * 4;
         for (int i = 0; i < width; ++i, out += 4) {
-            const Tap& column = columns_[static_cast<size_t>(i)];
-            const uint8_t* a = upper + column.first * 4;   // upper left
-            const uint8_t* b = upper + column.second * 4;  // upper right
-            const uint8_t* c = lower + column.first * 4;   // lower left
-            const uint8_t* d = lower + column.second * 4;  // lower right
-            const float fx = column.weight;
-            const int channels[3] = {sr, 1, sb};
-            uint8_t colour[3];
-            for (int k = 0; k < 3; ++k) {
-                const int ch = channels[k];
-                const float top = Lerp(decode[a[ch]], decode[b[ch]], fx);
-                const float bottom = Lerp(decode[c[ch]], decode[d[ch]], fx);
-                colour[k] = encode(Lerp(top, bottom, fy));
-            }
-            out[tr] = colour[0];
-            out[1] = colour[1];
-            out[tb] = colour[2];
-            out[3] = 255;
+            const float* left = filtered + 3 * slots[2 * i];
+            const float* right = filtered + 3 * slots[2 * i + 1];
+            const float fx = columns[i].weight;
+            auto channel = [&](int k) -> uint32_t {
+                return GammaToUnorm8::Lookup(Lerp(left[k], right[k], fx), buckets, thresholds);
+            };
+            const uint32_t word = (channel(0) << redShift) | (channel(1) << 8) |
+                                  (channel(2) << blueShift) | 0xFF000000u;
+            // Texels are stored little-endian: byte 0 is the lowest.
+            out[0] = static_cast<uint8_t>(word);
+            out[1] = static_cast<uint8_t>(word >> 8);
+            out[2] = static_cast<uint8_t>(word >> 16);
+            out[3] = static_cast<uint8_t>(word >> 24);
         }
     }
 }
@@ -121,6 +152,10 @@ void EyePassRasterizer::DrawGeneric(const SoftwareTexture& target, uint32_t targ
                                     uint32_t sourceFormat) {
     const uint32_t sourceTexel = TexelSize(sourceFormat);
     const uint32_t targetTexel = TexelSize(targetFormat);
+    // 8-bit UNORM targets take the exact table instead of exp2/log2 per channel.
+    const bool unormTarget = IsEightBitFormat(targetFormat) && !IsSrgbFormat(targetFormat);
+    const int tr = IsRgbaOrder(targetFormat) ? 0 : 2, tb = 2 - tr;
+    const GammaToUnorm8& encode = GammaToUnorm8::Instance();
     for (int y = y0; y < y1; ++y) {
         const Tap& row = rows_[static_cast<size_t>(y - y0)];
         const uint8_t* upper = source.Row(row.first);
@@ -135,10 +170,18 @@ void EyePassRasterizer::DrawGeneric(const SoftwareTexture& target, uint32_t targ
             DecodeTexel(sourceFormat, lower + column.second * sourceTexel, d);
             float colour[4];
             for (int k = 0; k < 3; ++k) {
-                const float top = Lerp(a[k], b[k], column.weight);
-                const float bottom = Lerp(c[k], d[k], column.weight);
-                colour[k] = GammaEncode(Lerp(top, bottom, row.weight));
+                const float left = Lerp(a[k], c[k], row.weight);
+                const float right = Lerp(b[k], d[k], row.weight);
+                colour[k] = Lerp(left, right, column.weight);
             }
+            if (unormTarget) {
+                out[tr] = encode(colour[0]);
+                out[1] = encode(colour[1]);
+                out[tb] = encode(colour[2]);
+                out[3] = 255;
+                continue;
+            }
+            for (int k = 0; k < 3; ++k) colour[k] = GammaEncode(colour[k]);
             colour[3] = 1.0f;
             EncodeTexel(targetFormat, colour, out);
         }
@@ -150,11 +193,7 @@ void EyePassRasterizer::FillBlack(const SoftwareTexture& target, uint32_t target
     static constexpr float kOpaqueBlack[4] = {0.0f, 0.0f, 0.0f, 1.0f};
     uint8_t texel[16];
     EncodeTexel(targetFormat, kOpaqueBlack, texel);
-    const uint32_t size = TexelSize(targetFormat);
-    for (int y = y0; y < y1; ++y) {
-        uint8_t* out = target.Row(static_cast<uint32_t>(y)) + static_cast<size_t>(x0) * size;
-        for (int x = x0; x < x1; ++x, out += size) std::memcpy(out, texel, size);
-    }
+    FillRect(target, TexelSize(targetFormat), texel, x0, x1, y0, y1);
 }
 
 }  // namespace quillo::gpu::software

@@ -8,6 +8,8 @@
 // - bilinear filtering with wrap addressing on the one mip level: texel i has its centre at
 //   (i + 0.5) / width, and the filter weights have 8 bits of sub-texel precision (the
 //   precision Direct3D 11 requires of hardware); sRGB sources are decoded before filtering;
+//   the filter blends vertically first, then horizontally (each blend a + (b - a) * w in
+//   single precision), so a texel blended with an equal one keeps its exact value;
 // - colour = exp2(log2(c) * k) per channel (k = 0x3EE8BA2F), alpha 1, written in the render
 //   target's format; a missing source samples (0, 0, 0, 0), i.e. opaque black.
 #pragma once
@@ -49,6 +51,13 @@ class EyePassRasterizer {
     // Kept between draws so that steady-state frames do not allocate.
     std::vector<Tap> columns_;
     std::vector<Tap> rows_;
+    // 8-bit path, filtered in two steps (vertically, then horizontally): the source columns the
+    // columns_ taps use, each tap's slots among them, and one row of vertically filtered
+    // colour (three floats per used column).
+    std::vector<uint32_t> usedColumns_;
+    std::vector<int32_t> slotOfColumn_;
+    std::vector<uint32_t> columnSlots_;  // two per target column: first, second
+    std::vector<float> filteredRow_;
 };
 
 }  // namespace quillo::gpu::software

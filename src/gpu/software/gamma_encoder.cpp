@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "gpu/software/texel_format.h"
 
@@ -52,11 +53,15 @@ GammaToUnorm8::GammaToUnorm8() {
         }
         threshold_[level] = FloatFromBits(low);
     }
+    threshold_[256] = std::numeric_limits<float>::infinity();
     uint32_t out = 0;
     for (uint32_t bucket = 0; bucket < sizeof bucketStart_; ++bucket) {
         const float smallest = FloatFromBits(bucket << 16);
-        while (out < 255 && smallest >= threshold_[out + 1]) ++out;
+        while (smallest >= threshold_[out + 1]) ++out;
         bucketStart_[bucket] = static_cast<uint8_t>(out);
+        // The largest float of this bucket may pass at most one more threshold.
+        const float largest = FloatFromBits((bucket << 16) | 0xFFFFu);
+        if (out + 2 <= 256 && largest >= threshold_[out + 2]) singleStep_ = false;
     }
 }
 

@@ -29,17 +29,38 @@ class GammaToUnorm8 {
         uint32_t bits;
         __builtin_memcpy(&bits, &c, sizeof bits);
         uint32_t out = bucketStart_[bits >> 16];
-        while (out < 255 && c >= threshold_[out + 1]) ++out;
+        if (singleStep_) return static_cast<uint8_t>(out + (c >= threshold_[out + 1]));
+        while (c >= threshold_[out + 1]) ++out;
         return static_cast<uint8_t>(out);
+    }
+
+    // For tight loops: the same lookup on tables held in locals (writes through byte pointers
+    // would otherwise make the compiler reload the members for every pixel). Valid only when
+    // singleStep() holds.
+    bool singleStep() const { return singleStep_; }
+    const uint8_t* buckets() const { return bucketStart_; }
+    const float* thresholds() const { return threshold_; }
+    static uint8_t Lookup(float c, const uint8_t* buckets, const float* thresholds) {
+        if (!(c > 0.0f)) return 0;
+        if (c >= 1.0f) return 255;
+        uint32_t bits;
+        __builtin_memcpy(&bits, &c, sizeof bits);
+        const uint32_t out = buckets[bits >> 16];
+        return static_cast<uint8_t>(out + (c >= thresholds[out + 1]));
     }
 
   private:
     GammaToUnorm8();
-    // threshold_[j]: the smallest c whose output byte is at least j (j = 1..255).
-    float threshold_[256];
+    // threshold_[j]: the smallest c whose output byte is at least j (j = 1..255); [256] is
+    // infinity, so a step past 255 is never taken.
+    float threshold_[257];
     // Output byte of the smallest float in each bucket of floats sharing their top 16 bits
     // (positive floats below 1: 0x3F80 buckets).
     uint8_t bucketStart_[0x3F80];
+    // No bucket holds more than one threshold (a bucket spans 1/128 of its values, over which
+    // the output moves by less than one), so one comparison finishes the lookup. Checked when
+    // the table is built; if it ever failed, lookups walk instead.
+    bool singleStep_ = true;
 };
 
 }  // namespace quillo::gpu::software

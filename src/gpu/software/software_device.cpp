@@ -103,11 +103,8 @@ void SoftwareDevice::ClearRenderTarget(const RenderTargetView& target, const flo
     const TextureDesc desc = texture.Describe();
     uint8_t texel[16];
     EncodeTexel(rtv.view.format, rgba, texel);
-    const uint32_t size = TexelSize(rtv.view.format);
-    for (uint32_t y = 0; y < desc.height; ++y) {
-        uint8_t* out = texture.Row(y);
-        for (uint32_t x = 0; x < desc.width; ++x, out += size) std::memcpy(out, texel, size);
-    }
+    FillRect(texture, TexelSize(rtv.view.format), texel, 0, static_cast<int>(desc.width), 0,
+             static_cast<int>(desc.height));
 }
 
 void SoftwareDevice::CopyTexture(Texture& destination, Texture& source) {

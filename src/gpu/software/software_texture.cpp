@@ -63,6 +63,33 @@ void LockNameForHandle(uint32_t handle, char (&name)[40]) {
     std::snprintf(name, sizeof name, "QuilloSoftTexLock_%08X", handle);
 }
 
+void FillRect(const SoftwareTexture& texture, uint32_t texelSize, const uint8_t* texel, int x0,
+              int x1, int y0, int y1) {
+    if (x0 >= x1 || y0 >= y1 || texelSize == 0) return;
+    // One row texel by texel (fixed-size copies the compiler turns into stores), the others
+    // copied from it.
+    const size_t offset = static_cast<size_t>(x0) * texelSize;
+    uint8_t* first = texture.Row(static_cast<uint32_t>(y0)) + offset;
+    uint8_t* out = first;
+    for (int x = x0; x < x1; ++x, out += texelSize) {
+        switch (texelSize) {
+            case 4:
+                std::memcpy(out, texel, 4);
+                break;
+            case 8:
+                std::memcpy(out, texel, 8);
+                break;
+            default:
+                std::memcpy(out, texel, 16);
+                break;
+        }
+    }
+    const size_t rowBytes = static_cast<size_t>(x1 - x0) * texelSize;
+    for (int y = y0 + 1; y < y1; ++y) {
+        std::memcpy(texture.Row(static_cast<uint32_t>(y)) + offset, first, rowBytes);
+    }
+}
+
 SoftwareTexture::~SoftwareTexture() {
     // The lock goes first: it releases the keyed mutex if this opening holds it, which touches
     // the owner word in the section.

@@ -60,6 +60,10 @@ class SoftwareTexture final : public Texture {
     platform::CrossProcessLock lock_;
 };
 
+// Writes `texel` (texelSize bytes) into every texel of columns [x0, x1) of rows [y0, y1).
+void FillRect(const SoftwareTexture& texture, uint32_t texelSize, const uint8_t* texel, int x0,
+              int x1, int y0, int y1);
+
 // Section and lock names of a handle.
 void SectionNameForHandle(uint32_t handle, char (&name)[40]);
 void LockNameForHandle(uint32_t handle, char (&name)[40]);

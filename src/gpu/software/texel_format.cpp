@@ -114,19 +114,23 @@ uint8_t UnormFromFloat(float value) {
 }
 
 float HalfToFloat(uint16_t half) {
-    const uint32_t sign = (half >> 15) & 1u;
+    const uint32_t sign = static_cast<uint32_t>(half & 0x8000u) << 16;
     const uint32_t exponent = (half >> 10) & 0x1Fu;
     const uint32_t mantissa = half & 0x3FFu;
-    float magnitude;
-    if (exponent == 0) {
-        magnitude = std::ldexp(static_cast<float>(mantissa), -24);
-    } else if (exponent == 31) {
-        magnitude = mantissa == 0 ? INFINITY : NAN;
+    uint32_t bits;
+    if (exponent == 31) {
+        bits = sign | 0x7F800000u | (mantissa << 13);  // infinity or NaN
+    } else if (exponent != 0) {
+        bits = sign | ((exponent + 112) << 23) | (mantissa << 13);
     } else {
-        magnitude =
-            std::ldexp(static_cast<float>(mantissa | 0x400u), static_cast<int>(exponent) - 25);
+        // Zero or subnormal: mantissa * 2^-24, exact in single precision.
+        const float magnitude = static_cast<float>(mantissa) * 5.9604644775390625e-08f;
+        std::memcpy(&bits, &magnitude, sizeof bits);
+        bits |= sign;
     }
-    return sign ? -magnitude : magnitude;
+    float value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
 }
 
 uint16_t FloatToHalf(float value) {

@@ -1,0 +1,206 @@
+// Cost of a present on the software GPU backend at the product's default output size
+// (2560x1440), for both present paths, and the heap allocations a steady-state frame makes.
+//
+//   bench_software_present [frames]
+//
+// Prints, per case: mean and best milliseconds per frame, and allocations per frame (counted
+// by a replaced global operator new; the goal is zero once the first frames have run).
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "gpu/frame_compositor.h"
+#include "gpu/gpu_backend.h"
+
+namespace {
+
+std::atomic<long long> gAllocations{0};
+
+}  // namespace
+
+void* operator new(std::size_t size) {
+    gAllocations.fetch_add(1, std::memory_order_relaxed);
+    if (void* p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+void* operator new[](std::size_t size) {
+    return operator new(size);
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    gAllocations.fetch_add(1, std::memory_order_relaxed);
+    return std::malloc(size ? size : 1);
+}
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
+    return operator new(size, tag);
+}
+void operator delete(void* p) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p) noexcept {
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept {
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept {
+    std::free(p);
+}
+
+namespace {
+
+using namespace quillo;
+
+constexpr uint32_t kWidth = 2560;
+constexpr uint32_t kHeight = 1440;
+constexpr int kWarmUpFrames = 3;
+
+struct Figures {
+    double meanMs = 0;
+    double bestMs = 0;
+    double cpuMs = 0;  // process CPU time per frame: less disturbed by a busy machine
+    double allocationsPerFrame = 0;
+};
+
+template <typename Frame>
+Figures Measure(int frames, Frame&& frame) {
+    for (int i = 0; i < kWarmUpFrames; ++i) frame(i);
+    std::vector<double> times;
+    times.reserve(static_cast<size_t>(frames));
+    const long long allocationsBefore = gAllocations.load();
+    const std::clock_t cpuBefore = std::clock();
+    for (int i = 0; i < frames; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        frame(i);
+        const auto end = std::chrono::steady_clock::now();
+        times.push_back(std::chrono::duration<double, std::milli>(end - start).count());
+    }
+    const long long allocations = gAllocations.load() - allocationsBefore;
+    Figures figures;
+    figures.cpuMs =
+        1000.0 * static_cast<double>(std::clock() - cpuBefore) / CLOCKS_PER_SEC / frames;
+    for (double t : times) figures.meanMs += t;
+    figures.meanMs /= frames;
+    figures.bestMs = *std::min_element(times.begin(), times.end());
+    figures.allocationsPerFrame = static_cast<double>(allocations) / frames;
+    return figures;
+}
+
+void Print(const char* name, const Figures& figures) {
+    std::printf("%-56s %8.2f ms mean %8.2f ms best %8.2f ms CPU %5.2f allocations/frame\n", name,
+                figures.meanMs, figures.bestMs, figures.cpuMs, figures.allocationsPerFrame);
+}
+
+// An eye texture with a gradient, so the filter has real work to do.
+std::shared_ptr<gpu::Texture> MakeEyeTexture(FrameCompositor& compositor, uint32_t width,
+                                             uint32_t height, uint32_t format, uint64_t& handle) {
+    FrameCompositor::SwapTexture swap = compositor.CreateSwapTexture(width, height, format);
+    if (!swap.texture) return nullptr;
+    std::vector<uint8_t> texels(static_cast<size_t>(width) * height * 4);
+    for (uint32_t y = 0; y < height; ++y) {
+        for (uint32_t x = 0; x < width; ++x) {
+            uint8_t* t = &texels[(static_cast<size_t>(y) * width + x) * 4];
+            t[0] = static_cast<uint8_t>(x * 255 / width);
+            t[1] = static_cast<uint8_t>(y * 255 / height);
+            t[2] = static_cast<uint8_t>((x + y) & 255);
+            t[3] = 255;
+        }
+    }
+    compositor.device()->UpdateTexture(*swap.texture, texels.data(), width * 4);
+    compositor.OpenSharedTexture(swap.handle);
+    handle = swap.handle;
+    return swap.texture;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int frames = argc > 1 ? std::max(1, std::atoi(argv[1])) : 30;
+    FrameCompositor compositor;
+    if (!compositor.CreateDevice(gpu::CreateSoftwareDevice())) {
+        std::printf("no software device\n");
+        return 1;
+    }
+    compositor.setOutputFormat(28);
+    compositor.CreateOutputTextures(kWidth, kHeight);
+    if (compositor.OutputTexture(0) == nullptr) {
+        std::printf("output textures could not be made\n");
+        return 1;
+    }
+    std::printf("software present, output %ux%u, %d frames per case (after %d warm-up)\n", kWidth,
+                kHeight, frames, kWarmUpFrames);
+
+    // Virtual display: copy the runtime's back buffer into the current output texture and
+    // hand it over (release this one, acquire the other).
+    gpu::TextureDesc backBufferDesc{kWidth, kHeight, 28,
+                                    gpu::kBindRenderTarget | gpu::kBindShaderResource,
+                                    gpu::kMiscSharedKeyedMutex};
+    std::shared_ptr<gpu::Texture> backBuffer = compositor.device()->CreateTexture(backBufferDesc);
+    std::shared_ptr<gpu::Texture> opened =
+        compositor.OpenRuntimeTexture(backBuffer->SharedHandle());
+    int frameIndex = 0;
+    compositor.AcquireOutput(frameIndex, gpu::kWaitInfinite);
+    auto handOver = [&] {
+        compositor.ReleaseOutput(frameIndex);
+        frameIndex ^= 1;
+        compositor.AcquireOutput(frameIndex, gpu::kWaitInfinite);
+    };
+    Print("copy path, back buffer kept open", Measure(frames, [&](int) {
+              opened->AcquireSync(0, 16);
+              compositor.CopyIntoOutput(frameIndex, *opened);
+              opened->ReleaseSync(0);
+              handOver();
+          }));
+    Print("copy path, back buffer opened every frame", Measure(frames, [&](int) {
+              std::shared_ptr<gpu::Texture> texture =
+                  compositor.OpenRuntimeTexture(backBuffer->SharedHandle());
+              texture->AcquireSync(0, 16);
+              compositor.CopyIntoOutput(frameIndex, *texture);
+              texture->ReleaseSync(0);
+              handOver();
+          }));
+
+    // Direct mode: one layer, both eyes, then hand-over and clear of the next texture.
+    struct EyeCase {
+        const char* name;
+        uint32_t width, height, format;
+    } eyeCases[] = {
+        {"eye pass, 1280x1440 RGBA8 eyes (1:1), + clear", 1280, 1440, 28},
+        {"eye pass, 1280x1440 sRGB eyes (1:1), + clear", 1280, 1440, 29},
+        {"eye pass, 1512x1680 BGRA sRGB eyes (scaled), + clear", 1512, 1680, 91},
+        {"eye pass, 1280x1440 RGBA16F eyes (generic path), + clear", 1280, 1440, 10},
+    };
+    for (const EyeCase& eyeCase : eyeCases) {
+        uint64_t left = 0, right = 0;
+        auto leftTexture =
+            MakeEyeTexture(compositor, eyeCase.width, eyeCase.height, eyeCase.format, left);
+        auto rightTexture =
+            MakeEyeTexture(compositor, eyeCase.width, eyeCase.height, eyeCase.format, right);
+        if (!leftTexture || !rightTexture) {
+            std::printf("%-58s could not make the eye textures\n", eyeCase.name);
+            continue;
+        }
+        SubmittedLayer layer;
+        layer.handles[0] = left;
+        layer.handles[1] = right;
+        const int caseFrames = eyeCase.format == 10 ? std::max(1, frames / 5) : frames;
+        Print(eyeCase.name, Measure(caseFrames, [&](int) {
+                  compositor.BindOpaqueBlend();
+                  compositor.RenderLayer(frameIndex, layer);
+                  handOver();
+                  compositor.ClearOutput(frameIndex);
+              }));
+        compositor.ReleaseSharedTexture(left);
+        compositor.ReleaseSharedTexture(right);
+    }
+
+    Print("clear only", Measure(frames, [&](int) { compositor.ClearOutput(frameIndex); }));
+    Print("keyed-mutex hand-over only", Measure(frames * 10, [&](int) { handOver(); }));
+    compositor.ReleaseOutput(frameIndex);
+    return 0;
+}
