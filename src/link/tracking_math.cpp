@@ -2,10 +2,12 @@
 // stays float: with x86-64 SSE arithmetic (FLT_EVAL_METHOD 0) that alone fixes the rounding.
 // Fused multiply-add would change it, and GCC contracts a*b+c into an FMA whenever the target
 // has one (-march with FMA, even in ISO mode), so contraction is switched off for this file.
+// GCC's straight-line vectoriser also forms fused multiply-add/subtract pairs (vfmaddsub)
+// from the quaternion products regardless of that switch, so it is off here as well.
 #if defined(__clang__)
 #pragma clang fp contract(off)
 #elif defined(__GNUC__)
-#pragma GCC optimize("fp-contract=off")
+#pragma GCC optimize("fp-contract=off", "no-tree-slp-vectorize")
 #elif defined(_MSC_VER)
 #pragma fp_contract(off)
 #endif
