@@ -1,0 +1,22 @@
+#include "support/program_paths.h"
+
+#include "platform/os_detect.h"
+
+namespace quillo::test {
+
+std::string ToWinePath(const std::string& unixPath) {
+    if (unixPath.empty() || unixPath[0] != '/') {
+        return unixPath;
+    }
+    return "Z:" + unixPath;
+}
+
+std::string NativePath(const std::string& buildPath) {
+#if defined(QUILLO_OS_WINDOWS)
+    return ToWinePath(buildPath);
+#else
+    return buildPath;
+#endif
+}
+
+}  // namespace quillo::test
