@@ -77,7 +77,7 @@ class QuilloCore final : public IFramerateUpdatedListener {
     // Valid after Initialize only.
     TransmissionPipe& Pipe();
     FrameCompositor& Compositor();
-    // Null until Initialize, and null after it when the section could not be made.
+    // Null until Initialize; mapped() tells whether the section could be made.
     FrameSharedMemory* SharedMemory() { return sharedMemory_.get(); }
 
     // NUL-terminated; empty before Initialize.
@@ -116,8 +116,8 @@ class QuilloCore final : public IFramerateUpdatedListener {
     FrameTextureCache runtimeTextures_;
     // Whether the last rate given was rejected, so a run of bad rates is logged once.
     std::atomic<bool> rejectingRates_{false};
-    // Declaration order is teardown order, reversed: the pipe is declared last so it goes
-    // first and its reader thread no longer calls OnFramerateUpdated while the rest goes.
+    // The destructor tears these down pipe first (declared last, so the implicit order
+    // agrees): once its threads are joined nothing calls OnFramerateUpdated any more.
     std::unique_ptr<FrameSharedMemory> sharedMemory_;
     std::unique_ptr<LinkNamedMutexes> namedMutexes_;
     std::unique_ptr<FrameCompositor> compositor_;
