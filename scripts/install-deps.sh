@@ -21,10 +21,12 @@ PACKAGES=(
     clang-format
 )
 
+# One dpkg-query for all of them (packages dpkg has never heard of are left out of its answer).
+installed=" $(dpkg-query -W -f='${Package}:${db:Status-Status} ' "${PACKAGES[@]}" 2>/dev/null |
+    tr ' ' '\n' | sed -n 's/:installed$//p' | tr '\n' ' ') "
 missing=()
 for package in "${PACKAGES[@]}"; do
-    status=$(dpkg-query -W -f='${db:Status-Status}' "$package" 2>/dev/null || true)
-    if [[ "$status" != "installed" ]]; then
+    if [[ "$installed" != *" $package "* ]]; then
         missing+=("$package")
     fi
 done
