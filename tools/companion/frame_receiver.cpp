@@ -53,6 +53,10 @@ bool FrameReceiver::PauseUnlessStopping(uint32_t ms) {
 }
 
 void FrameReceiver::OnFrameInfo(const wire::FrameInfo& info, uint32_t connection) {
+    {
+        std::lock_guard<std::mutex> lock(tallyMutex_);
+        tally_.CountFrameInfo(connection);
+    }
     // A FrameInfo names the textures of this connection; a reader of an earlier one stops
     // first (its textures are gone with the driver that made them).
     StopReader();
@@ -98,6 +102,26 @@ void FrameReceiver::OnFrameInfo(const wire::FrameInfo& info, uint32_t connection
 
 void FrameReceiver::OnDisconnected(uint32_t) {
     StopReader();
+    std::lock_guard<std::mutex> lock(tallyMutex_);
+    tally_.CountDisconnect();
+    // The statistics so far, so that they can be read while the companion waits for the next
+    // driver.
+    WriteStatsLocked();
+}
+
+void FrameReceiver::WriteStatsLocked() {
+    if (settings_.statsPath.empty()) return;
+    // Written next to the target and renamed over it, so a reader never sees half a file.
+    const std::string partial = settings_.statsPath + ".partial";
+    std::FILE* file = std::fopen(partial.c_str(), "wb");
+    const std::string json = tally_.Json();
+    bool written = file != nullptr && std::fwrite(json.data(), 1, json.size(), file) == json.size();
+    if (file != nullptr) written = std::fclose(file) == 0 && written;
+    if (written) {
+        std::remove(settings_.statsPath.c_str());
+        written = std::rename(partial.c_str(), settings_.statsPath.c_str()) == 0;
+    }
+    if (!written) output_.Event("frames: cannot write " + settings_.statsPath, "", true);
 }
 
 void FrameReceiver::ReadFrames(std::shared_ptr<gpu::Texture> textures[2], uint32_t connection) {
@@ -224,14 +248,7 @@ void FrameReceiver::Finish() {
                           " skipped while the writer was busy",
                       "", true);
     }
-    if (!settings_.statsPath.empty()) {
-        std::FILE* file = std::fopen(settings_.statsPath.c_str(), "wb");
-        const std::string json = tally_.Json();
-        if (file == nullptr || std::fwrite(json.data(), 1, json.size(), file) != json.size()) {
-            output_.Event("frames: cannot write " + settings_.statsPath, "", true);
-        }
-        if (file != nullptr) std::fclose(file);
-    }
+    WriteStatsLocked();
     device_.reset();
 }
 

@@ -51,6 +51,8 @@ class FrameReceiver final : public FrameSide {
     void ReadFrames(std::shared_ptr<gpu::Texture> textures[2], uint32_t connection);
     // Waits up to `ms` unless the reader is told to stop. Returns false when stopping.
     bool PauseUnlessStopping(uint32_t ms);
+    // Writes the statistics JSON (with tallyMutex_ held).
+    void WriteStatsLocked();
 
     FrameReceiverSettings settings_;
     CompanionOutput& output_;

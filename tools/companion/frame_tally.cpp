@@ -18,6 +18,13 @@ constexpr size_t kMaxListedFrames = 200000;
 
 }  // namespace
 
+void FrameTally::CountFrameInfo(uint32_t connection) {
+    // Connection numbers count up from 1; a runaway number is not worth a huge array.
+    if (connection == 0 || connection > 100000) return;
+    if (frameInfosPerConnection_.size() < connection) frameInfosPerConnection_.resize(connection);
+    ++frameInfosPerConnection_[connection - 1];
+}
+
 void FrameTally::NewConnection() {
     ++connections_;
     haveLast_ = false;
@@ -142,7 +149,14 @@ std::string FrameTally::Json() const {
         static_cast<unsigned long long>(reads_[0]), static_cast<unsigned long long>(reads_[1]),
         lastSequence_, latency.meanMs, latency.p50Ms, latency.p99Ms, latency.maxMs);
     json += buffer;
-    json += "\"missingRanges\":[";
+    std::snprintf(buffer, sizeof buffer, "\"disconnects\":%u,\"frameInfosPerConnection\":[",
+                  disconnects_);
+    json += buffer;
+    for (size_t i = 0; i < frameInfosPerConnection_.size(); ++i) {
+        std::snprintf(buffer, sizeof buffer, "%s%u", i ? "," : "", frameInfosPerConnection_[i]);
+        json += buffer;
+    }
+    json += "],\"missingRanges\":[";
     for (size_t i = 0; i < missingRanges_.size(); ++i) {
         std::snprintf(buffer, sizeof buffer, "%s[%u,%u]", i ? "," : "", missingRanges_[i].first,
                       missingRanges_[i].second);

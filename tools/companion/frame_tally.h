@@ -39,6 +39,10 @@ class FrameTally {
     // A new connection: sequences start over, the first frame is no gap.
     void NewConnection();
     void AddHold(const HoldRecord& hold) { holds_.push_back(hold); }
+    // Every FrameInfo of connection `connection` (1, 2, ...) and every disconnection, so the
+    // statistics show how many FrameInfos each connection brought.
+    void CountFrameInfo(uint32_t connection);
+    void CountDisconnect() { ++disconnects_; }
 
     uint64_t frames() const { return frames_; }
     uint64_t repeats() const { return repeats_; }
@@ -69,6 +73,8 @@ class FrameTally {
     uint64_t alternationBreaks_ = 0;
     uint64_t reads_[2] = {0, 0};
     uint32_t connections_ = 0;
+    uint32_t disconnects_ = 0;
+    std::vector<uint32_t> frameInfosPerConnection_;
     bool haveLast_ = false;
     uint32_t lastSequence_ = 0;
     int lastTextureIndex_ = -1;

@@ -6,7 +6,7 @@
 #include <set>
 #include <string>
 
-#include "../../../tools/host/frame_pattern.h"
+#include "host/frame_pattern.h"
 #include "link/frame_shared_memory.h"
 #include "link/little_endian.h"
 #include "platform/named_mutex.h"

@@ -1,0 +1,253 @@
+// Frames across processes: quillo-host runs the driver library and presents a stamped test
+// picture every frame, the reference companion reads the driver's output textures under the
+// keyed-mutex rule and writes what it saw as JSON (and PNG). The GPU backend is the software
+// one in every process, so the shared textures and their keyed mutexes are cross-process
+// objects of the platform layer (Direct3D under Wine has neither).
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "host/frame_pattern.h"
+#include "integration/frames/png_reader.h"
+#include "platform/child_process.h"
+#include "platform/process.h"
+#include "runtime/json_value.h"
+#include "support/program_paths.h"
+#include "support/temp_dir.h"
+#include "support/test_files.h"
+#include "support/wait_until.h"
+#include "test_paths.h"
+
+namespace quillo {
+namespace {
+
+using runtime::JsonValue;
+
+// The smallest window the headset allows; frames are drawn at this size.
+constexpr uint32_t kWidth = 1000;
+constexpr uint32_t kHeight = 600;
+// The companion asks for this rate; slow enough that it reads every frame on a loaded machine.
+constexpr int kRefreshRate = 30;
+// A direct-mode frame runs the software eye pass over 600000 pixels; in a sanitizer build on a
+// busy machine that is about a second.
+constexpr uint32_t kHostTimeoutMs = 600000;
+
+int64_t Number(const JsonValue& object, const char* key) {
+    const JsonValue* value = object.Find(key);
+    return value && value->isNumber() ? static_cast<int64_t>(value->asNumber()) : -1;
+}
+
+struct Received {
+    uint32_t sequence;
+    int textureIndex;
+};
+
+class FramesAcrossProcesses : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(dir.ok());
+        static std::atomic<int> next{0};
+        suffix = "_h5frames_" + std::to_string(platform::CurrentProcessId()) + "_" +
+                 std::to_string(next++);
+    }
+
+    std::vector<std::pair<std::string, std::string>> Environment() const {
+        return {{"QUILLO_PIPE_SUFFIX", suffix}, {"QUILLO_GPU_BACKEND", "software"}};
+    }
+
+    // Starts the companion and waits until its pipes exist.
+    void StartCompanion(const std::vector<std::string>& extra = {}) {
+        platform::ChildProcessOptions options;
+        options.program = test::NativePath(QUILLO_TEST_PATH_QUILLO_COMPANION);
+        options.arguments = {"--no-stdin",    "--quiet",
+                             "--rate",        std::to_string(kRefreshRate),
+                             "--controllers", "0",
+                             "--seconds",     "900",
+                             "--frame-stats", test::NativePath(dir.File("stats.json")),
+                             "--png-dir",     test::NativePath(dir.path()),
+                             "--png-every",   "10"};
+        options.arguments.insert(options.arguments.end(), extra.begin(), extra.end());
+        options.environment = Environment();
+        options.stdoutPath = dir.File("companion.txt");
+        options.stderrPath = dir.File("companion.txt");
+        std::string error;
+        ASSERT_TRUE(companion.Start(options, &error)) << error;
+        ASSERT_TRUE(test::WaitUntil([&] {
+            return test::ReadWholeFile(dir.File("companion.txt")).find("waiting for the driver") !=
+                   std::string::npos;
+        })) << test::ReadWholeFile(dir.File("companion.txt"));
+    }
+
+    // Runs the host for `frames` frames in headset mode `hmdMode` with --frames-mode `mode`.
+    void RunHost(int hmdMode, const std::string& mode, int frames) {
+        ASSERT_TRUE(test::WriteWholeFile(
+            dir.File("settings.json"),
+            "{\"driver_quillo\": {\"windowWidth\": " + std::to_string(kWidth) +
+                ", \"windowHeight\": " + std::to_string(kHeight) +
+                ", \"renderScale\": 100, \"hmdMode\": " + std::to_string(hmdMode) +
+                ", \"fakeSensorEnabled\": false}}"));
+        platform::ChildProcessOptions options;
+        options.program = test::NativePath(QUILLO_TEST_PATH_QUILLO_HOST);
+        options.arguments = {"--settings",
+                             test::NativePath(dir.File("settings.json")),
+                             "--frames",
+                             std::to_string(frames),
+                             "--rate",
+                             "0",
+                             "--no-poses",
+                             "--quiet",
+                             "--frames-mode",
+                             mode,
+                             test::NativePath(QUILLO_TEST_PATH_DRIVER_QUILLO)};
+        options.environment = Environment();
+        options.stdoutPath = dir.File("host.txt");
+        options.stderrPath = dir.File("host.txt");
+        platform::ChildProcess host;
+        std::string error;
+        ASSERT_TRUE(host.Start(options, &error)) << error;
+        ASSERT_TRUE(host.Wait(kHostTimeoutMs)) << test::ReadWholeFile(dir.File("host.txt"));
+        hostOutput = test::ReadWholeFile(dir.File("host.txt"));
+        ASSERT_EQ(host.exitCode(), 0) << hostOutput;
+        ASSERT_NE(hostOutput.find("frame loop: " + std::to_string(frames) + " frames presented"),
+                  std::string::npos)
+            << hostOutput;
+    }
+
+    // Waits until the companion has seen `disconnects` disconnections and reads its statistics.
+    void ReadStats(int disconnects) {
+        std::string error;
+        ASSERT_TRUE(test::WaitUntil([&] {
+            std::string text;
+            return test::ReadWholeFile(dir.File("stats.json"), text) &&
+                   runtime::ParseJson(text, stats, error) &&
+                   Number(stats, "disconnects") >= disconnects;
+        })) << test::ReadWholeFile(dir.File("companion.txt"));
+        received.clear();
+        for (const JsonValue& frame : stats.Find("received")->items()) {
+            received.push_back({static_cast<uint32_t>(frame.items()[0].asNumber()),
+                                static_cast<int>(frame.items()[1].asNumber())});
+        }
+    }
+
+    std::vector<int64_t> Numbers(const char* key) {
+        std::vector<int64_t> values;
+        if (const JsonValue* array = stats.Find(key)) {
+            for (const JsonValue& item : array->items()) values.push_back(item.asNumber());
+        }
+        return values;
+    }
+
+    // Every frame from the first one received to the last one presented arrived, apart from
+    // `dropped` (first, last) ranges, each with the right picture in each half, in alternating
+    // output textures.
+    void ExpectEveryFrame(int frames, std::vector<std::pair<uint32_t, uint32_t>> dropped = {}) {
+        EXPECT_EQ(Number(stats, "badPictures"), 0);
+        EXPECT_EQ(Number(stats, "unstamped"), 0);
+        EXPECT_EQ(Number(stats, "alternationBreaks"), 0);
+        ASSERT_FALSE(received.empty()) << test::ReadWholeFile(dir.File("companion.txt"));
+        // The companion waits for the first FrameInfo and takes texture 0 at once, so the
+        // driver cannot overwrite frame 0 before it is read.
+        EXPECT_EQ(received.front().sequence, 0u);
+        // The last frame is handed over; the companion may see the driver go before reading it.
+        EXPECT_GE(received.back().sequence + 2, static_cast<uint32_t>(frames - 1));
+        size_t range = 0;
+        for (size_t i = 1; i < received.size(); ++i) {
+            uint32_t expected = received[i - 1].sequence + 1;
+            if (range < dropped.size() && expected == dropped[range].first) {
+                expected = dropped[range++].second + 1;
+            }
+            ASSERT_EQ(received[i].sequence, expected) << "after frame " << received[i - 1].sequence;
+            EXPECT_NE(received[i].textureIndex, received[i - 1].textureIndex)
+                << "frame " << received[i].sequence;
+        }
+        EXPECT_EQ(range, dropped.size()) << "the dropped frames were not all seen missing";
+    }
+
+    // The PNG the companion saved of frame `sequence` shows that frame in both halves.
+    void ExpectSavedPicture(uint32_t sequence) {
+        char name[64];
+        std::snprintf(name, sizeof name, "frame_c1_%08u.png", sequence);
+        test::PngImage image;
+        std::string error;
+        ASSERT_TRUE(test::ReadStoredPng(test::ReadWholeFile(dir.File(name)), image, error))
+            << name << ": " << error;
+        ASSERT_EQ(image.width, kWidth);
+        ASSERT_EQ(image.height, kHeight);
+        const uint32_t eyeWidth = kWidth / 2;
+        for (uint8_t eye = 0; eye < 2; ++eye) {
+            const uint8_t* half = image.rgba.data() + eye * eyeWidth * 4;
+            frames::FrameStamp stamp;
+            ASSERT_TRUE(frames::ReadStamp(half, kWidth * 4, eyeWidth, kHeight, stamp));
+            EXPECT_EQ(stamp.eye, eye);
+            EXPECT_EQ(stamp.sequence, sequence);
+            EXPECT_EQ(frames::CountBodyMismatches(half, kWidth * 4, eyeWidth, kHeight, eye,
+                                                  sequence, 3, 8),
+                      0u);
+        }
+    }
+
+    test::TempDir dir{"quillo-frames"};
+    std::string suffix;
+    platform::ChildProcess companion;
+    std::string hostOutput;
+    JsonValue stats;
+    std::vector<Received> received;
+};
+
+TEST_F(FramesAcrossProcesses, VirtualDisplayDeliversEveryFrame) {
+    StartCompanion();
+    RunHost(0, "virtual", 40);
+    ReadStats(1);
+    EXPECT_EQ(Numbers("frameInfosPerConnection"), std::vector<int64_t>{1});
+    ExpectEveryFrame(40);
+    ExpectSavedPicture(9);
+    EXPECT_NE(hostOutput.find("frame counter mismatches 0"), std::string::npos) << hostOutput;
+}
+
+TEST_F(FramesAcrossProcesses, DirectModeDeliversEveryFrame) {
+    StartCompanion();
+    RunHost(2, "direct", 12);
+    ReadStats(1);
+    EXPECT_EQ(Numbers("frameInfosPerConnection"), std::vector<int64_t>{1});
+    ExpectEveryFrame(12);
+    ExpectSavedPicture(9);
+}
+
+TEST_F(FramesAcrossProcesses, DirectModeWithBothEyesInOneTexture) {
+    StartCompanion();
+    RunHost(2, "direct,shared-eye-texture", 12);
+    ReadStats(1);
+    ExpectEveryFrame(12);
+    ExpectSavedPicture(9);
+}
+
+TEST_F(FramesAcrossProcesses, SyncTextureHeldTooLongDropsFramesWithoutAdvancing) {
+    StartCompanion();
+    RunHost(2, "direct,hold-sync-at=5,hold-sync-frames=3", 12);
+    ReadStats(1);
+    // Frames 5, 6 and 7 never arrive; frame 8 comes in the texture after frame 4's, which
+    // shows that the dropped frames did not move the driver's output index.
+    ExpectEveryFrame(12, {{5, 7}});
+    for (size_t i = 1; i < received.size(); ++i) {
+        if (received[i].sequence == 8) {
+            EXPECT_EQ(received[i - 1].sequence, 4u);
+            EXPECT_NE(received[i].textureIndex, received[i - 1].textureIndex);
+        }
+    }
+}
+
+TEST_F(FramesAcrossProcesses, OneFrameInfoPerConnection) {
+    // The companion drops the connection after a while; the driver connects again and the
+    // first present after that announces the textures once more.
+    StartCompanion({"--at", "2:disconnect"});
+    RunHost(0, "virtual", 150);
+    ReadStats(2);
+    EXPECT_EQ(Numbers("frameInfosPerConnection"), (std::vector<int64_t>{1, 1}));
+    EXPECT_EQ(Number(stats, "badPictures"), 0);
+    EXPECT_EQ(Number(stats, "alternationBreaks"), 0);
+}
+
+}  // namespace
+}  // namespace quillo
