@@ -39,11 +39,11 @@ ControllerRecord ScriptedController(int index, double seconds, uint32_t packet) 
         }
         if (phase < 1.5) input.buttonTouched |= kButtonTrigger;
     } else {
-        if (phase >= 2.0 && phase < 3.0) input.buttonPressed |= kButtonGrip;
+        if (phase >= 2.0 && phase < 2.75) input.buttonPressed |= kButtonGrip;
         if (phase >= 3.0 && phase < 3.25) input.buttonPressed |= kButtonApplicationMenu;
-        if (phase < 2.0) {
+        if (phase < 1.75) {
             input.buttonTouched |= kButtonTouchpad;
-            const double angle = kPi * phase;  // one turn in 2 s
+            const double angle = kPi * phase;  // most of a turn
             input.axis[0][0] = static_cast<float>(0.6 * std::cos(angle));
             input.axis[0][1] = static_cast<float>(0.6 * std::sin(angle));
         }

@@ -20,8 +20,9 @@ constexpr uint64_t kButtonTrigger = 1ull << 33;   // axis 1
 
 // The record of controller `index` (0 or 1) at `seconds` into the script. One cycle lasts
 // 4 s: controller 0 holds its trigger (pressed, axis 1 at 1.0) during [0, 1) and touches it
-// during [0, 1.5); controller 1 grips during [2, 3), presses the menu button during
-// [3, 3.25), and touches its touchpad during [0, 2) with the thumb circling once. `packet`
+// during [0, 1.5); controller 1 touches its touchpad during [0, 1.75) with the thumb
+// circling, grips during [2, 2.75) and presses the menu button during [3, 3.25). No two
+// changes of one controller fall on the same moment, so their order is fixed. `packet`
 // becomes the record's packet number.
 ControllerRecord ScriptedController(int index, double seconds, uint32_t packet);
 

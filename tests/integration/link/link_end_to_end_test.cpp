@@ -1,0 +1,148 @@
+// The companion link end to end, with real processes: refresh rate, controllers and their
+// input events, haptic pulses back to the companion, a companion that is killed and started
+// again, and the companion's request to end the runtime's monitor.
+#include <gtest/gtest.h>
+
+#include "integration/link/link_processes.h"
+
+namespace quillo {
+namespace {
+
+using test::Has;
+
+// Positions of `parts` in `text`, in order; the first missing one fails the test.
+void ExpectInOrder(const std::string& text, const std::vector<std::string>& parts) {
+    size_t at = 0;
+    for (const std::string& part : parts) {
+        const size_t found = text.find(part, at);
+        ASSERT_NE(found, std::string::npos) << "'" << part << "' missing or out of order in:\n"
+                                            << text;
+        at = found + part.size();
+    }
+}
+
+TEST(LinkEndToEnd, RefreshRateUpdatesTheDisplayFrequency) {
+    test::LinkRun run("rate");
+    ASSERT_TRUE(run.ok());
+    platform::ChildProcess companion;
+    ASSERT_TRUE(run.StartCompanion(companion,
+                                   {"--rate", "72", "--controllers", "0", "--at", "0.5:rate=120"}));
+    const std::string output = run.RunHost({"--seconds", "3", "--no-poses"});
+    companion.Kill();
+    // The property starts at its default and follows each rate the companion sends.
+    ExpectInOrder(output, {"property: device 0 Prop_DisplayFrequency_Float = float 60",
+                           "property: device 0 Prop_DisplayFrequency_Float = float 72",
+                           "property: device 0 Prop_DisplayFrequency_Float = float 120"});
+    ExpectInOrder(output, {"log: Updating headset fps, new value: 72.000000",
+                           "log: Updating headset fps, new value: 120.000000"});
+}
+
+TEST(LinkEndToEnd, ControllersAppearAndSendTheirInputInOrder) {
+    test::LinkRun run("controllers");
+    ASSERT_TRUE(run.ok());
+    platform::ChildProcess companion;
+    ASSERT_TRUE(run.StartCompanion(companion, {"--controllers", "2", "--no-tracking"}));
+    // One scripted cycle lasts 4 s from the connection.
+    const std::string output = run.RunHost({"--seconds", "6", "--no-poses", "--quiet"});
+    companion.Kill();
+    ExpectInOrder(output, {"device added: serial \"QuilloControllerV02ID1\", class Controller",
+                           "device added: serial \"QuilloControllerV02ID2\", class Controller"});
+    // Controller 1 (left, device 2): trigger touched and pulled, released, let go.
+    ExpectInOrder(output,
+                  {"ButtonTouched: device 2 button 33", "ButtonPressed: device 2 button 33",
+                   "ButtonUnpressed: device 2 button 33", "ButtonUntouched: device 2 button 33"});
+    // Controller 2 (right, device 3): touchpad touched then left, grip, then menu.
+    ExpectInOrder(output,
+                  {"ButtonTouched: device 3 button 32", "ButtonUntouched: device 3 button 32",
+                   "ButtonPressed: device 3 button 2", "ButtonUnpressed: device 3 button 2",
+                   "ButtonPressed: device 3 button 1", "ButtonUnpressed: device 3 button 1"});
+    EXPECT_TRUE(Has(output, "axis: device 2 axis 1 (1.0000, 0.0000)")) << output;
+}
+
+TEST(LinkEndToEnd, HapticPulsesReachTheCompanionWithControllerAndDuration) {
+    test::LinkRun run("haptic");
+    ASSERT_TRUE(run.ok());
+    platform::ChildProcess companion;
+    ASSERT_TRUE(run.StartCompanion(companion, {"--controllers", "2"}));
+    run.RunHost({"--seconds", "3", "--no-poses", "--quiet", "--haptic-every", "30", "1234"});
+    companion.Kill();
+    bool pulses[3] = {false, false, false};
+    for (const runtime::JsonValue& event : test::ReadEventLog(run.CompanionLog())) {
+        if (test::EventName(event) != "haptic") continue;
+        EXPECT_EQ(test::Number(event, "duration"), 1234.0);
+        const double controller = test::Number(event, "controller");
+        ASSERT_TRUE(controller == 1.0 || controller == 2.0) << controller;
+        pulses[static_cast<int>(controller)] = true;
+    }
+    EXPECT_TRUE(pulses[1] && pulses[2]) << run.CompanionOutput();
+}
+
+TEST(LinkEndToEnd, AKilledCompanionIsReplacedAndTheDriverReconnects) {
+    test::LinkRun run("restart");
+    ASSERT_TRUE(run.ok());
+    platform::ChildProcess first;
+    ASSERT_TRUE(run.StartCompanion(first, {"--controllers", "1", "--rate", "75"}, 0));
+    platform::ChildProcess host;
+    ASSERT_TRUE(run.StartHost(host, {"--seconds", "60", "--no-poses", "--quiet", "--frames-mode",
+                                     "virtual", "--haptic-every", "20", "500"}));
+    auto connectedAndServed = [&](int instance) {
+        return test::WaitUntil([&] {
+            const std::vector<runtime::JsonValue> events =
+                test::ReadEventLog(run.CompanionLog(instance));
+            return test::CountEvents(events, "connected") >= 1 &&
+                   test::CountEvents(events, "frameinfo") >= 1 &&
+                   test::CountEvents(events, "haptic") >= 1;
+        });
+    };
+    ASSERT_TRUE(connectedAndServed(0)) << run.CompanionOutput(0) << run.HostOutput();
+    ASSERT_TRUE(first.Kill());
+
+    platform::ChildProcess second;
+    ASSERT_TRUE(run.StartCompanion(second, {"--controllers", "1", "--rate", "90"}, 1));
+    const bool served = connectedAndServed(1);
+    host.Kill();
+    second.Kill();
+    ASSERT_TRUE(served) << run.CompanionOutput(1) << run.HostOutput();
+    // Exactly one FrameInfo per connection, for each companion, and the new one's rate took.
+    EXPECT_EQ(test::CountEvents(test::ReadEventLog(run.CompanionLog(0)), "frameinfo"), 1u);
+    EXPECT_EQ(test::CountEvents(test::ReadEventLog(run.CompanionLog(1)), "frameinfo"), 1u);
+    EXPECT_TRUE(Has(run.HostOutput(), "log: Updating headset fps, new value: 90.000000"))
+        << run.HostOutput();
+}
+
+TEST(LinkEndToEnd, TheShutdownRequestEndsTheMonitorAndNothingElse) {
+    test::LinkRun run("shutdown");
+    ASSERT_TRUE(run.ok());
+    platform::ChildProcessOptions monitorOptions;
+    monitorOptions.program = test::NativePath(QUILLO_TEST_PATH_STANDIN_VRMONITOR);
+    monitorOptions.arguments = {"120"};
+    platform::ChildProcessOptions lookalikeOptions;
+    lookalikeOptions.program = test::NativePath(QUILLO_TEST_PATH_STANDIN_VRMONITOR_UPPER);
+    lookalikeOptions.arguments = {"120"};
+    platform::ChildProcess monitor;
+    platform::ChildProcess lookalike;
+    std::string error;
+    ASSERT_TRUE(monitor.Start(monitorOptions, &error)) << error;
+    ASSERT_TRUE(lookalike.Start(lookalikeOptions, &error)) << error;
+
+    platform::ChildProcess companion;
+    ASSERT_TRUE(run.StartCompanion(companion, {"--controllers", "0", "--at", "0.5:shutdown"}));
+    platform::ChildProcess host;
+    ASSERT_TRUE(run.StartHost(host, {"--seconds", "60", "--no-poses", "--quiet"}));
+    const bool ended = monitor.Wait(test::kChildTimeoutMs);
+    const bool lookalikeRuns = lookalike.IsRunning();
+    const bool hostRuns = host.IsRunning();
+    const bool companionRuns = companion.IsRunning();
+    host.Kill();
+    companion.Kill();
+    lookalike.Kill();
+    EXPECT_TRUE(ended) << run.CompanionOutput() << run.HostOutput();
+    EXPECT_TRUE(lookalikeRuns) << "VRMonitor.exe must not be ended";
+    EXPECT_TRUE(hostRuns) << "the host must not end itself";
+    EXPECT_TRUE(companionRuns);
+    EXPECT_EQ(test::CountEvents(test::ReadEventLog(run.CompanionLog()), "sent"), 2u)
+        << "the refresh rate and the shutdown request";
+}
+
+}  // namespace
+}  // namespace quillo

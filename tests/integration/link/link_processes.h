@@ -1,0 +1,199 @@
+// Process-level tests of the companion link: the real companion (Quillo.exe), quillo-host and
+// the driver library, each test on pipe names of its own (QUILLO_PIPE_SUFFIX), so a companion
+// running on the machine, or another test, is never reached.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "platform/child_process.h"
+#include "platform/process.h"
+#include "runtime/json_value.h"
+#include "support/program_paths.h"
+#include "support/temp_dir.h"
+#include "support/test_files.h"
+#include "support/wait_until.h"
+#include "test_paths.h"
+
+namespace quillo::test {
+
+inline std::string UniqueSuffix(const std::string& label) {
+    static int counter = 0;
+    return "_it_" + label + "_" + std::to_string(platform::CurrentProcessId()) + "_" +
+           std::to_string(++counter);
+}
+
+inline bool Has(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// One head pose line the host printed.
+struct HostPose {
+    long frame = -1;
+    double position[3] = {0, 0, 0};
+    double rotation[4] = {1, 0, 0, 0};  // w, x, y, z as printed
+    int result = 0;
+};
+
+// Every "frame N: pose 0: ..." line of the headset, in order.
+inline std::vector<HostPose> HeadsetPoses(const std::string& output) {
+    std::vector<HostPose> poses;
+    size_t at = 0;
+    while ((at = output.find("frame ", at)) != std::string::npos) {
+        const size_t end = output.find('\n', at);
+        const std::string line = output.substr(at, end == std::string::npos ? end : end - at);
+        at = end == std::string::npos ? output.size() : end;
+        HostPose pose;
+        if (std::sscanf(line.c_str(),
+                        "frame %ld: pose 0: position (%lf, %lf, %lf) rotation w %lf x %lf y %lf "
+                        "z %lf result %d",
+                        &pose.frame, &pose.position[0], &pose.position[1], &pose.position[2],
+                        &pose.rotation[0], &pose.rotation[1], &pose.rotation[2], &pose.rotation[3],
+                        &pose.result) == 9) {
+            poses.push_back(pose);
+        }
+    }
+    return poses;
+}
+
+// The same rotation: q and -q are one rotation.
+inline bool SameRotation(const double a[4], const double b[4], double tolerance) {
+    double same = 0, opposite = 0;
+    for (int i = 0; i < 4; ++i) {
+        same = std::fmax(same, std::fabs(a[i] - b[i]));
+        opposite = std::fmax(opposite, std::fabs(a[i] + b[i]));
+    }
+    return std::fmin(same, opposite) <= tolerance;
+}
+
+inline std::string Describe(const HostPose& pose) {
+    char text[200];
+    std::snprintf(text, sizeof text,
+                  "frame %ld: position (%.4f, %.4f, %.4f) rotation w %.4f x %.4f y %.4f z %.4f "
+                  "result %d",
+                  pose.frame, pose.position[0], pose.position[1], pose.position[2],
+                  pose.rotation[0], pose.rotation[1], pose.rotation[2], pose.rotation[3],
+                  pose.result);
+    return text;
+}
+
+// The companion's JSON-lines log, one object per event.
+inline std::vector<runtime::JsonValue> ReadEventLog(const std::string& path) {
+    std::vector<runtime::JsonValue> events;
+    const std::string text = ReadWholeFile(path);
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) break;  // a line still being written
+        runtime::JsonValue value;
+        std::string error;
+        if (runtime::ParseJson(text.substr(start, end - start), value, error)) {
+            events.push_back(value);
+        }
+        start = end + 1;
+    }
+    return events;
+}
+
+inline std::string EventName(const runtime::JsonValue& event) {
+    const runtime::JsonValue* name = event.Find("event");
+    return name != nullptr && name->isString() ? name->asString() : "";
+}
+
+inline double Number(const runtime::JsonValue& event, const char* key) {
+    const runtime::JsonValue* value = event.Find(key);
+    return value != nullptr && value->isNumber() ? value->asNumber() : -1.0;
+}
+
+inline size_t CountEvents(const std::vector<runtime::JsonValue>& events, const std::string& name) {
+    size_t count = 0;
+    for (const runtime::JsonValue& event : events) count += EventName(event) == name ? 1 : 0;
+    return count;
+}
+
+// A companion, a host and the files they write, all on this test's pipe names.
+class LinkRun {
+  public:
+    explicit LinkRun(const std::string& label)
+        : dir_("quillo-link"), suffix_(UniqueSuffix(label)) {}
+
+    bool ok() const { return dir_.ok(); }
+    const TempDir& dir() const { return dir_; }
+    std::string CompanionLog(int instance = 0) const {
+        return dir_.File("companion" + std::to_string(instance) + ".jsonl");
+    }
+    std::string CompanionOutput(int instance = 0) const {
+        return ReadWholeFile(dir_.File("companion" + std::to_string(instance) + ".txt"));
+    }
+
+    // Starts Quillo.exe with `arguments` (the log and a run-time limit are added) and waits
+    // until its pipes exist.
+    bool StartCompanion(platform::ChildProcess& child, std::vector<std::string> arguments,
+                        int instance = 0) {
+        arguments.push_back("--log");
+        arguments.push_back(NativePath(CompanionLog(instance)));
+        arguments.push_back("--seconds");
+        arguments.push_back("120");  // a companion left behind by a broken test ends anyway
+        platform::ChildProcessOptions options;
+        options.program = NativePath(QUILLO_TEST_PATH_QUILLO_COMPANION);
+        options.arguments = arguments;
+        options.environment = {{"QUILLO_PIPE_SUFFIX", suffix_}};
+        options.stdoutPath = dir_.File("companion" + std::to_string(instance) + ".txt");
+        options.stderrPath = options.stdoutPath;
+        std::string error;
+        if (!child.Start(options, &error)) {
+            ADD_FAILURE() << "cannot start the companion: " << error;
+            return false;
+        }
+        const std::string log = CompanionLog(instance);
+        const bool listening = WaitUntil(
+            [&] { return CountEvents(ReadEventLog(log), "listening") > 0 || !child.IsRunning(); });
+        if (!listening || !child.IsRunning()) {
+            ADD_FAILURE() << "the companion did not start listening:\n"
+                          << CompanionOutput(instance);
+            return false;
+        }
+        return true;
+    }
+
+    // Starts quillo-host on the driver with `arguments` before the driver path.
+    bool StartHost(platform::ChildProcess& host, std::vector<std::string> arguments) {
+        arguments.push_back(NativePath(QUILLO_TEST_PATH_DRIVER_QUILLO));
+        platform::ChildProcessOptions options;
+        options.program = NativePath(QUILLO_TEST_PATH_QUILLO_HOST);
+        options.arguments = arguments;
+        options.environment = {{"QUILLO_PIPE_SUFFIX", suffix_}};
+        options.stdoutPath = dir_.File("host.txt");
+        options.stderrPath = options.stdoutPath;
+        std::string error;
+        if (!host.Start(options, &error)) {
+            ADD_FAILURE() << "cannot start quillo-host: " << error;
+            return false;
+        }
+        return true;
+    }
+
+    // Runs quillo-host to its end and returns what it printed.
+    std::string RunHost(std::vector<std::string> arguments) {
+        platform::ChildProcess host;
+        if (!StartHost(host, std::move(arguments))) return "";
+        if (!host.Wait(kChildTimeoutMs)) {
+            ADD_FAILURE() << "quillo-host did not end";
+            host.Kill();
+        }
+        EXPECT_EQ(host.exitCode(), 0) << HostOutput();
+        return HostOutput();
+    }
+
+    std::string HostOutput() const { return ReadWholeFile(dir_.File("host.txt")); }
+
+  private:
+    TempDir dir_;
+    std::string suffix_;
+};
+
+}  // namespace quillo::test
