@@ -34,7 +34,7 @@ class NamedSemaphore {
     char name_[128] = {};
 };
 
-// True while a process with this id exists (it may be a zombie on POSIX).
+// True while a process with this id runs (an ended, unreaped POSIX process counts as ended).
 bool ProcessIsAlive(uint32_t pid);
 
 }  // namespace quillo::platform

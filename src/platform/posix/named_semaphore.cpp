@@ -7,6 +7,7 @@
 #include <time.h>
 
 #include <cstdio>
+#include <cstring>
 
 namespace quillo::platform {
 
@@ -89,9 +90,26 @@ bool NamedSemaphore::Post() {
     return native_ != 0 && sem_post(AsSemaphore(native_)) == 0;
 }
 
+// A process that has ended but was not reaped yet (a zombie) still answers kill(pid, 0); its
+// state letter in /proc tells it apart, where /proc exists.
+bool IsZombie(uint32_t pid) {
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%u/stat", pid);
+    std::FILE* file = std::fopen(path, "r");
+    if (file == nullptr) return false;
+    char text[512];
+    const size_t length = std::fread(text, 1, sizeof text - 1, file);
+    std::fclose(file);
+    text[length] = '\0';
+    // "pid (name) S ...": the name may hold spaces and parentheses, so look after the last ')'.
+    const char* close = std::strrchr(text, ')');
+    return close != nullptr && close[1] == ' ' && close[2] == 'Z';
+}
+
 bool ProcessIsAlive(uint32_t pid) {
     if (pid == 0) return false;
-    return kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+    if (kill(static_cast<pid_t>(pid), 0) != 0 && errno != EPERM) return false;
+    return !IsZombie(pid);
 }
 
 }  // namespace quillo::platform
