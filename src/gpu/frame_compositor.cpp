@@ -113,6 +113,9 @@ void FrameCompositor::ReleaseSharedTexture(uint64_t handle) {
     // the lock.
 }
 
+// Looking up never enters the handle: an absent handle stays absent, so the insert rule of
+// OpenSharedTexture (first entry wins) cannot be blocked by an empty entry that a draw or a
+// release of a not-yet-registered handle would otherwise leave behind.
 const gpu::ShaderResourceView* FrameCompositor::LookupView(uint64_t handle) const {
     auto found = sharedViews_.find(handle);
     return found == sharedViews_.end() ? nullptr : found->second.get();

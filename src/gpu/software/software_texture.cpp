@@ -39,12 +39,16 @@ std::atomic<uint64_t>* OwnerWord(void* section) {
                                                     kOwnerWordOffset);
 }
 
+// High 16 bits: the creating process id folded to 16 bits; low 16 bits: a per-process serial.
+// A value comes back only after 65535 more textures of the same process (or from a process
+// whose id folds alike), and only when no section of that name exists at that moment.
 uint32_t NextHandleCandidate() {
     static std::atomic<uint32_t> serial{0};
-    const uint32_t pidPart = (platform::CurrentProcessId() & 0xFFFFFu) << 12;
+    const uint32_t pid = platform::CurrentProcessId();
+    const uint32_t pidPart = ((pid & 0xFFFFu) ^ (pid >> 16)) << 16;
     for (;;) {
-        const uint32_t candidate = pidPart | ((serial.fetch_add(1) + 1) & 0xFFFu);
-        if (candidate != 0) return candidate;
+        const uint32_t candidate = pidPart | ((serial.fetch_add(1) + 1) & 0xFFFFu);
+        if ((candidate & 0xFFFFu) != 0) return candidate;
     }
 }
 

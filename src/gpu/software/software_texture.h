@@ -10,10 +10,17 @@
 //   24 misc flags    28 row pitch           32 creating process id           36 reserved
 //   40 keyed-mutex owner word (64-bit)      48..63 reserved          64 first row
 //
-// Handles are made of the creating process id (low 20 bits) and a per-process serial (12 bits),
-// and are taken only if no section of that name exists yet, so a live handle is unique across
-// processes and its low 32 bits alone find the texture. Textures that are not shared are
-// plain process memory.
+// Handles are made of the creating process id (folded to 16 bits) and a per-process serial
+// (16 bits), and are taken only if no section of that name exists yet, so a live handle is
+// unique across processes and its low 32 bits alone find the texture. A handle value is not
+// given out again until 65535 more textures have been made.
+//
+// Lifetime: the section lives while its creator holds the texture; openings made before keep
+// their mapping after that. On Windows a new opening also succeeds while any opening exists;
+// on POSIX the creator removes the name when it releases the texture (so a process that dies
+// holding an opening leaves nothing behind in /dev/shm).
+//
+// Textures that are not shared are plain process memory.
 #pragma once
 
 #include <atomic>
