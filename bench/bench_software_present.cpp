@@ -1,7 +1,9 @@
 // Cost of a present on the software GPU backend at the product's default output size
 // (2560x1440), for both present paths, and the heap allocations a steady-state frame makes.
 //
-//   bench_software_present [frames]
+//   bench_software_present [frames] [case]
+//
+// With `case`, only the cases whose name contains it run (for profiling one of them).
 //
 // Prints, per case: mean and best milliseconds per frame, and allocations per frame (counted
 // by a replaced global operator new; the goal is zero once the first frames have run).
@@ -10,6 +12,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <memory>
 #include <new>
@@ -91,6 +94,12 @@ Figures Measure(int frames, Frame&& frame) {
     return figures;
 }
 
+const char* gOnly = nullptr;
+
+bool Selected(const char* name) {
+    return gOnly == nullptr || std::strstr(name, gOnly) != nullptr;
+}
+
 void Print(const char* name, const Figures& figures) {
     std::printf("%-56s %8.2f ms mean %8.2f ms best %8.2f ms CPU %5.2f allocations/frame\n", name,
                 figures.meanMs, figures.bestMs, figures.cpuMs, figures.allocationsPerFrame);
@@ -121,6 +130,7 @@ std::shared_ptr<gpu::Texture> MakeEyeTexture(FrameCompositor& compositor, uint32
 
 int main(int argc, char** argv) {
     const int frames = argc > 1 ? std::max(1, std::atoi(argv[1])) : 30;
+    if (argc > 2) gOnly = argv[2];
     FrameCompositor compositor;
     if (!compositor.CreateDevice(gpu::CreateSoftwareDevice())) {
         std::printf("no software device\n");
@@ -150,20 +160,22 @@ int main(int argc, char** argv) {
         frameIndex ^= 1;
         compositor.AcquireOutput(frameIndex, gpu::kWaitInfinite);
     };
-    Print("copy path, back buffer kept open", Measure(frames, [&](int) {
-              opened->AcquireSync(0, 16);
-              compositor.CopyIntoOutput(frameIndex, *opened);
-              opened->ReleaseSync(0);
-              handOver();
-          }));
-    Print("copy path, back buffer opened every frame", Measure(frames, [&](int) {
-              std::shared_ptr<gpu::Texture> texture =
-                  compositor.OpenRuntimeTexture(backBuffer->SharedHandle());
-              texture->AcquireSync(0, 16);
-              compositor.CopyIntoOutput(frameIndex, *texture);
-              texture->ReleaseSync(0);
-              handOver();
-          }));
+    if (Selected("copy path, back buffer kept open"))
+        Print("copy path, back buffer kept open", Measure(frames, [&](int) {
+                  opened->AcquireSync(0, 16);
+                  compositor.CopyIntoOutput(frameIndex, *opened);
+                  opened->ReleaseSync(0);
+                  handOver();
+              }));
+    if (Selected("copy path, back buffer opened every frame"))
+        Print("copy path, back buffer opened every frame", Measure(frames, [&](int) {
+                  std::shared_ptr<gpu::Texture> texture =
+                      compositor.OpenRuntimeTexture(backBuffer->SharedHandle());
+                  texture->AcquireSync(0, 16);
+                  compositor.CopyIntoOutput(frameIndex, *texture);
+                  texture->ReleaseSync(0);
+                  handOver();
+              }));
 
     // Direct mode: one layer, both eyes, then hand-over and clear of the next texture.
     struct EyeCase {
@@ -176,6 +188,7 @@ int main(int argc, char** argv) {
         {"eye pass, 1280x1440 RGBA16F eyes (generic path), + clear", 1280, 1440, 10},
     };
     for (const EyeCase& eyeCase : eyeCases) {
+        if (!Selected(eyeCase.name)) continue;
         uint64_t left = 0, right = 0;
         auto leftTexture =
             MakeEyeTexture(compositor, eyeCase.width, eyeCase.height, eyeCase.format, left);
@@ -199,8 +212,10 @@ int main(int argc, char** argv) {
         compositor.ReleaseSharedTexture(right);
     }
 
-    Print("clear only", Measure(frames, [&](int) { compositor.ClearOutput(frameIndex); }));
-    Print("keyed-mutex hand-over only", Measure(frames * 10, [&](int) { handOver(); }));
+    if (Selected("clear only"))
+        Print("clear only", Measure(frames, [&](int) { compositor.ClearOutput(frameIndex); }));
+    if (Selected("keyed-mutex hand-over only"))
+        Print("keyed-mutex hand-over only", Measure(frames * 10, [&](int) { handOver(); }));
     compositor.ReleaseOutput(frameIndex);
     return 0;
 }
