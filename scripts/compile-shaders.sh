@@ -35,7 +35,7 @@ case "$(uname -s)" in
 esac
 command -v "$cxx" >/dev/null || { echo "compile-shaders.sh: no $cxx" >&2; exit 1; }
 
-"$cxx" -std=c++17 -O1 -Wall -Wextra -Wno-cast-function-type -static \
+"$cxx" -std=c++17 -O1 -Wall -Wextra -static \
     -I"$root/src" -I"$root/tools/shaderc" \
     "$root/tools/shaderc/shaderc.cpp" -o "$work/shaderc.exe"
 

@@ -3,6 +3,7 @@
 // and by the test that checks the committed bytecode; never by the driver.
 #pragma once
 
+#include <unknwn.h>
 #include <windows.h>
 
 #include <cstdint>
@@ -18,6 +19,13 @@ struct CompileResult {
     std::vector<uint8_t> bytecode;
     std::string messages;  // compiler errors and warnings, or why the compiler was not found
 };
+
+// GetProcAddress result as the function type it really is (the detour through a plain function
+// pointer type keeps GCC's cast warning quiet).
+template <typename Function>
+Function LoadFunction(HMODULE library, const char* name) {
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(library, name)));
+}
 
 // Interface of ID3DBlob, declared here to keep the compiler headers out of the way.
 struct Blob : IUnknown {
@@ -37,10 +45,10 @@ using D3DCompileFunction = HRESULT(WINAPI*)(const void* source, SIZE_T sourceSiz
 inline std::string CompilerIdentity() {
     using WineVersionFunction = const char*(CDECL*)();
     HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    FARPROC wineVersion = ntdll != nullptr ? GetProcAddress(ntdll, "wine_get_version") : nullptr;
+    auto wineVersion =
+        ntdll != nullptr ? LoadFunction<WineVersionFunction>(ntdll, "wine_get_version") : nullptr;
     if (wineVersion != nullptr) {
-        return std::string("Wine ") + reinterpret_cast<WineVersionFunction>(wineVersion)() +
-               " d3dcompiler_47";
+        return std::string("Wine ") + wineVersion() + " d3dcompiler_47";
     }
     std::string identity = "d3dcompiler_47";
     HMODULE versionLibrary = LoadLibraryW(L"version.dll");
@@ -48,11 +56,9 @@ inline std::string CompilerIdentity() {
     using SizeFunction = DWORD(WINAPI*)(const wchar_t*, DWORD*);
     using InfoFunction = BOOL(WINAPI*)(const wchar_t*, DWORD, DWORD, void*);
     using QueryFunction = BOOL(WINAPI*)(const void*, const wchar_t*, void**, UINT*);
-    auto getSize =
-        reinterpret_cast<SizeFunction>(GetProcAddress(versionLibrary, "GetFileVersionInfoSizeW"));
-    auto getInfo =
-        reinterpret_cast<InfoFunction>(GetProcAddress(versionLibrary, "GetFileVersionInfoW"));
-    auto query = reinterpret_cast<QueryFunction>(GetProcAddress(versionLibrary, "VerQueryValueW"));
+    auto getSize = LoadFunction<SizeFunction>(versionLibrary, "GetFileVersionInfoSizeW");
+    auto getInfo = LoadFunction<InfoFunction>(versionLibrary, "GetFileVersionInfoW");
+    auto query = LoadFunction<QueryFunction>(versionLibrary, "VerQueryValueW");
     wchar_t path[MAX_PATH];
     HMODULE compiler = LoadLibraryW(L"d3dcompiler_47.dll");
     if (getSize != nullptr && getInfo != nullptr && query != nullptr && compiler != nullptr &&
@@ -87,7 +93,7 @@ inline CompileResult CompileHlsl(const std::string& source, const char* sourceNa
         result.messages = "d3dcompiler_47.dll could not be loaded";
         return result;
     }
-    auto compile = reinterpret_cast<D3DCompileFunction>(GetProcAddress(library, "D3DCompile"));
+    auto compile = LoadFunction<D3DCompileFunction>(library, "D3DCompile");
     if (compile == nullptr) {
         result.messages = "d3dcompiler_47.dll has no D3DCompile";
         FreeLibrary(library);

@@ -55,7 +55,8 @@ void ExpectCompilesTo(const ShaderCompileOptions& options, const char* committed
 }
 
 TEST(EyePassShaderSources, VertexShaderCompilesToTheCommittedBytecode) {
-    ExpectCompilesTo(kEyePassVertexShaderOptions, kEyePassVertexShader, kEyePassVertexShaderSize);
+    ExpectCompilesTo(kEyePassVertexShaderOptions, kEyePassVertexShaderCompiler,
+                     kEyePassVertexShader, kEyePassVertexShaderSize);
 }
 
 TEST(EyePassShaderSources, PixelShaderCompilesToTheCommittedBytecode) {

@@ -1,0 +1,213 @@
+// How the Direct3D 11 device is made: which adapter and driver type D3D11CreateDevice gets,
+// the fallback to the default adapter, and that the committed eye-pass bytecode is accepted
+// by a real device. Windows build only.
+#if defined(_WIN32)
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "gpu/d3d11/d3d11_backend.h"
+#include "gpu/d3d11/device_creation.h"
+#include "gpu/gpu_backend.h"
+#include "gpu/gpu_log.h"
+
+namespace quillo::gpu::d3d11 {
+namespace {
+
+std::vector<std::string> g_logLines;
+void CollectLogLine(const char* line) {
+    g_logLines.push_back(line);
+}
+
+// An adapter that only describes itself.
+class FakeAdapter final : public IDXGIAdapter {
+  public:
+    explicit FakeAdapter(const wchar_t* description) {
+        wcsncpy(desc_.Description, description, 127);
+    }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
+        if (riid == __uuidof(IUnknown) || riid == __uuidof(IDXGIObject) ||
+            riid == __uuidof(IDXGIAdapter)) {
+            *object = this;
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const ULONG left = --references_;
+        if (left == 0) delete this;
+        return left;
+    }
+    HRESULT STDMETHODCALLTYPE SetPrivateData(REFGUID, UINT, const void*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE SetPrivateDataInterface(REFGUID, const IUnknown*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE GetPrivateData(REFGUID, UINT*, void*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetParent(REFIID, void** parent) override {
+        *parent = nullptr;
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE EnumOutputs(UINT, IDXGIOutput** output) override {
+        *output = nullptr;
+        return DXGI_ERROR_NOT_FOUND;
+    }
+    HRESULT STDMETHODCALLTYPE GetDesc(DXGI_ADAPTER_DESC* desc) override {
+        *desc = desc_;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE CheckInterfaceSupport(REFGUID, LARGE_INTEGER*) override {
+        return E_NOTIMPL;
+    }
+
+  private:
+    ~FakeAdapter() = default;
+    DXGI_ADAPTER_DESC desc_ = {};
+    ULONG references_ = 1;
+};
+
+std::vector<ComPtr<IDXGIAdapter>> Adapters(std::initializer_list<const wchar_t*> descriptions) {
+    std::vector<ComPtr<IDXGIAdapter>> adapters;
+    for (const wchar_t* description : descriptions) {
+        adapters.push_back(ComPtr<IDXGIAdapter>::Adopt(new FakeAdapter(description)));
+    }
+    return adapters;
+}
+
+// What one D3D11CreateDevice call was given.
+struct CreateCall {
+    IDXGIAdapter* adapter;
+    D3D_DRIVER_TYPE driverType;
+    HMODULE software;
+    UINT flags;
+    const D3D_FEATURE_LEVEL* featureLevels;
+    UINT featureLevelCount;
+    UINT sdkVersion;
+    bool wantsFeatureLevel;
+};
+std::vector<CreateCall> g_calls;
+bool g_failWithAdapter = false;  // calls that name an adapter fail
+bool g_failAlways = false;
+
+// Records the call; succeeds by making a real device on the default adapter (the fake
+// adapters cannot carry one).
+HRESULT WINAPI RecordingCreateDevice(IDXGIAdapter* adapter, D3D_DRIVER_TYPE driverType,
+                                     HMODULE software, UINT flags,
+                                     const D3D_FEATURE_LEVEL* featureLevels, UINT featureLevelCount,
+                                     UINT sdkVersion, ID3D11Device** device,
+                                     D3D_FEATURE_LEVEL* featureLevel,
+                                     ID3D11DeviceContext** context) {
+    g_calls.push_back({adapter, driverType, software, flags, featureLevels, featureLevelCount,
+                       sdkVersion, featureLevel != nullptr});
+    if (g_failAlways || (g_failWithAdapter && adapter != nullptr)) return E_INVALIDARG;
+    return D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, nullptr, 0,
+                             D3D11_SDK_VERSION, device, featureLevel, context);
+}
+
+class DeviceCreation : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        // Without a real device there is nothing to hand out on success.
+        DeviceObjects probe;
+        haveDevice_ = SUCCEEDED(D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0,
+                                                  nullptr, 0, D3D11_SDK_VERSION, probe.device.Put(),
+                                                  nullptr, probe.context.Put()));
+    }
+    void SetUp() override {
+        if (!haveDevice_) GTEST_SKIP() << "no Direct3D 11 device on this system";
+        g_calls.clear();
+        g_logLines.clear();
+        g_failWithAdapter = g_failAlways = false;
+        SetGpuLogSink(CollectLogLine);
+    }
+    void TearDown() override { SetGpuLogSink(nullptr); }
+
+    static void ExpectFixedArguments(const CreateCall& call) {
+        EXPECT_EQ(call.software, nullptr);
+        EXPECT_EQ(call.flags, 0u);
+        EXPECT_EQ(call.featureLevels, nullptr);
+        EXPECT_EQ(call.featureLevelCount, 0u);
+        EXPECT_EQ(call.sdkVersion, 7u);
+        EXPECT_FALSE(call.wantsFeatureLevel);
+    }
+
+    static bool haveDevice_;
+};
+bool DeviceCreation::haveDevice_ = false;
+
+TEST_F(DeviceCreation, ExactNvidiaAdapterIsUsedWithDriverTypeUnknown) {
+    auto adapters = Adapters({L"Intel(R) UHD Graphics 630", L"NVIDIA", L"NVIDIA"});
+    DeviceObjects objects;
+    ASSERT_TRUE(CreateDeviceAndContext(adapters, RecordingCreateDevice, objects));
+    ASSERT_EQ(g_calls.size(), 1u);
+    EXPECT_EQ(g_calls[0].adapter, adapters[1].Get());
+    EXPECT_EQ(g_calls[0].driverType, D3D_DRIVER_TYPE_UNKNOWN);
+    ExpectFixedArguments(g_calls[0]);
+    EXPECT_TRUE(objects.device && objects.context);
+    EXPECT_TRUE(g_logLines.empty());
+}
+
+TEST_F(DeviceCreation, WithoutAnExactMatchTheDefaultAdapterIsUsedWithHardwareDriverType) {
+    for (auto adapters : {Adapters({L"NVIDIA GeForce RTX 3080", L"nvidia"}), Adapters({})}) {
+        g_calls.clear();
+        DeviceObjects objects;
+        ASSERT_TRUE(CreateDeviceAndContext(adapters, RecordingCreateDevice, objects));
+        ASSERT_EQ(g_calls.size(), 1u);
+        EXPECT_EQ(g_calls[0].adapter, nullptr);
+        EXPECT_EQ(g_calls[0].driverType, D3D_DRIVER_TYPE_HARDWARE);
+        ExpectFixedArguments(g_calls[0]);
+    }
+    EXPECT_TRUE(g_logLines.empty());
+}
+
+TEST_F(DeviceCreation, FailureOnTheChosenAdapterFallsBackToTheDefaultAdapterAndSaysSo) {
+    g_failWithAdapter = true;
+    auto adapters = Adapters({L"NVIDIA"});
+    DeviceObjects objects;
+    ASSERT_TRUE(CreateDeviceAndContext(adapters, RecordingCreateDevice, objects));
+    ASSERT_EQ(g_calls.size(), 2u);
+    EXPECT_EQ(g_calls[0].adapter, adapters[0].Get());
+    EXPECT_EQ(g_calls[1].adapter, nullptr);
+    EXPECT_EQ(g_calls[1].driverType, D3D_DRIVER_TYPE_HARDWARE);
+    ExpectFixedArguments(g_calls[1]);
+    EXPECT_TRUE(objects.device && objects.context);
+    ASSERT_EQ(g_logLines.size(), 1u);
+    EXPECT_NE(g_logLines[0].find("using the default adapter"), std::string::npos) << g_logLines[0];
+    EXPECT_NE(g_logLines[0].find("0x80070057"), std::string::npos) << g_logLines[0];
+}
+
+TEST_F(DeviceCreation, NoDeviceAtAllIsReportedAndLeavesNothingBehind) {
+    g_failAlways = true;
+    DeviceObjects objects;
+    EXPECT_FALSE(CreateDeviceAndContext(Adapters({L"NVIDIA"}), RecordingCreateDevice, objects));
+    EXPECT_EQ(g_calls.size(), 2u);
+    EXPECT_FALSE(objects.device);
+    EXPECT_FALSE(objects.context);
+    ASSERT_EQ(g_logLines.size(), 2u);
+    EXPECT_NE(g_logLines[1].find("default adapter failed"), std::string::npos) << g_logLines[1];
+}
+
+TEST_F(DeviceCreation, RealAdaptersAndTheCommittedShadersWork) {
+    // The system lists at least the adapter the default device runs on.
+    EXPECT_FALSE(EnumerateAdapters().empty());
+    DeviceObjects objects;
+    ASSERT_TRUE(CreateDeviceAndContext(EnumerateAdapters(), D3D11CreateDevice, objects));
+    EXPECT_GE(objects.device->GetFeatureLevel(), D3D_FEATURE_LEVEL_10_0);
+    ASSERT_TRUE(LoadShaders(objects));
+    EXPECT_TRUE(objects.vertexShader && objects.pixelShader);
+
+    std::unique_ptr<Device> device = CreateD3D11Device();
+    ASSERT_TRUE(device);
+    EXPECT_STREQ(device->BackendName(), "d3d11");
+}
+
+}  // namespace
+}  // namespace quillo::gpu::d3d11
+
+#endif  // _WIN32
