@@ -15,12 +15,14 @@ class DirectModeTest : public test::RuntimeFixture {
   protected:
     void SetUp() override {
         RuntimeFixture::SetUp();
+        test::UseSoftwareGpu();
         // The smallest window (1000 x 600) keeps the software drawing of each present short.
         MakeRuntime(R"({"driver_quillo": {}})");
         hmd = std::make_unique<HMDDriverDirect>();
     }
     void TearDown() override {
         hmd.reset();
+        test::UseDefaultGpu();
         RuntimeFixture::TearDown();
     }
 

@@ -42,6 +42,24 @@ inline const std::string& UseOwnPipeNames() {
     return suffix;
 }
 
+// Makes the headsets created from now on use the software GPU backend. Direct-mode tests need
+// shared texture handles, which Wine's Direct3D 11 does not give.
+inline void UseSoftwareGpu() {
+#if defined(_WIN32)
+    _putenv_s("QUILLO_GPU_BACKEND", "software");
+#else
+    setenv("QUILLO_GPU_BACKEND", "software", 1);
+#endif
+}
+
+inline void UseDefaultGpu() {
+#if defined(_WIN32)
+    _putenv_s("QUILLO_GPU_BACKEND", "");
+#else
+    unsetenv("QUILLO_GPU_BACKEND");
+#endif
+}
+
 class RuntimeFixture : public ::testing::Test {
   protected:
     void SetUp() override {
