@@ -14,6 +14,7 @@ bool NamedMutex::Create(const char* name) {
     Close();
     std::snprintf(name_, sizeof name_, "%s", name);
     // No security attributes, not owned; an existing mutex of that name is opened.
+    SetLastError(ERROR_SUCCESS);  // only ERROR_ALREADY_EXISTS is read afterwards
     HANDLE handle = CreateMutexA(nullptr, FALSE, name_);
     if (handle == nullptr) return false;
     created_ = GetLastError() != ERROR_ALREADY_EXISTS;

@@ -14,6 +14,7 @@ bool NamedSemaphore::Create(const char* name, bool exclusive, bool* alreadyExist
     Close();
     if (alreadyExists) *alreadyExists = false;
     std::snprintf(name_, sizeof name_, "%s", name);
+    SetLastError(ERROR_SUCCESS);  // only ERROR_ALREADY_EXISTS is read afterwards
     HANDLE handle = CreateSemaphoreA(nullptr, 1, 1, name_);
     if (handle == nullptr) return false;
     if (GetLastError() == ERROR_ALREADY_EXISTS && exclusive) {

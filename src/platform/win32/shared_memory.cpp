@@ -17,6 +17,7 @@ SharedMemory::Result SharedMemory::Create(const char* name, size_t size, Mode mo
     std::snprintf(name_, sizeof name_, "%s", name);
     const uint64_t size64 = size;
     // Page-file backed, read/write; a new section reads as zeros.
+    SetLastError(ERROR_SUCCESS);  // only ERROR_ALREADY_EXISTS is read afterwards
     HANDLE section =
         CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE,
                            static_cast<DWORD>(size64 >> 32), static_cast<DWORD>(size64), name_);
