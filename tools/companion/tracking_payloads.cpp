@@ -33,12 +33,13 @@ void RotationMatrix(const HeadSample& head, float matrix[12]) {
 }  // namespace
 
 void QuaternionToAngles(const Quaternion& q, float& rx, float& ry, float& rz) {
-    // EulerToQuaternion composes R = Rz * Ry * Rx; read the angles back from that matrix.
+    // EulerToQuaternion composes q = qy * qz * qx, that is R = Ry * Rz * Rx, whose elements
+    // give the angles back: R10 = sin z, R11 = cos z cos x, R12 = -cos z sin x,
+    // R00 = cos y cos z, R20 = -sin y cos z.
     const Matrix4 r = QuaternionToMatrix(q);
-    const float m20 = r.m[8];
-    ry = std::asin(std::fmax(-1.0f, std::fmin(1.0f, -m20)));
-    rx = std::atan2(r.m[9], r.m[10]);
-    rz = std::atan2(r.m[4], r.m[0]);
+    rz = std::asin(std::fmax(-1.0f, std::fmin(1.0f, r.m[4])));
+    rx = std::atan2(-r.m[6], r.m[5]);
+    ry = std::atan2(-r.m[8], r.m[0]);
 }
 
 size_t TrackingPayloads::Encode(int32_t kind, const HeadSample& head, uint8_t status, uint8_t* out,

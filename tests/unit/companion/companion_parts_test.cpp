@@ -1,0 +1,266 @@
+// The companion's own logic: its commands and options, motion files, the tracking payloads it
+// builds for every kind (checked by decoding them as the driver does) and its controller
+// script.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "companion_command.h"
+#include "companion_options.h"
+#include "controller_script.h"
+#include "link/head_tracking.h"
+#include "link/tracking_math.h"
+#include "link/wire_format.h"
+#include "motion.h"
+#include "support/temp_dir.h"
+#include "support/test_files.h"
+#include "tracking_payloads.h"
+
+namespace quillo::companion {
+namespace {
+
+bool SameRotation(const Quaternion& a, const Quaternion& b, float tolerance) {
+    const float same = std::fmax(std::fmax(std::fabs(a.x - b.x), std::fabs(a.y - b.y)),
+                                 std::fmax(std::fabs(a.z - b.z), std::fabs(a.w - b.w)));
+    const float opposite = std::fmax(std::fmax(std::fabs(a.x + b.x), std::fabs(a.y + b.y)),
+                                     std::fmax(std::fabs(a.z + b.z), std::fabs(a.w + b.w)));
+    return std::fmin(same, opposite) <= tolerance;
+}
+
+::testing::AssertionResult Rotation(const Quaternion& actual, const Quaternion& expected,
+                                    float tolerance) {
+    if (SameRotation(actual, expected, tolerance)) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure()
+           << "(" << actual.x << ", " << actual.y << ", " << actual.z << ", " << actual.w
+           << ") is not (" << expected.x << ", " << expected.y << ", " << expected.z << ", "
+           << expected.w << ")";
+}
+
+TEST(CompanionCommands, ParsesEveryFormAndRefusesTheRest) {
+    Command command;
+    std::string error;
+    ASSERT_TRUE(ParseCommand("  rate 72\n", command, error)) << error;
+    EXPECT_EQ(command.kind, CommandKind::kRate);
+    EXPECT_EQ(command.value, 72);
+    ASSERT_TRUE(ParseCommand("status=2", command, error));
+    EXPECT_EQ(command.kind, CommandKind::kStatus);
+    EXPECT_EQ(command.value, 2);
+    ASSERT_TRUE(ParseCommand("kind imu", command, error));
+    EXPECT_EQ(command.value, 2);
+    ASSERT_TRUE(ParseCommand("kind 2147483647", command, error));
+    EXPECT_EQ(command.value, 2147483647);
+    ASSERT_TRUE(ParseCommand("shutdown", command, error));
+    EXPECT_EQ(command.kind, CommandKind::kShutdown);
+
+    for (const char* bad : {"", "rate", "rate fast", "status 256", "status -1", "kind sideways",
+                            "recenter now", "explode"}) {
+        error.clear();
+        EXPECT_FALSE(ParseCommand(bad, command, error)) << bad;
+        EXPECT_FALSE(error.empty()) << bad;
+    }
+
+    TimedCommand timed;
+    ASSERT_TRUE(ParseTimedCommand("2.5:recenter", timed, error)) << error;
+    EXPECT_DOUBLE_EQ(timed.seconds, 2.5);
+    EXPECT_EQ(timed.command.kind, CommandKind::kRecenter);
+    EXPECT_FALSE(ParseTimedCommand("recenter", timed, error));
+    EXPECT_FALSE(ParseTimedCommand("-1:recenter", timed, error));
+}
+
+TEST(CompanionCommands, ScriptFilesSkipCommentsAndNameTheBadLine) {
+    test::TempDir dir("companion");
+    ASSERT_TRUE(dir.ok());
+    ASSERT_TRUE(test::WriteWholeFile(dir.File("good.txt"),
+                                     "# a script\n\n1.0 rate 72\n0.5   recenter\n3 quit\n"));
+    std::vector<TimedCommand> script;
+    std::string error;
+    ASSERT_TRUE(LoadCommandScript(dir.File("good.txt"), script, error)) << error;
+    ASSERT_EQ(script.size(), 3u);
+    EXPECT_EQ(script[1].command.kind, CommandKind::kRecenter);
+
+    ASSERT_TRUE(test::WriteWholeFile(dir.File("bad.txt"), "1 recenter\n2 dance\n"));
+    script.clear();
+    EXPECT_FALSE(LoadCommandScript(dir.File("bad.txt"), script, error));
+    EXPECT_NE(error.find("bad.txt:2:"), std::string::npos) << error;
+    EXPECT_FALSE(LoadCommandScript(dir.File("missing.txt"), script, error));
+}
+
+TEST(CompanionOptions, DefaultsAndClearErrors) {
+    auto parse = [](std::vector<const char*> args, CompanionOptions& options, std::string& error) {
+        args.insert(args.begin(), "Quillo.exe");
+        return ParseCompanionOptions(static_cast<int>(args.size()), const_cast<char**>(args.data()),
+                                     options, error);
+    };
+    CompanionOptions options;
+    std::string error;
+    ASSERT_TRUE(parse({}, options, error));
+    EXPECT_EQ(options.refreshRate, 90);
+    EXPECT_EQ(options.trackingKind, 4);
+    EXPECT_DOUBLE_EQ(EffectiveTrackingRate(options), 90.0);
+
+    options = CompanionOptions();
+    ASSERT_TRUE(
+        parse({"--tracking-kind", "imu", "--at", "3:quit", "--at", "1:recenter"}, options, error))
+        << error;
+    // Inertial samples go at the rate the driver's filter assumes; commands sorted by time.
+    EXPECT_DOUBLE_EQ(EffectiveTrackingRate(options), 76.0);
+    ASSERT_EQ(options.script.size(), 2u);
+    EXPECT_EQ(options.script[0].command.kind, CommandKind::kRecenter);
+
+    struct Bad {
+        std::vector<const char*> args;
+        const char* says;
+    };
+    for (const Bad& bad :
+         {Bad{{"--fly"}, "unknown option: --fly"}, Bad{{"--rate"}, "--rate needs a value"},
+          Bad{{"--controllers", "3"}, "--controllers needs 0, 1 or 2"},
+          Bad{{"--tracking-rate", "0"}, "positive rate"},
+          Bad{{"--at", "soon:recenter"}, "bad time"}}) {
+        options = CompanionOptions();
+        error.clear();
+        EXPECT_FALSE(parse(bad.args, options, error)) << bad.args[0];
+        EXPECT_NE(error.find(bad.says), std::string::npos) << error;
+    }
+}
+
+TEST(CompanionMotion, CsvAndJsonPosesHoldUntilTheNext) {
+    MotionTrack track;
+    std::string error;
+    ASSERT_TRUE(
+        track.Parse("t,qx,qy,qz,qw,px,py,pz\n# comment\n"
+                    "1.0, 0,0,0,1, 1,2,3\n0.0,0,0.5,0,0.8660254,0,1.7,0\n",
+                    error))
+        << error;
+    ASSERT_EQ(track.samples().size(), 2u);  // sorted by time
+    EXPECT_FLOAT_EQ(track.At(-1.0, false).orientation.y, 0.5f);
+    EXPECT_FLOAT_EQ(track.At(0.99, false).orientation.y, 0.5f);
+    EXPECT_FLOAT_EQ(track.At(1.0, false).position.x, 1.0f);
+    EXPECT_FLOAT_EQ(track.At(50.0, false).position.z, 3.0f);   // the end holds
+    EXPECT_FLOAT_EQ(track.At(2.5, true).orientation.y, 0.5f);  // 2.5 wraps to 0.5
+
+    ASSERT_TRUE(track.Parse(R"({"poses": [{"t": 0, "q": [0, 0, 0, 1], "p": [0.5, 1, 2]}]})", error))
+        << error;
+    EXPECT_FLOAT_EQ(track.At(0.0, false).position.x, 0.5f);
+    ASSERT_TRUE(track.Parse(R"([{"t": 0, "q": [0, 1, 0, 0], "p": [0, 0, 0]}])", error));
+    EXPECT_FLOAT_EQ(track.At(0.0, false).orientation.y, 1.0f);
+
+    EXPECT_FALSE(track.Parse("0,0,0,0,1,0,0\n", error));  // seven values
+    EXPECT_NE(error.find("line 1"), std::string::npos) << error;
+    EXPECT_FALSE(track.Parse(R"([{"t": 0, "q": [0, 0, 1], "p": [0, 0, 0]}])", error));
+    EXPECT_NE(error.find("pose 0"), std::string::npos) << error;
+    EXPECT_FALSE(track.Parse("# nothing\n", error));
+}
+
+TEST(CompanionTracking, AnglesReadBackFromAQuaternionGiveItAgain) {
+    for (double yaw = -170.0; yaw <= 170.0; yaw += 34.0) {
+        for (double pitch = -80.0; pitch <= 80.0; pitch += 20.0) {
+            for (double roll : {-30.0, 0.0, 45.0}) {
+                const float d = 3.14159265f / 180.0f;
+                const Quaternion q =
+                    EulerToQuaternion(static_cast<float>(pitch) * d, static_cast<float>(yaw) * d,
+                                      static_cast<float>(roll) * d);
+                float rx = 0, ry = 0, rz = 0;
+                QuaternionToAngles(q, rx, ry, rz);
+                EXPECT_TRUE(Rotation(EulerToQuaternion(rx, ry, rz), q, 1e-4f))
+                    << yaw << " " << pitch << " " << roll;
+            }
+        }
+    }
+}
+
+TEST(CompanionTracking, EveryKindDecodesToThePoseItWasBuiltFrom) {
+    HeadSample head;
+    head.orientation = EulerToQuaternion(0.2f, -0.6f, 0.1f);
+    head.position = Vector3{0.25f, 1.5f, -0.75f};
+    TrackingPayloads payloads;
+    uint8_t payload[wire::kMaxPayloadLength];
+    for (int32_t kind : {0, 1, 3, 4, 5, 6, 50, 254, 2147483647, 77}) {
+        const size_t length = payloads.Encode(kind, head, 2, payload, sizeof payload);
+        ASSERT_GT(length, 0u) << kind;
+        wire::TrackingUpdate update;
+        ASSERT_EQ(wire::DecodeTrackingPayload(payload, length, update), wire::WireError::kNone)
+            << kind;
+        EXPECT_EQ(update.wireKind, kind);
+        const Quaternion& q = head.orientation;
+        switch (update.kind()) {
+            case wire::TrackingKind::kRotationMatrix:
+                EXPECT_TRUE(Rotation(MatrixToQuaternion(update.matrix), q, 1e-5f)) << kind;
+                break;
+            case wire::TrackingKind::kPoseMatrix:
+                EXPECT_TRUE(Rotation(MatrixToQuaternionCopysign(update.matrix), q, 1e-5f));
+                EXPECT_FLOAT_EQ(update.matrix[3], 0.25f);
+                EXPECT_FLOAT_EQ(update.matrix[7], 1.5f);
+                EXPECT_FLOAT_EQ(update.matrix[11], -0.75f);
+                break;
+            case wire::TrackingKind::kAnglesAndPosition:
+                EXPECT_TRUE(Rotation(
+                    EulerToQuaternion(update.angles[0], update.angles[1], update.angles[2]), q,
+                    1e-5f));
+                EXPECT_FLOAT_EQ(update.position[2], -0.75f);
+                break;
+            case wire::TrackingKind::kQuaternionAndPosition:
+                EXPECT_FLOAT_EQ(update.quaternion[0], q.x);
+                EXPECT_FLOAT_EQ(update.quaternion[3], q.w);
+                EXPECT_FLOAT_EQ(update.position[0], 0.25f);
+                break;
+            case wire::TrackingKind::kPositionOnly:
+                EXPECT_FLOAT_EQ(update.position[1], 1.5f);
+                break;
+            case wire::TrackingKind::kStatus:
+                EXPECT_EQ(update.status, 2);
+                break;
+            default:
+                break;
+        }
+    }
+}
+
+// The inertial samples, run through the driver's own attitude filter, follow the motion they
+// were made from: the gyroscope carries the filter along and the accelerometer and
+// magnetometer agree with it, so no correction pulls it elsewhere.
+TEST(CompanionTracking, InertialSamplesMakeTheDriversFilterFollowTheMotion) {
+    TrackingState state;
+    TrackingPayloads payloads;
+    uint8_t payload[wire::kMaxPayloadLength];
+    double worst = 0.0;
+    for (int sample = 0; sample <= 6 * 76; ++sample) {
+        const HeadSample head = ScriptedHead(sample / kInertialSampleRate);
+        const size_t length = payloads.Encode(2, head, 0, payload, sizeof payload);
+        ASSERT_EQ(state.DecodeTracking(payload, length), wire::WireError::kNone);
+        const Quaternion& q = state.orientation();
+        // Compare as rotations: the angle between the two.
+        const double dot = std::fabs(q.x * head.orientation.x + q.y * head.orientation.y +
+                                     q.z * head.orientation.z + q.w * head.orientation.w);
+        const double norm = std::sqrt(q.x * q.x + q.y * q.y + q.z * q.z + q.w * q.w);
+        const double angle = 2.0 * std::acos(std::fmin(1.0, dot / norm));
+        worst = std::fmax(worst, angle);
+    }
+    EXPECT_LT(worst, 0.02) << "radians";  // about a degree over six seconds of turning
+}
+
+TEST(CompanionControllers, ScriptedInputFollowsItsTimetable) {
+    const ControllerRecord left = ScriptedController(0, 0.5, 7);
+    EXPECT_EQ(left.controllerId, kControllerIds[0]);
+    EXPECT_EQ(left.input.packetNum, 7u);
+    EXPECT_EQ(left.input.buttonPressed, kButtonTrigger);
+    EXPECT_FLOAT_EQ(left.input.axis[1][0], 1.0f);
+    // Let go, still touching; then neither. The cycle repeats every 4 s.
+    EXPECT_EQ(ScriptedController(0, 1.2, 8).input.buttonPressed, 0u);
+    EXPECT_EQ(ScriptedController(0, 1.2, 8).input.buttonTouched, kButtonTrigger);
+    EXPECT_EQ(ScriptedController(0, 1.6, 9).input.buttonTouched, 0u);
+    EXPECT_EQ(ScriptedController(0, 4.5, 10).input.buttonPressed, kButtonTrigger);
+
+    EXPECT_EQ(ScriptedController(1, 0.5, 1).input.buttonTouched, kButtonTouchpad);
+    EXPECT_EQ(ScriptedController(1, 2.5, 1).input.buttonPressed, kButtonGrip);
+    EXPECT_EQ(ScriptedController(1, 3.1, 1).input.buttonPressed, kButtonApplicationMenu);
+    EXPECT_EQ(ScriptedController(1, 3.5, 1).input.buttonPressed, 0u);
+    const ControllerRecord right = ScriptedController(1, 0.0, 1);
+    EXPECT_EQ(right.controllerId, kControllerIds[1]);
+    EXPECT_GT(right.pose[0][3], 0.0f);  // to the right
+    EXPECT_LT(left.pose[0][3], 0.0f);
+}
+
+}  // namespace
+}  // namespace quillo::companion
