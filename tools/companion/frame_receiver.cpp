@@ -30,7 +30,11 @@ std::string Hex(uint32_t value) {
 }  // namespace
 
 FrameReceiver::FrameReceiver(const FrameReceiverSettings& settings, CompanionOutput& output)
-    : settings_(settings), output_(output) {}
+    : settings_(settings), output_(output) {
+    // Made now rather than at the first FrameInfo: frames handed over while the reader is
+    // still starting are lost to it.
+    device_ = gpu::CreateGpuDevice();
+}
 
 FrameReceiver::~FrameReceiver() {
     StopReader();
@@ -205,11 +209,11 @@ void FrameReceiver::ReadFrames(std::shared_ptr<gpu::Texture> textures[2], uint32
                 ++pngDropped_;
             }
         }
-        if (verdict == FrameVerdict::kRepeat) {
+        if (verdict == FrameVerdict::kRepeat || verdict == FrameVerdict::kBlank) {
             // The texture was taken in the moment between the driver releasing the other one
-            // and taking this one (a scheduler can run the woken reader first). The driver
-            // draws into this texture next, so wait for it again, after giving the driver a
-            // moment to take it.
+            // and taking this one (a scheduler can run the woken reader first), or before the
+            // driver ever drew into it. The driver draws into this texture next, so wait for
+            // it again, after giving the driver a moment to take it.
             if (!PauseUnlessStopping(1)) break;
             continue;
         }

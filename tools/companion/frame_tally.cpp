@@ -16,6 +16,17 @@ constexpr int kChannelTolerance = 8;
 constexpr size_t kMaxListedRanges = 256;
 constexpr size_t kMaxListedFrames = 200000;
 
+// A texture nothing was drawn into: its first and middle rows have no colour at all.
+bool IsBlank(const uint8_t* pixels, size_t rowPitch, uint32_t width, uint32_t height) {
+    for (uint32_t y : {0u, height / 2}) {
+        const uint8_t* row = pixels + y * rowPitch;
+        for (uint32_t x = 0; x < width; ++x) {
+            if ((row[4 * x] | row[4 * x + 1] | row[4 * x + 2]) != 0) return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 void FrameTally::CountFrameInfo(uint32_t connection) {
@@ -44,6 +55,10 @@ FrameVerdict FrameTally::Add(const uint8_t* pixels, size_t rowPitch, uint32_t wi
             frames::ReadStamp(pixels + eye * eyeWidth * 4, rowPitch, eyeWidth, height, stamps[eye]);
     }
     if (!stamped[0] && !stamped[1]) {
+        if (IsBlank(pixels, rowPitch, width, height)) {
+            ++blanks_;
+            return FrameVerdict::kBlank;
+        }
         ++unstamped_;
         return FrameVerdict::kUnstamped;
     }
@@ -122,11 +137,11 @@ std::string FrameTally::Summary() const {
     char text[256];
     std::snprintf(
         text, sizeof text,
-        "frames %llu (missing %llu, repeats %llu, unstamped %llu, bad %llu, alternation "
-        "breaks %llu), latency mean %.2f ms p99 %.2f ms max %.2f ms",
+        "frames %llu (missing %llu, repeats %llu, blank %llu, unstamped %llu, bad %llu, "
+        "alternation breaks %llu), latency mean %.2f ms p99 %.2f ms max %.2f ms",
         static_cast<unsigned long long>(frames_), static_cast<unsigned long long>(missing_),
-        static_cast<unsigned long long>(repeats_), static_cast<unsigned long long>(unstamped_),
-        static_cast<unsigned long long>(badPictures_),
+        static_cast<unsigned long long>(repeats_), static_cast<unsigned long long>(blanks_),
+        static_cast<unsigned long long>(unstamped_), static_cast<unsigned long long>(badPictures_),
         static_cast<unsigned long long>(alternationBreaks_), latency.meanMs, latency.p99Ms,
         latency.maxMs);
     return text;
@@ -139,12 +154,13 @@ std::string FrameTally::Json() const {
     std::snprintf(
         buffer, sizeof buffer,
         "{\"connections\":%u,\"width\":%u,\"height\":%u,\"frames\":%llu,\"repeats\":%llu,"
-        "\"unstamped\":%llu,\"badPictures\":%llu,\"missing\":%llu,"
+        "\"unstamped\":%llu,\"blanks\":%llu,\"badPictures\":%llu,\"missing\":%llu,"
         "\"alternationBreaks\":%llu,\"reads\":[%llu,%llu],\"lastSequence\":%u,"
         "\"latencyMs\":{\"mean\":%.3f,\"p50\":%.3f,\"p99\":%.3f,\"max\":%.3f},",
         connections_, width_, height_, static_cast<unsigned long long>(frames_),
-        static_cast<unsigned long long>(repeats_), static_cast<unsigned long long>(unstamped_),
-        static_cast<unsigned long long>(badPictures_), static_cast<unsigned long long>(missing_),
+        static_cast<unsigned long long>(repeats_), static_cast<unsigned long long>(blanks_),
+        static_cast<unsigned long long>(unstamped_), static_cast<unsigned long long>(badPictures_),
+        static_cast<unsigned long long>(missing_),
         static_cast<unsigned long long>(alternationBreaks_),
         static_cast<unsigned long long>(reads_[0]), static_cast<unsigned long long>(reads_[1]),
         lastSequence_, latency.meanMs, latency.p50Ms, latency.p99Ms, latency.maxMs);

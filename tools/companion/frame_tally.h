@@ -15,7 +15,9 @@ enum class FrameVerdict {
     kNew,        // a stamped frame newer than the last one: counted
     kRepeat,     // the same or an older frame again (the texture was read before the driver
                  // drew into it again): not counted
-    kUnstamped,  // no test picture (another host, or a frame that was never drawn)
+    kBlank,      // black or empty, no test picture: a texture nothing was drawn into yet (read
+                 // at start-up, before the driver first took it): not counted
+    kUnstamped,  // some other picture (another host)
     kBadPicture  // stamped, but the halves are swapped, disagree or their pictures are wrong
 };
 
@@ -47,6 +49,7 @@ class FrameTally {
     uint64_t frames() const { return frames_; }
     uint64_t repeats() const { return repeats_; }
     uint64_t unstamped() const { return unstamped_; }
+    uint64_t blanks() const { return blanks_; }
     uint64_t badPictures() const { return badPictures_; }
     uint64_t missing() const { return missing_; }
     uint64_t alternationBreaks() const { return alternationBreaks_; }
@@ -68,6 +71,7 @@ class FrameTally {
     uint64_t frames_ = 0;
     uint64_t repeats_ = 0;
     uint64_t unstamped_ = 0;
+    uint64_t blanks_ = 0;
     uint64_t badPictures_ = 0;
     uint64_t missing_ = 0;
     uint64_t alternationBreaks_ = 0;
