@@ -1,0 +1,134 @@
+#!/usr/bin/env bash
+# Shows driver_quillo at work without SteamVR: builds the Linux release preset, starts the
+# reference companion (quillo-companion, image name Quillo.exe) in the background, runs the
+# driver library in quillo-host (a stand-in for the runtime) with the shipped default
+# settings for a few seconds, prints what the host sees, then stops the companion and prints
+# its summary.
+#
+#   scripts/demo.sh [seconds]          (default 8)
+#
+# Environment:
+#   QUILLO_DEMO_BUILD_DIR     build folder (default build/linux-release)
+#   QUILLO_DEMO_FRAMES_MODE   host display-frame mode (default: the host's first mode other
+#                             than "none" if it offers one, else none)
+#   QUILLO_DEMO_HOST_ARGS     extra quillo-host options
+#   QUILLO_DEMO_COMPANION_ARGS extra quillo-companion options
+# Frames the companion receives are saved as PNG in <build folder>/demo-frames.
+set -euo pipefail
+
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+ROOT=$(pwd -P)
+
+HOST_SECONDS=${1:-8}
+BUILD_DIR=${QUILLO_DEMO_BUILD_DIR:-build/linux-release}
+PRESET=linux-release
+SETTINGS="$ROOT/packaging/default.vrsettings"
+DRIVER_LIBRARY="$BUILD_DIR/src/driver_quillo.so"
+HOST="$BUILD_DIR/tools/host/quillo-host"
+COMPANION="$BUILD_DIR/tools/companion/Quillo.exe"
+WORK_DIR=$(mktemp -d "${TMPDIR:-/tmp}/quillo-demo.XXXXXX")
+COMPANION_OUTPUT="$WORK_DIR/companion.txt"
+COMPANION_EVENTS="$WORK_DIR/companion-events.jsonl"
+FRAMES_DIR="$BUILD_DIR/demo-frames"
+COMPANION_PID=""
+
+say() { printf '\n== %s\n' "$*"; }
+
+stop_companion() {
+    if [[ -n "$COMPANION_PID" ]] && kill -0 "$COMPANION_PID" 2>/dev/null; then
+        kill -TERM "$COMPANION_PID" 2>/dev/null || true
+        for _ in $(seq 1 50); do
+            kill -0 "$COMPANION_PID" 2>/dev/null || break
+            sleep 0.1
+        done
+        kill -KILL "$COMPANION_PID" 2>/dev/null || true
+    fi
+    if [[ -n "$COMPANION_PID" ]]; then
+        wait "$COMPANION_PID" 2>/dev/null || true
+    fi
+    COMPANION_PID=""
+}
+cleanup() {
+    stop_companion
+    rm -rf "$WORK_DIR"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+# 1. Tools: only when something is missing (installing needs root).
+if ! command -v cmake >/dev/null || ! command -v ninja >/dev/null || ! command -v g++ >/dev/null; then
+    say "installing build tools"
+    scripts/install-deps.sh
+fi
+
+# 2. Build what the demo runs.
+say "building ($PRESET preset in $BUILD_DIR)"
+cmake --preset "$PRESET" -B "$BUILD_DIR" >/dev/null
+missing_targets=()
+for target in tools/host/CMakeLists.txt tools/companion/CMakeLists.txt; do
+    [[ -f "$target" ]] || missing_targets+=("$target")
+done
+if ((${#missing_targets[@]} > 0)); then
+    echo "demo: the tree lacks ${missing_targets[*]}: quillo-host and quillo-companion are" \
+        "needed for the demo" >&2
+    exit 1
+fi
+if ! cmake --build "$BUILD_DIR" -j "${QUILLO_JOBS:-2}" \
+    --target driver_quillo quillo-host quillo-companion >"$WORK_DIR/build.log" 2>&1; then
+    cat "$WORK_DIR/build.log" >&2
+    echo "demo: the build failed" >&2
+    exit 1
+fi
+for file in "$DRIVER_LIBRARY" "$HOST" "$COMPANION"; do
+    [[ -x "$file" || -f "$file" ]] || {
+        echo "demo: $file was not built" >&2
+        exit 1
+    }
+done
+
+# 3. The companion: scripted head motion and controllers, a recenter after 3 s, every frame
+#    read when the host renders some.
+frames_mode=${QUILLO_DEMO_FRAMES_MODE:-}
+if [[ -z "$frames_mode" ]]; then
+    # The host lists its display-frame modes in --help ("--frames-mode <mode> ... none, ...").
+    frames_mode=$("$HOST" --help 2>&1 | sed -n 's/.*--frames-mode <mode>[[:space:]]*//p' |
+        tr -c 'a-z\n' ' ' | tr ' ' '\n' | grep -E '^(virtual|direct)$' | head -n 1 || true)
+    frames_mode=${frames_mode:-none}
+fi
+companion_args=(--no-stdin --seconds $((HOST_SECONDS + 30)) --at 3:recenter --log "$COMPANION_EVENTS")
+if [[ "$frames_mode" != none ]]; then
+    rm -rf "$FRAMES_DIR"
+    mkdir -p "$FRAMES_DIR"
+    companion_args+=(--frames --png-dir "$FRAMES_DIR")
+fi
+read -r -a extra_companion <<<"${QUILLO_DEMO_COMPANION_ARGS:-}"
+say "starting the companion: $COMPANION ${companion_args[*]} ${extra_companion[*]}"
+"$COMPANION" "${companion_args[@]}" "${extra_companion[@]}" >"$COMPANION_OUTPUT" 2>&1 &
+COMPANION_PID=$!
+# The companion creates its pipes at once; give it a moment so the driver finds it at start.
+sleep 1
+if ! kill -0 "$COMPANION_PID" 2>/dev/null; then
+    echo "demo: the companion ended at start:" >&2
+    cat "$COMPANION_OUTPUT" >&2
+    exit 1
+fi
+
+# 4. The driver in the host.
+host_args=(--settings "$SETTINGS" --seconds "$HOST_SECONDS" --pose-every 90)
+if [[ "$frames_mode" != none ]]; then
+    host_args+=(--frames-mode "$frames_mode")
+fi
+read -r -a extra_host <<<"${QUILLO_DEMO_HOST_ARGS:-}"
+say "running the driver for $HOST_SECONDS s: $HOST ${host_args[*]} ${extra_host[*]} $DRIVER_LIBRARY"
+host_rc=0
+"$HOST" "${host_args[@]}" "${extra_host[@]}" "$DRIVER_LIBRARY" || host_rc=$?
+
+# 5. Stop the companion and show its side.
+stop_companion
+say "the companion's output"
+cat "$COMPANION_OUTPUT"
+if [[ -d "$FRAMES_DIR" ]]; then
+    echo "frames the companion received, as PNG: $(find "$FRAMES_DIR" -name '*.png' | wc -l) in $FRAMES_DIR"
+fi
+say "done (quillo-host exit status $host_rc)"
+exit "$host_rc"
