@@ -155,6 +155,10 @@ void FrameReceiver::ReadFrames(std::shared_ptr<gpu::Texture> textures[2], uint32
             output_.Event("frames: keyed mutex works again", "", true);
             failing = false;
         }
+        if (acquired == gpu::SyncResult::Abandoned) {
+            std::lock_guard<std::mutex> lock(tallyMutex_);
+            tally_.CountAbandoned();
+        }
         const uint64_t arrival = NowMicros();
         const bool read = device_->ReadTexture(texture, pixels);
 

@@ -158,15 +158,16 @@ std::string FrameTally::Json() const {
         "\"alternationBreaks\":%llu,\"reads\":[%llu,%llu],\"lastSequence\":%u,"
         "\"latencyMs\":{\"mean\":%.3f,\"p50\":%.3f,\"p99\":%.3f,\"max\":%.3f},",
         connections_, width_, height_, static_cast<unsigned long long>(frames_),
-        static_cast<unsigned long long>(repeats_), static_cast<unsigned long long>(blanks_),
-        static_cast<unsigned long long>(unstamped_), static_cast<unsigned long long>(badPictures_),
+        static_cast<unsigned long long>(repeats_), static_cast<unsigned long long>(unstamped_),
+        static_cast<unsigned long long>(blanks_), static_cast<unsigned long long>(badPictures_),
         static_cast<unsigned long long>(missing_),
         static_cast<unsigned long long>(alternationBreaks_),
         static_cast<unsigned long long>(reads_[0]), static_cast<unsigned long long>(reads_[1]),
         lastSequence_, latency.meanMs, latency.p50Ms, latency.p99Ms, latency.maxMs);
     json += buffer;
-    std::snprintf(buffer, sizeof buffer, "\"disconnects\":%u,\"frameInfosPerConnection\":[",
-                  disconnects_);
+    std::snprintf(buffer, sizeof buffer,
+                  "\"disconnects\":%u,\"abandoned\":%u,\"frameInfosPerConnection\":[", disconnects_,
+                  abandoned_);
     json += buffer;
     for (size_t i = 0; i < frameInfosPerConnection_.size(); ++i) {
         std::snprintf(buffer, sizeof buffer, "%s%u", i ? "," : "", frameInfosPerConnection_[i]);

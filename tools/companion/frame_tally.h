@@ -45,6 +45,8 @@ class FrameTally {
     // statistics show how many FrameInfos each connection brought.
     void CountFrameInfo(uint32_t connection);
     void CountDisconnect() { ++disconnects_; }
+    // A keyed mutex taken over from a holder that died (the frame read after it may be torn).
+    void CountAbandoned() { ++abandoned_; }
 
     uint64_t frames() const { return frames_; }
     uint64_t repeats() const { return repeats_; }
@@ -78,6 +80,7 @@ class FrameTally {
     uint64_t reads_[2] = {0, 0};
     uint32_t connections_ = 0;
     uint32_t disconnects_ = 0;
+    uint32_t abandoned_ = 0;
     std::vector<uint32_t> frameInfosPerConnection_;
     bool haveLast_ = false;
     uint32_t lastSequence_ = 0;
