@@ -8,6 +8,7 @@
 #include "gpu/dxgi_format.h"
 #include "gpu/gpu_backend.h"
 #include "platform/clock.h"
+#include "platform/environment.h"
 
 namespace quillo::companion {
 
@@ -262,12 +263,36 @@ void FrameReceiver::Finish() {
 
 namespace {
 
+// QUILLO_COMPANION_HOLD_TEXTURE="<n>:<ms>": after the n-th frame of a connection, keep that
+// texture for <ms> milliseconds. A hook for the tests that show the runtime stalling while the
+// companion keeps a texture, like QUILLO_PIPE_SUFFIX; nothing else sets it.
+bool ReadHoldSetting(FrameReceiverSettings& settings, std::string& error) {
+    std::string text;
+    if (!platform::ReadEnvironmentVariable("QUILLO_COMPANION_HOLD_TEXTURE", text)) return true;
+    unsigned frames = 0, ms = 0;
+    char end = 0;
+    if (std::sscanf(text.c_str(), "%u:%u%c", &frames, &ms, &end) != 2 || frames == 0 ||
+        ms > 600000) {
+        error =
+            "QUILLO_COMPANION_HOLD_TEXTURE must be <frames>:<milliseconds>, not \"" + text + "\"";
+        return false;
+    }
+    settings.holdAfterFrames = frames;
+    settings.holdMs = ms;
+    return true;
+}
+
 std::unique_ptr<FrameSide> MakeFrameReceiver(const CompanionOptions& options,
                                              CompanionOutput& output) {
     FrameReceiverSettings settings;
     settings.pngDir = options.pngDir;
     settings.pngEvery = options.pngEvery;
     settings.statsPath = options.frameStatsPath;
+    std::string error;
+    if (!ReadHoldSetting(settings, error)) {
+        output.Event("frames: " + error, "", true);
+        return nullptr;
+    }
     return std::make_unique<FrameReceiver>(settings, output);
 }
 

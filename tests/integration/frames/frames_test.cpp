@@ -60,7 +60,8 @@ class FramesAcrossProcesses : public ::testing::Test {
     }
 
     // Starts the companion and waits until its pipes exist.
-    void StartCompanion(const std::vector<std::string>& extra = {}) {
+    void StartCompanion(const std::vector<std::string>& extra = {},
+                        const std::string& holdTexture = "") {
         platform::ChildProcessOptions options;
         options.program = test::NativePath(QUILLO_TEST_PATH_QUILLO_COMPANION);
         options.arguments = {"--no-stdin",    "--quiet",
@@ -72,6 +73,9 @@ class FramesAcrossProcesses : public ::testing::Test {
                              "--png-every",   "10"};
         options.arguments.insert(options.arguments.end(), extra.begin(), extra.end());
         options.environment = Environment();
+        if (!holdTexture.empty()) {
+            options.environment.emplace_back("QUILLO_COMPANION_HOLD_TEXTURE", holdTexture);
+        }
         options.stdoutPath = dir.File("companion.txt");
         options.stderrPath = dir.File("companion.txt");
         std::string error;
@@ -255,6 +259,34 @@ TEST_F(FramesAcrossProcesses, OneFrameInfoPerConnection) {
     EXPECT_EQ(Numbers("frameInfosPerConnection"), (std::vector<int64_t>{1, 1}));
     EXPECT_EQ(Number(stats, "badPictures"), 0);
     EXPECT_EQ(Number(stats, "alternationBreaks"), 0);
+}
+
+// While the companion keeps a texture the driver waits for it at its next hand-over, so the
+// runtime's presenting thread stands still: at most the frame it was already drawing gets a
+// time stamp inside the hold. Once the texture is released, frames flow again, none lost.
+void ExpectStallAndResume(const JsonValue& stats) {
+    const JsonValue* holds = stats.Find("holds");
+    ASSERT_TRUE(holds != nullptr && holds->items().size() == 1u);
+    const JsonValue& hold = holds->items()[0];
+    EXPECT_EQ(Number(hold, "ms"), 1500);
+    EXPECT_LE(Number(hold, "framesStampedDuring"), 1);
+    EXPECT_GT(Number(hold, "framesAfter"), 3);
+}
+
+TEST_F(FramesAcrossProcesses, CompanionHoldingATextureStallsTheVirtualDisplay) {
+    StartCompanion({}, "5:1500");
+    RunHost(0, "virtual", 30);
+    ReadStats(1);
+    ExpectEveryFrame(30);
+    ExpectStallAndResume(stats);
+}
+
+TEST_F(FramesAcrossProcesses, CompanionHoldingATextureStallsDirectMode) {
+    StartCompanion({}, "5:1500");
+    RunHost(2, "direct", 12);
+    ReadStats(1);
+    ExpectEveryFrame(12);
+    ExpectStallAndResume(stats);
 }
 
 }  // namespace
