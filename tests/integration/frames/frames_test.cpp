@@ -35,6 +35,8 @@ constexpr int kRefreshRate = 10;
 // A direct-mode frame runs the software eye pass over 600000 pixels; in a sanitizer build on a
 // busy machine that is about a second.
 constexpr uint32_t kHostTimeoutMs = 600000;
+// Frames the companion may miss while it starts reading; what a test looks at comes later.
+constexpr uint32_t kStartFrames = 10;
 
 int64_t Number(const JsonValue& object, const char* key) {
     const JsonValue* value = object.Find(key);
@@ -157,8 +159,11 @@ class FramesAcrossProcesses : public ::testing::Test {
         EXPECT_EQ(Number(stats, "alternationBreaks"), 0);
         ASSERT_FALSE(received.empty()) << test::ReadWholeFile(dir.File("companion.txt"));
         // The companion starts reading when the first FrameInfo arrives; frames handed over
-        // while it opens the textures are not waited for.
-        EXPECT_LE(received.front().sequence, 5u);
+        // while it opens the textures (slow under Wine on a busy machine) are not waited for.
+        EXPECT_LE(received.front().sequence, kStartFrames);
+        if (!dropped.empty()) {
+            ASSERT_LT(received.front().sequence, dropped.front().first);
+        }
         // The last frame is handed over; the companion may see the driver go before reading it.
         EXPECT_GE(received.back().sequence + 2, static_cast<uint32_t>(frames - 1));
         size_t range = 0;
@@ -220,34 +225,37 @@ TEST_F(FramesAcrossProcesses, VirtualDisplayDeliversEveryFrame) {
 
 TEST_F(FramesAcrossProcesses, DirectModeDeliversEveryFrame) {
     StartCompanion();
-    RunHost(2, "direct", 12);
+    RunHost(2, "direct", 20);
     ReadStats(1);
     EXPECT_EQ(Numbers("frameInfosPerConnection"), std::vector<int64_t>{1});
-    ExpectEveryFrame(12);
+    ExpectEveryFrame(20);
     ExpectSavedPicture();
 }
 
 TEST_F(FramesAcrossProcesses, DirectModeWithBothEyesInOneTexture) {
     StartCompanion();
-    RunHost(2, "direct,shared-eye-texture", 12);
+    RunHost(2, "direct,shared-eye-texture", 20);
     ReadStats(1);
-    ExpectEveryFrame(12);
+    ExpectEveryFrame(20);
     ExpectSavedPicture();
 }
 
 TEST_F(FramesAcrossProcesses, SyncTextureHeldTooLongDropsFramesWithoutAdvancing) {
     StartCompanion();
-    RunHost(2, "direct,hold-sync-at=5,hold-sync-frames=3", 12);
+    RunHost(2, "direct,hold-sync-at=14,hold-sync-frames=3", 24);
     ReadStats(1);
-    // Frames 5, 6 and 7 never arrive; frame 8 comes in the texture after frame 4's, which
+    // Frames 14, 15 and 16 never arrive; frame 17 comes in the texture after frame 13's, which
     // shows that the dropped frames did not move the driver's output index.
-    ExpectEveryFrame(12, {{5, 7}});
+    ExpectEveryFrame(24, {{14, 16}});
+    bool seen = false;
     for (size_t i = 1; i < received.size(); ++i) {
-        if (received[i].sequence == 8) {
-            EXPECT_EQ(received[i - 1].sequence, 4u);
+        if (received[i].sequence == 17) {
+            seen = true;
+            EXPECT_EQ(received[i - 1].sequence, 13u);
             EXPECT_NE(received[i].textureIndex, received[i - 1].textureIndex);
         }
     }
+    EXPECT_TRUE(seen);
 }
 
 TEST_F(FramesAcrossProcesses, OneFrameInfoPerConnection) {
@@ -274,18 +282,18 @@ void ExpectStallAndResume(const JsonValue& stats) {
 }
 
 TEST_F(FramesAcrossProcesses, CompanionHoldingATextureStallsTheVirtualDisplay) {
-    StartCompanion({}, "5:1500");
-    RunHost(0, "virtual", 30);
+    StartCompanion({}, "12:1500");
+    RunHost(0, "virtual", 40);
     ReadStats(1);
-    ExpectEveryFrame(30);
+    ExpectEveryFrame(40);
     ExpectStallAndResume(stats);
 }
 
 TEST_F(FramesAcrossProcesses, CompanionHoldingATextureStallsDirectMode) {
     StartCompanion({}, "5:1500");
-    RunHost(2, "direct", 12);
+    RunHost(2, "direct", 24);
     ReadStats(1);
-    ExpectEveryFrame(12);
+    ExpectEveryFrame(24);
     ExpectStallAndResume(stats);
 }
 
