@@ -204,9 +204,6 @@ int RunHost(const HostOptions& options) {
         }
         break;
     }
-    if (frameLoop != nullptr) {
-        std::printf("frame loop: %s\n", frameLoop->Name());
-    }
 
     std::signal(SIGINT, OnStopSignal);
     std::signal(SIGTERM, OnStopSignal);

@@ -152,6 +152,8 @@ void HMDDriver::DebugRequest(const char*, char* pchResponseBuffer, uint32_t unRe
     }
 }
 
+// `pose_` is rebuilt by UpdatePose on the thread that runs RunFrame; the runtime asks for it
+// rarely (the pose it tracks is the one handed over every frame), so the copy is not guarded.
 #if QUILLO_MSVC_AGGREGATE_RETURN
 vr::DriverPose_t* HMDDriver::GetPose(vr::DriverPose_t* pResult) {
     if (pResult != nullptr) {
