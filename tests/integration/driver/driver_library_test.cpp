@@ -86,6 +86,24 @@ TEST_F(DriverLibraryTest, WithoutCompanionInitDeclines) {
     EXPECT_EQ(fake.DeviceCount(), 0u);
 }
 
+TEST_F(DriverLibraryTest, CompanionNameInOtherLetterCaseDoesNotCount) {
+    QUILLO_SKIP_IF_COMPANION_RUNS();
+    platform::ChildProcess lookalike;
+    platform::ChildProcessOptions options;
+    options.program = test::NativePath(QUILLO_TEST_PATH_STANDIN_QUILLO_LOWER);
+    options.arguments = {"600"};
+    std::string error;
+    ASSERT_TRUE(lookalike.Start(options, &error)) << error;
+    // Wait until the process list shows it under its own name.
+    ASSERT_TRUE(test::WaitUntil([&] {
+        std::vector<platform::ProcessEntry> processes;
+        return platform::ListProcesses(processes) &&
+               FindProcessByImageName(processes, "quillo.exe") != nullptr;
+    }));
+    EXPECT_EQ(Init(kDefaults), vr::VRInitError_Init_HmdNotFound);
+    EXPECT_EQ(fake.LogLines(), std::vector<std::string>{"Pelmont not active\n"});
+}
+
 TEST_F(DriverLibraryTest, MissingHostInterfaceGives105) {
     runtime::FakeRuntimeOptions options;
     options.omittedInterfaces = {"IVRProperties_001"};
