@@ -229,9 +229,8 @@ void D3D11Device::DrawEyePasses(const RenderTargetView& target, int32_t invertY,
         // drawn instead (the buffers are missing only when CreateRenderStates failed or never
         // ran).
         LogOnce(noConstantBuffersLogged_,
-                "driver_quillo: Direct3D 11: eye pass without constant buffers (0x%08X); "
-                "layers are not drawn\n",
-                0u);
+                "driver_quillo: Direct3D 11: the eye pass has no constant buffers; layers are "
+                "not drawn\n");
         return;
     }
     ID3D11DeviceContext* context = objects_.context.Get();
