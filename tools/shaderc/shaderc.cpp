@@ -33,6 +33,7 @@ std::string HeaderText(const quillo::ShaderCompileOptions& options,
         << "\";\n\n"
         << "inline constexpr size_t " << options.arrayName << "Size = " << bytecode.size()
         << ";\n\n"
+        << "// clang-format off\n"
         << "inline constexpr uint8_t " << options.arrayName << "[" << options.arrayName
         << "Size] = {";
     for (size_t i = 0; i < bytecode.size(); ++i) {
@@ -41,7 +42,7 @@ std::string HeaderText(const quillo::ShaderCompileOptions& options,
         snprintf(byte, sizeof byte, " 0x%02x,", bytecode[i]);
         out << byte;
     }
-    out << "\n};\n\n}  // namespace quillo\n";
+    out << "\n};\n// clang-format on\n\n}  // namespace quillo\n";
     return out.str();
 }
 
