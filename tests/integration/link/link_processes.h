@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/child_process.h"
+#include "platform/os_detect.h"
 #include "platform/process.h"
 #include "runtime/json_value.h"
 #include "support/program_paths.h"
@@ -141,7 +142,7 @@ class LinkRun {
         platform::ChildProcessOptions options;
         options.program = NativePath(QUILLO_TEST_PATH_QUILLO_COMPANION);
         options.arguments = arguments;
-        options.environment = {{"QUILLO_PIPE_SUFFIX", suffix_}};
+        options.environment = Environment();
         options.stdoutPath = dir_.File("companion" + std::to_string(instance) + ".txt");
         options.stderrPath = options.stdoutPath;
         std::string error;
@@ -166,7 +167,7 @@ class LinkRun {
         platform::ChildProcessOptions options;
         options.program = NativePath(QUILLO_TEST_PATH_QUILLO_HOST);
         options.arguments = arguments;
-        options.environment = {{"QUILLO_PIPE_SUFFIX", suffix_}};
+        options.environment = Environment();
         options.stdoutPath = dir_.File("host.txt");
         options.stderrPath = options.stdoutPath;
         std::string error;
@@ -192,6 +193,17 @@ class LinkRun {
     std::string HostOutput() const { return ReadWholeFile(dir_.File("host.txt")); }
 
   private:
+    // The children's pipe names; on POSIX their sockets also go into this test's folder, so a
+    // companion that is killed leaves no socket file behind.
+    std::vector<std::pair<std::string, std::string>> Environment() const {
+        std::vector<std::pair<std::string, std::string>> environment = {
+            {"QUILLO_PIPE_SUFFIX", suffix_}};
+#if QUILLO_OS_POSIX
+        environment.push_back({"XDG_RUNTIME_DIR", dir_.path()});
+#endif
+        return environment;
+    }
+
     TempDir dir_;
     std::string suffix_;
 };
