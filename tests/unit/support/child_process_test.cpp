@@ -37,8 +37,8 @@ class ChildProcessTest : public ::testing::Test {
         std::string error;
         EXPECT_TRUE(child.Start(options, &error)) << error;
         EXPECT_TRUE(child.Wait(test::kChildTimeoutMs));
-        EXPECT_EQ(child.exitCode(), expectedExit) << test::ReadWholeFile(options.stderrPath);
-        return test::ReadWholeFile(options.stdoutPath);
+        EXPECT_EQ(child.exitCode(), expectedExit) << test::ReadTextFile(options.stderrPath);
+        return test::ReadTextFile(options.stdoutPath);
     }
 
     test::TempDir dir_{"child-process"};
@@ -99,7 +99,7 @@ TEST_F(ChildProcessTest, OutputStreamsGoToSeparateOrSharedFiles) {
     ASSERT_TRUE(dir_.ok());
     ChildProcessOptions separate = Probe({"out", "to-out", "err", "to-err", "out", "again"});
     EXPECT_EQ(RunProbe(separate), "to-out\nagain\n");
-    EXPECT_EQ(test::ReadWholeFile(separate.stderrPath), "to-err\n");
+    EXPECT_EQ(test::ReadTextFile(separate.stderrPath), "to-err\n");
 
     ChildProcessOptions shared = Probe({"out", "one", "err", "two", "out", "three"});
     shared.stdoutPath = dir_.File("both.txt");
@@ -131,7 +131,7 @@ TEST_F(ChildProcessTest, WaitTimesOutOnARunningChildAndKillEndsIt) {
     ChildProcess child;
     ASSERT_TRUE(child.Start(Probe({"out", "up", "hang"})));
     ASSERT_TRUE(
-        test::WaitUntil([&] { return test::ReadWholeFile(dir_.File("out.txt")) == "up\n"; }));
+        test::WaitUntil([&] { return test::ReadTextFile(dir_.File("out.txt")) == "up\n"; }));
     EXPECT_FALSE(child.Wait(50));
     EXPECT_TRUE(child.IsRunning());
     EXPECT_FALSE(child.exited());

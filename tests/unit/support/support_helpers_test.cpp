@@ -46,6 +46,13 @@ TEST(TestFilesTest, RoundTripKeepsEveryByte) {
     EXPECT_EQ(ReadWholeFile(dir.File("f")), "short");
 }
 
+TEST(TestFilesTest, TextReadingDropsCarriageReturnsBeforeLineBreaks) {
+    TempDir dir("helpers");
+    ASSERT_TRUE(dir.ok());
+    ASSERT_TRUE(WriteWholeFile(dir.File("t"), "one\r\ntwo\rthree\n\r\n\r"));
+    EXPECT_EQ(ReadTextFile(dir.File("t")), "one\ntwo\rthree\n\n\r");
+}
+
 TEST(TestFilesTest, MissingFileReadsAsFailure) {
     TempDir dir("helpers");
     ASSERT_TRUE(dir.ok());
