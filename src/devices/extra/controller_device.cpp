@@ -4,9 +4,9 @@
 
 #include "devices/component_name.h"
 #include "devices/property_write.h"
-#include "driver/driver_log.h"
-#include "driver/entry_guard.h"
-#include "driver/host_interfaces.h"
+#include "devices/driver_log.h"
+#include "devices/entry_guard.h"
+#include "devices/host_interfaces.h"
 #include "link/quillo_core.h"
 #include "link/tracking_math.h"
 

@@ -1,8 +1,8 @@
 #include "devices/headset/hmd_driver_direct.h"
 
 #include "devices/component_name.h"
-#include "driver/driver_log.h"
-#include "driver/entry_guard.h"
+#include "devices/driver_log.h"
+#include "devices/entry_guard.h"
 #include "gpu/frame_compositor.h"
 
 namespace quillo {

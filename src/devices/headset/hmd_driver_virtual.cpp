@@ -1,7 +1,7 @@
 #include "devices/headset/hmd_driver_virtual.h"
 
 #include "devices/component_name.h"
-#include "driver/entry_guard.h"
+#include "devices/entry_guard.h"
 
 namespace quillo {
 

@@ -5,8 +5,8 @@
 #include <vector>
 
 #include "driver/companion_check.h"
-#include "driver/driver_log.h"
-#include "driver/host_interfaces.h"
+#include "devices/driver_log.h"
+#include "devices/host_interfaces.h"
 #include "platform/process.h"
 #include "runtime/fake_interfaces.h"
 #include "runtime/fake_runtime.h"

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "driver/driver_log.h"
-#include "driver/host_interfaces.h"
+#include "devices/driver_log.h"
+#include "devices/host_interfaces.h"
 #include "platform/process.h"
 #include "runtime/fake_interfaces.h"
 #include "runtime/fake_runtime.h"

@@ -1,5 +1,6 @@
 // The runtime's host interfaces, fetched through the driver context at Init and cached for
-// the life of the library.
+// the life of the library. They live beside the devices (not with the provider) because every
+// device publishes its properties and reports its poses through them.
 #pragma once
 
 #include "openvr/openvr_driver.h"

@@ -1,4 +1,4 @@
-#include "driver/host_interfaces.h"
+#include "devices/host_interfaces.h"
 
 #include <atomic>
 

@@ -1,4 +1,4 @@
-#include "driver/driver_log.h"
+#include "devices/driver_log.h"
 
 #include <atomic>
 #include <cstdarg>

@@ -10,7 +10,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "driver/driver_log.h"
+#include "devices/driver_log.h"
 
 namespace quillo {
 
