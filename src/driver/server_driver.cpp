@@ -2,18 +2,19 @@
 
 #include <memory>
 
+#include "devices/driver_log.h"
+#include "devices/entry_guard.h"
 #include "devices/extra/controller_device.h"
 #include "devices/extra/fake_sensor_driver.h"
 #include "devices/headset/hmd_driver.h"
 #include "devices/headset/hmd_driver_direct.h"
 #include "devices/headset/hmd_driver_virtual.h"
-#include "driver/companion_check.h"
-#include "devices/driver_log.h"
-#include "devices/entry_guard.h"
 #include "devices/host_interfaces.h"
+#include "driver/companion_check.h"
 #include "link/controller_record.h"
 #include "link/transmission_pipe.h"
 #include "platform/clock.h"
+#include "platform/log_sink.h"
 
 namespace quillo {
 
@@ -41,6 +42,11 @@ const char* const kInterfaceVersions[] = {
 // 0 and 1 select the virtual display; every other value, negative ones included, direct mode.
 bool IsVirtualDisplayMode(int32_t mode) {
     return mode == 0 || mode == 1;
+}
+
+// Lines of the link and the GPU path reach the runtime's log like the driver's own.
+void ForwardToDriverLog(const char* line) {
+    WriteDriverLog("%s", line);
 }
 
 }  // namespace
@@ -91,6 +97,7 @@ vr::EVRInitError CServerDriver_Quillo::Init(vr::IVRDriverContext* pDriverContext
             return contextError;
         }
         SetLogTargetIfUnset(DriverLogInterface());
+        platform::SetLogSink(&ForwardToDriverLog);
         RetireDevicesOfPreviousRun();
 
         vr::IVRSettings* settings = Settings();
@@ -142,8 +149,10 @@ void CServerDriver_Quillo::ShutDownHeadset() {
     }
     hmd->Core().Pipe().Stop();
     platform::SleepMilliseconds(kCleanupGraceMs);
-    // The link's pipe channel joins its threads while the headset is destroyed, so none of
-    // them outlives the objects it touches. Only then is the pointer forgotten.
+    // The grace period does not bound a listener call already under way on the reader
+    // thread, so the threads are joined before any part of the headset (the listener) is
+    // destroyed.
+    hmd->Core().Pipe().StopAndJoin();
     delete hmd;
     hmd_.store(nullptr, std::memory_order_release);
 }
@@ -152,6 +161,7 @@ void CServerDriver_Quillo::Cleanup() {
     QUILLO_ENTRY_SITE("CServerDriver_Quillo::Cleanup");
     // Cleared first: nothing from here on reaches the log, Cleanup's own work included.
     ClearLogTarget();
+    platform::SetLogSink(nullptr);
     GuardedEntry(entrySite_, [&] { ShutDownHeadset(); });
 }
 

@@ -21,7 +21,7 @@ FramePacer::FramePacer(platform::Clock& clock)
 }
 
 bool FramePacer::SetRefreshRate(int32_t hz) {
-    if (hz < kMinRefreshRate || hz > kMaxRefreshRate) return false;
+    if (!IsAcceptedRefreshRate(hz)) return false;
     refreshRate_.store(hz, std::memory_order_relaxed);
     frameIntervalMs_.store(static_cast<double>(1000.0f / static_cast<float>(hz)),
                            std::memory_order_relaxed);

@@ -25,6 +25,9 @@ class FramePacer {
     static constexpr int32_t kMinRefreshRate = 1;
     static constexpr int32_t kMaxRefreshRate = 1000;
     static constexpr int32_t kInitialRefreshRate = 60;
+    static constexpr bool IsAcceptedRefreshRate(int32_t hz) {
+        return hz >= kMinRefreshRate && hz <= kMaxRefreshRate;
+    }
 
     // Reads the counter frequency once. The interval stays 0 until SetRefreshRate is first
     // called (the link does so while it initialises).

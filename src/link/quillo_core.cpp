@@ -6,9 +6,9 @@
 #include "gpu/frame_compositor.h"
 #include "link/frame_named_mutexes.h"
 #include "link/frame_shared_memory.h"
-#include "link/link_log.h"
 #include "link/transmission_pipe.h"
 #include "link/wire_format.h"
+#include "platform/log_sink.h"
 #include "platform/pipe.h"
 #include "platform/process.h"
 
@@ -73,15 +73,16 @@ void QuilloCore::Initialize(const std::string& pipeNameSuffix) {
 void QuilloCore::OnFramerateUpdated(int32_t framesPerSecond) {
     if (pacer_.SetRefreshRate(framesPerSecond)) {
         if (rejectingRates_.exchange(false)) {
-            LinkLog("QuilloCore: refresh rate %d Hz accepted again\n", framesPerSecond);
+            platform::LogLine("driver_quillo: refresh rate %d Hz accepted again\n",
+                              framesPerSecond);
         }
         return;
     }
     // A rate of 0 would make the interval infinite and the spin endless, a negative one would
     // make it negative; keep pacing at the last good rate instead.
     if (!rejectingRates_.exchange(true)) {
-        LinkLog(
-            "QuilloCore: ignoring refresh rate %d Hz (accepted: %d..%d Hz), pacing stays at "
+        platform::LogLine(
+            "driver_quillo: ignoring refresh rate %d Hz (accepted: %d..%d Hz), pacing stays at "
             "%d Hz\n",
             framesPerSecond, FramePacer::kMinRefreshRate, FramePacer::kMaxRefreshRate,
             pacer_.refreshRate());
@@ -143,7 +144,8 @@ bool QuilloCore::AcquireRuntimeTexture(gpu::Texture& texture, const char* what) 
     const gpu::SyncResult result = texture.AcquireSync(0, pacer_.FrameTimeoutMs());
     if (result == gpu::SyncResult::Ok) {
         if (droppedFrames_ != 0) {
-            LinkLog("QuilloCore: frames flow again after %u dropped\n", droppedFrames_);
+            platform::LogLine("driver_quillo: frames flow again after %u dropped\n",
+                              droppedFrames_);
             droppedFrames_ = 0;
         }
         return true;
@@ -152,8 +154,9 @@ bool QuilloCore::AcquireRuntimeTexture(gpu::Texture& texture, const char* what) 
     // release it and drop the frame like any other failed acquire.
     if (result == gpu::SyncResult::Abandoned) texture.ReleaseSync(0);
     if (droppedFrames_++ == 0) {
-        LinkLog("QuilloCore: dropping frames, the runtime's %s was not released within %u ms\n",
-                what, pacer_.FrameTimeoutMs());
+        platform::LogLine(
+            "driver_quillo: dropping frames, the runtime's %s was not released within %u ms\n",
+            what, pacer_.FrameTimeoutMs());
     }
     return false;
 }

@@ -30,11 +30,11 @@
 
 #include "link/controller_record.h"
 #include "link/head_tracking.h"
-#include "link/link_log.h"
 #include "link/message_reader.h"
 #include "link/pipe_names.h"
 #include "link/shutdown_request.h"
 #include "link/wire_format.h"
+#include "platform/log_sink.h"
 #include "platform/pipe.h"
 
 namespace quillo {
@@ -159,7 +159,7 @@ void TransmissionPipe::Impl::ReaderLoop() {
         if (reader.HasMessage()) {
             if (framingRejections.active) {
                 framingRejections.active = false;
-                LinkLog(
+                platform::LogLine(
                     "driver_quillo: companion messages are framed correctly again after %u "
                     "dropped connections\n",
                     droppedConnections);
@@ -173,7 +173,7 @@ void TransmissionPipe::Impl::ReaderLoop() {
             ++droppedConnections;
             if (!framingRejections.active) {
                 framingRejections.active = true;
-                LinkLog(
+                platform::LogLine(
                     "driver_quillo: companion message of type %u with length %u cannot be "
                     "read (%s); dropping the connection and reconnecting\n",
                     reader.header().type, reader.header().length,
@@ -197,7 +197,7 @@ void TransmissionPipe::Impl::Rejected(RejectionRun& run, uint32_t type, uint32_t
     ++run.count;
     if (!run.active) {
         run.active = true;
-        LinkLog(
+        platform::LogLine(
             "driver_quillo: companion %s (type %u, %u bytes) dropped: %s; further ones are "
             "dropped silently until one is accepted\n",
             wire::MessageTypeName(type), type, length, wire::DescribeWireError(error));
@@ -206,8 +206,8 @@ void TransmissionPipe::Impl::Rejected(RejectionRun& run, uint32_t type, uint32_t
 
 void TransmissionPipe::Impl::Accepted(RejectionRun& run, uint32_t type) {
     if (run.active) {
-        LinkLog("driver_quillo: companion %s accepted again after %u dropped\n",
-                wire::MessageTypeName(type), run.count);
+        platform::LogLine("driver_quillo: companion %s accepted again after %u dropped\n",
+                          wire::MessageTypeName(type), run.count);
         run = RejectionRun{};
     }
 }
@@ -274,6 +274,10 @@ TransmissionPipe::TransmissionPipe(const std::string& pipeNameSuffix)
 }
 
 TransmissionPipe::~TransmissionPipe() {
+    StopAndJoin();
+}
+
+void TransmissionPipe::StopAndJoin() {
     Stop();
     if (impl_->connectThread.joinable()) {
         impl_->connectThread.join();
@@ -319,8 +323,8 @@ void TransmissionPipe::WriteMessage(uint32_t type, const uint8_t* payload, uint3
     uint8_t message[wire::kHeaderSize + wire::kMaxPayloadLength];
     const size_t size = wire::EncodeMessage(type, payload, length, message, sizeof message);
     if (size == 0) {
-        LinkLog("driver_quillo: message of type %u with %u bytes is too long to send\n", type,
-                length);
+        platform::LogLine("driver_quillo: message of type %u with %u bytes is too long to send\n",
+                          type, length);
         return;
     }
     std::lock_guard<std::mutex> lock(impl_->writeLock);

@@ -47,6 +47,10 @@ class TransmissionPipe {
     // The destructor joins them.
     void Stop();
 
+    // Stop, then wait until both threads have ended: afterwards no listener is called any
+    // more, so the listeners may be destroyed. Idempotent; the destructor calls it too.
+    void StopAndJoin();
+
   private:
     // Threads, handles and the head-tracking state live behind this pointer so that the
     // platform types stay out of every includer.

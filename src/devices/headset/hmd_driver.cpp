@@ -1,11 +1,12 @@
 #include "devices/headset/hmd_driver.h"
 
 #include "devices/component_name.h"
-#include "devices/property_write.h"
 #include "devices/driver_log.h"
 #include "devices/entry_guard.h"
 #include "devices/host_interfaces.h"
+#include "devices/property_write.h"
 #include "gpu/frame_compositor.h"
+#include "link/frame_pacer.h"
 #include "link/transmission_pipe.h"
 
 namespace quillo {
@@ -240,6 +241,11 @@ void HMDDriver::OnTrackingUpdated() {
 void HMDDriver::OnFramerateUpdated(int32_t framesPerSecond) {
     QUILLO_ENTRY_SITE("HMDDriver::OnFramerateUpdated");
     GuardedEntry(entrySite_, [&] {
+        // A rate the link refuses to pace at (it logs it) is not published either: the
+        // runtime would otherwise be told the display runs at 0 Hz or below.
+        if (!FramePacer::IsAcceptedRefreshRate(framesPerSecond)) {
+            return;
+        }
         const float frequency = static_cast<float>(framesPerSecond);
         displayFrequency_.store(frequency, std::memory_order_relaxed);
         WriteFloatProperty(Properties(), propertyContainer_.load(std::memory_order_acquire),

@@ -6,7 +6,7 @@
 
 #include "gpu/dxgi_format.h"
 #include "gpu/gpu_backend.h"
-#include "gpu/gpu_log.h"
+#include "platform/log_sink.h"
 
 namespace quillo::gpu {
 

@@ -3,9 +3,9 @@
 #include <optional>
 
 #include "gpu/adapter_choice.h"
-#include "gpu/gpu_log.h"
 #include "gpu/shaders/generated/eye_pass_ps.h"
 #include "gpu/shaders/generated/eye_pass_vs.h"
+#include "platform/log_sink.h"
 
 namespace quillo::gpu::d3d11 {
 
@@ -70,15 +70,15 @@ bool CreateDeviceAndContext(const std::vector<ComPtr<IDXGIAdapter>>& adapters,
     if (chosen) {
         const HRESULT hr = CreateOn(createDevice, adapters[*chosen].Get(), objects);
         if (SUCCEEDED(hr)) return true;
-        GpuLog(
+        platform::LogLine(
             "driver_quillo: Direct3D 11 device on adapter %u \"NVIDIA\" failed (0x%08X); "
             "using the default adapter\n",
             static_cast<unsigned>(*chosen), static_cast<unsigned>(hr));
     }
     const HRESULT hr = CreateOn(createDevice, nullptr, objects);
     if (SUCCEEDED(hr)) return true;
-    GpuLog("driver_quillo: Direct3D 11 device on the default adapter failed (0x%08X)\n",
-           static_cast<unsigned>(hr));
+    platform::LogLine("driver_quillo: Direct3D 11 device on the default adapter failed (0x%08X)\n",
+                      static_cast<unsigned>(hr));
     return false;
 }
 
@@ -92,7 +92,7 @@ bool LoadShaders(DeviceObjects& objects) {
                                                nullptr, objects.pixelShader.Put());
     }
     if (FAILED(hr) || !objects.vertexShader || !objects.pixelShader) {
-        GpuLog(
+        platform::LogLine(
             "driver_quillo: Direct3D 11 eye-pass shaders refused (0x%08X, feature level "
             "0x%X)\n",
             static_cast<unsigned>(hr), static_cast<unsigned>(objects.device->GetFeatureLevel()));

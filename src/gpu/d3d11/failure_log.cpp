@@ -3,20 +3,20 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "gpu/gpu_log.h"
+#include "platform/log_sink.h"
 
 namespace quillo::gpu::d3d11 {
 
 void RepeatedFailure::Record(bool succeeded, uint32_t result) {
     if (succeeded) {
         if (failing_.exchange(false, std::memory_order_relaxed)) {
-            GpuLog("driver_quillo: Direct3D 11: %s works again\n", what_);
+            platform::LogLine("driver_quillo: Direct3D 11: %s works again\n", what_);
         }
         return;
     }
     if (!failing_.exchange(true, std::memory_order_relaxed)) {
-        GpuLog("driver_quillo: Direct3D 11: %s failed (0x%08X)\n", what_,
-               static_cast<unsigned>(result));
+        platform::LogLine("driver_quillo: Direct3D 11: %s failed (0x%08X)\n", what_,
+                          static_cast<unsigned>(result));
     }
 }
 
@@ -27,7 +27,7 @@ void LogOnce(std::atomic<bool>& once, const char* format, ...) {
     va_start(args, format);
     std::vsnprintf(line, sizeof line, format, args);
     va_end(args);
-    GpuLog("%s", line);
+    platform::LogLine("%s", line);
 }
 
 }  // namespace quillo::gpu::d3d11

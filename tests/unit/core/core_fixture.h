@@ -13,8 +13,8 @@
 
 #include "gpu/frame_compositor.h"
 #include "gpu/gpu_backend.h"
-#include "link/link_log.h"
 #include "link/quillo_core.h"
+#include "platform/log_sink.h"
 #include "platform/process.h"
 #include "unit/core/fake_clock.h"
 
@@ -31,9 +31,9 @@ class LogCapture {
   public:
     LogCapture() {
         Lines().clear();
-        SetLinkLogSink(&LogCapture::Sink);
+        quillo::platform::SetLogSink(&LogCapture::Sink);
     }
-    ~LogCapture() { SetLinkLogSink(nullptr); }
+    ~LogCapture() { quillo::platform::SetLogSink(nullptr); }
     std::vector<std::string> lines() const {
         std::lock_guard<std::mutex> lock(Mutex());
         return Lines();

@@ -11,7 +11,7 @@
 #include "gpu/d3d11/d3d11_backend.h"
 #include "gpu/d3d11/device_creation.h"
 #include "gpu/gpu_backend.h"
-#include "gpu/gpu_log.h"
+#include "platform/log_sink.h"
 
 namespace quillo::gpu::d3d11 {
 namespace {
@@ -124,9 +124,9 @@ class DeviceCreation : public ::testing::Test {
         g_calls.clear();
         g_logLines.clear();
         g_failWithAdapter = g_failAlways = false;
-        SetGpuLogSink(CollectLogLine);
+        quillo::platform::SetLogSink(CollectLogLine);
     }
-    void TearDown() override { SetGpuLogSink(nullptr); }
+    void TearDown() override { quillo::platform::SetLogSink(nullptr); }
 
     static void ExpectFixedArguments(const CreateCall& call) {
         EXPECT_EQ(call.software, nullptr);

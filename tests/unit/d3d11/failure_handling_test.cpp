@@ -10,7 +10,7 @@
 
 #include "gpu/d3d11/failure_log.h"
 #include "gpu/gpu_backend.h"
-#include "gpu/gpu_log.h"
+#include "platform/log_sink.h"
 
 namespace quillo::gpu {
 namespace {
@@ -24,9 +24,9 @@ class D3D11FailureHandling : public ::testing::Test {
   protected:
     void SetUp() override {
         g_logLines.clear();
-        SetGpuLogSink(CollectLogLine);
+        quillo::platform::SetLogSink(CollectLogLine);
     }
-    void TearDown() override { SetGpuLogSink(nullptr); }
+    void TearDown() override { quillo::platform::SetLogSink(nullptr); }
 };
 
 TEST_F(D3D11FailureHandling, RepeatedFailureLogsWhereARunOfFailuresStartsAndEnds) {

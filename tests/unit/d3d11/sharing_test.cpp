@@ -13,7 +13,7 @@
 
 #include "gpu/frame_compositor.h"
 #include "gpu/gpu_backend.h"
-#include "gpu/gpu_log.h"
+#include "platform/log_sink.h"
 
 namespace quillo::gpu {
 namespace {
@@ -33,11 +33,11 @@ class D3D11Sharing : public ::testing::Test {
   protected:
     void SetUp() override {
         g_logLines.clear();
-        SetGpuLogSink(CollectLogLine);
+        quillo::platform::SetLogSink(CollectLogLine);
         device_ = CreateD3D11Device();
         if (!device_) GTEST_SKIP() << "no Direct3D 11 device on this system";
     }
-    void TearDown() override { SetGpuLogSink(nullptr); }
+    void TearDown() override { quillo::platform::SetLogSink(nullptr); }
 
     std::unique_ptr<Device> device_;
 };

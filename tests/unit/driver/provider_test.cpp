@@ -9,6 +9,7 @@
 #include "devices/headset/hmd_driver_virtual.h"
 #include "driver/server_driver.h"
 #include "link/controller_record.h"
+#include "platform/log_sink.h"
 #include "runtime/driver_calls.h"
 #include "unit/headset/runtime_fixture.h"
 
@@ -187,6 +188,17 @@ TEST_F(ProviderTest, CleanupClearsTheLogAndDestroysOnlyTheHeadset) {
     provider.RunFrame();
     EXPECT_TRUE(Logs().empty());
     provider.Cleanup();  // twice is harmless
+}
+
+TEST_F(ProviderTest, LinesOfTheLayersBelowReachTheLogOnlyWhileRunning) {
+    ASSERT_EQ(InitWith(test::kDefaultSettings), vr::VRInitError_None);
+    fake->ClearEvents();
+    platform::LogLine("driver_quillo: from below %d\n", 7);
+    EXPECT_EQ(Logs(), std::vector<std::string>{"driver_quillo: from below 7\n"});
+    provider.Cleanup();
+    fake->ClearEvents();
+    platform::LogLine("driver_quillo: after cleanup\n");
+    EXPECT_TRUE(Logs().empty());
 }
 
 TEST_F(ProviderTest, InterfaceVersionList) {

@@ -116,5 +116,26 @@ TEST_F(HeadsetLinkTest, InactiveHeadsetKeepsItsPoseUntilActivated) {
     EXPECT_EQ(poses[0].pose.vecPosition[2], 3.0);
 }
 
+TEST_F(HeadsetLinkTest, RatesTheLinkRefusesAreNotPublished) {
+    MakeRuntime();
+    test::CompanionEnd companion(test::UseOwnPipeNames());
+    ASSERT_TRUE(companion.created());
+    HMDDriverVirtual hmd;
+    ASSERT_TRUE(companion.Accept());
+    hmd.Activate(0);
+
+    ASSERT_TRUE(SendRefreshRate(companion, 0));
+    ASSERT_TRUE(SendRefreshRate(companion, -90));
+    ASSERT_TRUE(SendRefreshRate(companion, 75));
+    ASSERT_TRUE(WaitForRateProperty(75.0f));
+    for (const RuntimeEvent& e : Events(EventKind::PropertyWrite)) {
+        if (e.property == vr::Prop_DisplayFrequency_Float) {
+            EXPECT_GT(e.value.floatValue, 0.0f);
+        }
+    }
+    EXPECT_EQ(hmd.displayFrequency(), 75.0f);
+    EXPECT_EQ(hmd.Core().refreshRate(), 75);
+}
+
 }  // namespace
 }  // namespace quillo

@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "link/controller_record.h"
-#include "link/link_log.h"
 #include "link/wire_format.h"
+#include "platform/log_sink.h"
 #include "unit/pipe/test_companion.h"
 
 namespace quillo {
@@ -73,9 +73,9 @@ class LogCapture {
     LogCapture() {
         std::lock_guard<std::mutex> lock(Mutex());
         Lines().clear();
-        SetLinkLogSink(&LogCapture::Sink);
+        quillo::platform::SetLogSink(&LogCapture::Sink);
     }
-    ~LogCapture() { SetLinkLogSink(nullptr); }
+    ~LogCapture() { quillo::platform::SetLogSink(nullptr); }
 
     static std::vector<std::string> Snapshot() {
         std::lock_guard<std::mutex> lock(Mutex());

@@ -1,21 +1,21 @@
-#include "link/link_log.h"
+#include "platform/log_sink.h"
 
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
 
-namespace quillo {
+namespace quillo::platform {
 
 namespace {
-std::atomic<LinkLogSink> g_sink{nullptr};
+std::atomic<LogSink> g_sink{nullptr};
 }  // namespace
 
-void SetLinkLogSink(LinkLogSink sink) {
+void SetLogSink(LogSink sink) {
     g_sink.store(sink);
 }
 
-void LinkLog(const char* format, ...) {
-    const LinkLogSink sink = g_sink.load();
+void LogLine(const char* format, ...) {
+    const LogSink sink = g_sink.load();
     if (sink == nullptr) {
         return;
     }
@@ -27,4 +27,4 @@ void LinkLog(const char* format, ...) {
     sink(line);
 }
 
-}  // namespace quillo
+}  // namespace quillo::platform
