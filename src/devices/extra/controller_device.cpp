@@ -3,10 +3,11 @@
 #include <cstdio>
 
 #include "devices/component_name.h"
-#include "devices/property_write.h"
 #include "devices/driver_log.h"
 #include "devices/entry_guard.h"
 #include "devices/host_interfaces.h"
+#include "devices/property_write.h"
+#include "devices/tracking_status.h"
 #include "link/quillo_core.h"
 #include "link/tracking_math.h"
 
@@ -57,23 +58,7 @@ vr::DriverPose_t ControllerPoseFromRecord(const ControllerRecord& record) {
     pose.qWorldFromDriverRotation = {1.0, 0.0, 0.0, 0.0};
     pose.qDriverFromHeadRotation = {1.0, 0.0, 0.0, 0.0};
     pose.willDriftInYaw = true;
-    switch (record.status) {
-        case 1:
-            pose.result = vr::TrackingResult_Running_OutOfRange;
-            pose.poseIsValid = false;
-            pose.deviceIsConnected = true;
-            break;
-        case 2:
-            pose.result = vr::TrackingResult_Uninitialized;
-            pose.poseIsValid = false;
-            pose.deviceIsConnected = false;
-            break;
-        default:  // 0 and every unknown status
-            pose.result = vr::TrackingResult_Running_OK;
-            pose.poseIsValid = true;
-            pose.deviceIsConnected = true;
-            break;
-    }
+    ApplyTrackingStatus(record.status, pose);
     const Quaternion q = MatrixToQuaternionCopysign(&record.pose[0][0]);
     pose.qRotation.w = q.w;
     pose.qRotation.x = q.x;

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <limits>
 
+#include "devices/tracking_status.h"
+
 namespace quillo {
 
 namespace {
@@ -90,23 +92,7 @@ vr::DriverPose_t BuildHeadsetPose(const HeadPose& head, const RotationOffsets& o
     pose.vecPosition[1] = static_cast<double>(head.position[1]);
     pose.vecPosition[2] = static_cast<double>(head.position[2]);
 
-    switch (head.trackingStatus) {
-        case 1:
-            pose.result = vr::TrackingResult_Running_OutOfRange;
-            pose.poseIsValid = false;
-            pose.deviceIsConnected = true;
-            break;
-        case 2:
-            pose.result = vr::TrackingResult_Uninitialized;
-            pose.poseIsValid = false;
-            pose.deviceIsConnected = false;
-            break;
-        default:  // 0, and any value the companion may add later, count as tracking normally
-            pose.result = vr::TrackingResult_Running_OK;
-            pose.poseIsValid = true;
-            pose.deviceIsConnected = true;
-            break;
-    }
+    ApplyTrackingStatus(static_cast<uint32_t>(head.trackingStatus), pose);
     return pose;
 }
 

@@ -73,32 +73,6 @@ std::string PipePath(const char* baseName, const std::string& suffix) {
     return path;
 }
 
-std::string PipeSuffixFromEnvironment() {
-    const char* suffix = std::getenv("QUILLO_PIPE_SUFFIX");
-    return suffix != nullptr ? suffix : "";
-}
-
-PipeStream::PipeStream() = default;
-
-PipeStream::PipeStream(const Native& native) : native_(native) {}
-
-PipeStream::~PipeStream() {
-    Close();
-}
-
-PipeStream::PipeStream(PipeStream&& other) noexcept : native_(other.native_) {
-    other.native_ = Native{};
-}
-
-PipeStream& PipeStream::operator=(PipeStream&& other) noexcept {
-    if (this != &other) {
-        Close();
-        native_ = other.native_;
-        other.native_ = Native{};
-    }
-    return *this;
-}
-
 bool PipeStream::IsOpen() const {
     return native_.handle != -1;
 }
