@@ -71,7 +71,7 @@ check_pe_imports() {  # <file>
     if [[ -n "$bad" ]]; then
         fail "${1#"$BUILD"/} imports non-system DLLs:$bad"
     elif [[ "${2:-}" != quiet ]]; then
-        pass "${1#"$BUILD"/} imports only system DLLs: $(echo $imports)"
+        pass "${1#"$BUILD"/} imports only system DLLs: $(tr "\n" " " <<<"$imports")"
     else
         checked_programs=$((checked_programs + 1))
     fi
@@ -105,7 +105,7 @@ check_windows_build() {  # <build dir>
 }
 
 check_linux_build() {  # <build dir>
-    local so exports undefined
+    local so exports
     so=$(find_built "$1" driver_quillo.so)
     if [[ -z "$so" ]]; then
         fail "$1: driver_quillo.so was not built"
@@ -187,7 +187,7 @@ unexpected=$(cd "$prefix" && find . -type f | sed 's|^\./||' | sort | while read
     ((keep)) || echo "$file"
 done)
 if [[ -n "$unexpected" ]]; then
-    fail "cmake --install also installed: $(echo $unexpected)"
+    fail "cmake --install also installed: $(tr "\n" " " <<<"$unexpected")"
 fi
 
 if ((failures > 0)); then

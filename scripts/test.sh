@@ -18,7 +18,7 @@
 #   QUILLO_CTEST_ARGS                                extra ctest arguments (e.g. "-R unit_")
 set -uo pipefail
 
-cd "$(dirname "${BASH_SOURCE[0]}")/.."
+cd "$(dirname "${BASH_SOURCE[0]}")/.." || exit 1
 ROOT=$(pwd -P)
 LINUX_BUILD=${QUILLO_LINUX_BUILD_DIR:-build/linux}
 MINGW_BUILD=${QUILLO_MINGW_BUILD_DIR:-build/mingw}

@@ -115,7 +115,7 @@ own_display() {
 # holds none of the caller's pipes (ctest waits for its pipes to close) or locks open.
 close_inherited_fds() {
     local fd
-    for fd in /proc/$BASHPID/fd/*; do
+    for fd in "/proc/$BASHPID/fd/"*; do
         fd=${fd##*/}
         if ((fd > 2)); then
             eval "exec $fd>&-" 2>/dev/null || true
