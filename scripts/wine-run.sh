@@ -231,6 +231,8 @@ prefix_has_programs() {
 watch() {
     local idle_limit="${QUILLO_WINE_IDLE_SECONDS:-900}" now last
     while sleep 30; do
+        # A newer watchdog (for a newer server) took over.
+        [[ "$(cat "$STATE_DIR/watchdog.pid" 2>/dev/null)" == "$$" ]] || exit 0
         [[ -f "$STATE_DIR/last-use" ]] || break
         now=$(date +%s)
         last=$(stat -c %Y "$STATE_DIR/last-use" 2>/dev/null || echo 0)
@@ -269,47 +271,53 @@ stop() {
     stop_server_and_display
 }
 
-[[ $# -ge 1 ]] || die "usage: wine-run.sh <program.exe> [args...] | --prepare [path] | --stop [path]"
+main() {
+    [[ $# -ge 1 ]] || die "usage: wine-run.sh <program.exe> [args...] | --prepare [path] | --stop [path]"
 
-SCRIPT_PATH=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd -P)/$(basename "${BASH_SOURCE[0]}")
-mode=run
-case "$1" in
-    --prepare) mode=prepare; shift ;;
-    --stop) mode=stop; shift ;;
-    --watch) mode=watch; shift ;;
-esac
+    SCRIPT_PATH=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd -P)/$(basename "${BASH_SOURCE[0]}")
+    mode=run
+    case "$1" in
+        --prepare) mode=prepare; shift ;;
+        --stop) mode=stop; shift ;;
+        --watch) mode=watch; shift ;;
+    esac
 
-WINE_BIN=$(find_wine)
-WINESERVER_BIN=$(find_wineserver)
-export WINEPREFIX
-if [[ "$mode" == watch ]]; then
-    WINEPREFIX="$1"
-else
-    WINEPREFIX=$(choose_prefix "${1:-}")
-fi
-STATE_DIR="$WINEPREFIX.run"
-export WINEDEBUG="${QUILLO_WINEDEBUG:--all}"
-export WINELOADER="$WINE_BIN"
-export WINESERVER="$WINESERVER_BIN"
-export WINEARCH=win64
+    WINE_BIN=$(find_wine)
+    WINESERVER_BIN=$(find_wineserver)
+    export WINEPREFIX
+    if [[ "$mode" == watch ]]; then
+        WINEPREFIX="$1"
+    else
+        WINEPREFIX=$(choose_prefix "${1:-}")
+    fi
+    STATE_DIR="$WINEPREFIX.run"
+    export WINEDEBUG="${QUILLO_WINEDEBUG:--all}"
+    export WINELOADER="$WINE_BIN"
+    export WINESERVER="$WINESERVER_BIN"
+    export WINEARCH=win64
 
-case "$mode" in
-    prepare)
-        prepare
-        echo "WINEPREFIX=$WINEPREFIX DISPLAY=$DISPLAY"
-        ;;
-    stop)
-        stop
-        ;;
-    watch)
-        watch
-        ;;
-    run)
-        prepare
-        program="$1"
-        shift
-        [[ -e "$program" ]] || die "no such program: $program"
-        # exec: the caller's signals (a ctest time-out) reach the Windows process directly.
-        exec "$WINE_BIN" "$program" "$@"
-        ;;
-esac
+    case "$mode" in
+        prepare)
+            prepare
+            echo "WINEPREFIX=$WINEPREFIX DISPLAY=$DISPLAY"
+            ;;
+        stop)
+            stop
+            ;;
+        watch)
+            watch
+            ;;
+        run)
+            prepare
+            program="$1"
+            shift
+            [[ -e "$program" ]] || die "no such program: $program"
+            # exec: the caller's signals (a ctest time-out) reach the Windows process directly.
+            exec "$WINE_BIN" "$program" "$@"
+            ;;
+    esac
+}
+
+# One line: bash has read the whole script before running any of it, so editing the file
+# never disturbs a long-running watchdog.
+main "$@"; exit $?
