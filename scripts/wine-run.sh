@@ -82,7 +82,7 @@ choose_prefix() {
     if [[ -n "$build_dir" ]]; then
         echo "$build_dir/wineprefix"
     else
-        echo "${XDG_CACHE_HOME:-$HOME/.cache}/quillo/wineprefix"
+        echo "${XDG_CACHE_HOME:-${HOME:-/tmp}/.cache}/quillo/wineprefix"
     fi
 }
 
