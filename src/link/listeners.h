@@ -9,26 +9,26 @@ namespace quillo {
 struct ControllerRecord;
 
 class ITrackingUpdatedListener {
-public:
+  public:
     virtual void OnTrackingUpdated() = 0;
 
-protected:
+  protected:
     ~ITrackingUpdatedListener() = default;
 };
 
 class IFramerateUpdatedListener {
-public:
+  public:
     virtual void OnFramerateUpdated(int32_t framesPerSecond) = 0;
 
-protected:
+  protected:
     ~IFramerateUpdatedListener() = default;
 };
 
 class IControllerUpdatedListener {
-public:
+  public:
     virtual void OnControllerUpdated(const ControllerRecord& record) = 0;
 
-protected:
+  protected:
     ~IControllerUpdatedListener() = default;
 };
 

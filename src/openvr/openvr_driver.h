@@ -268,7 +268,7 @@ struct VREvent_t;
 // ---- Interfaces implemented by the runtime ----
 
 class IVRDriverContext {
-public:
+  public:
     virtual void* GetGenericInterface(const char* pchInterfaceVersion,
                                       EVRInitError* peError = nullptr) = 0;
     virtual DriverHandle_t GetDriverHandle() = 0;
@@ -279,7 +279,7 @@ class ITrackedDeviceServerDriver;
 
 static const char* const IVRServerDriverHost_Version = "IVRServerDriverHost_004";
 class IVRServerDriverHost {
-public:
+  public:
     virtual bool TrackedDeviceAdded(const char* pchDeviceSerialNumber,
                                     ETrackedDeviceClass eDeviceClass,
                                     ITrackedDeviceServerDriver* pDriver) = 0;
@@ -311,7 +311,7 @@ public:
 
 static const char* const IVRSettings_Version = "IVRSettings_002";
 class IVRSettings {
-public:
+  public:
     virtual const char* GetSettingsErrorNameFromEnum(EVRSettingsError eError) = 0;
     virtual bool Sync(bool bForce = false, EVRSettingsError* peError = nullptr) = 0;
     virtual void SetBool(const char* pchSection, const char* pchSettingsKey, bool bValue,
@@ -320,8 +320,8 @@ public:
                           EVRSettingsError* peError = nullptr) = 0;
     virtual void SetFloat(const char* pchSection, const char* pchSettingsKey, float flValue,
                           EVRSettingsError* peError = nullptr) = 0;
-    virtual void SetString(const char* pchSection, const char* pchSettingsKey,
-                           const char* pchValue, EVRSettingsError* peError = nullptr) = 0;
+    virtual void SetString(const char* pchSection, const char* pchSettingsKey, const char* pchValue,
+                           EVRSettingsError* peError = nullptr) = 0;
     virtual bool GetBool(const char* pchSection, const char* pchSettingsKey,
                          EVRSettingsError* peError = nullptr) = 0;
     virtual int32_t GetInt32(const char* pchSection, const char* pchSettingsKey,
@@ -337,7 +337,7 @@ public:
 
 static const char* const IVRProperties_Version = "IVRProperties_001";
 class IVRProperties {
-public:
+  public:
     virtual ETrackedPropertyError ReadPropertyBatch(PropertyContainerHandle_t ulContainerHandle,
                                                     PropertyRead_t* pBatch,
                                                     uint32_t unBatchEntryCount) = 0;
@@ -351,7 +351,7 @@ public:
 
 static const char* const IVRDriverLog_Version = "IVRDriverLog_001";
 class IVRDriverLog {
-public:
+  public:
     virtual void Log(const char* pchLogMessage) = 0;
 };
 
@@ -359,7 +359,7 @@ public:
 
 static const char* const IServerTrackedDeviceProvider_Version = "IServerTrackedDeviceProvider_004";
 class IServerTrackedDeviceProvider {
-public:
+  public:
     virtual EVRInitError Init(IVRDriverContext* pDriverContext) = 0;
     virtual void Cleanup() = 0;
     virtual const char* const* GetInterfaceVersions() = 0;
@@ -371,7 +371,7 @@ public:
 
 static const char* const ITrackedDeviceServerDriver_Version = "ITrackedDeviceServerDriver_005";
 class ITrackedDeviceServerDriver {
-public:
+  public:
     virtual EVRInitError Activate(uint32_t unObjectId) = 0;
     virtual void Deactivate() = 0;
     virtual void EnterStandby() = 0;
@@ -387,14 +387,14 @@ public:
 
 static const char* const IVRDisplayComponent_Version = "IVRDisplayComponent_002";
 class IVRDisplayComponent {
-public:
+  public:
     virtual void GetWindowBounds(int32_t* pnX, int32_t* pnY, uint32_t* pnWidth,
                                  uint32_t* pnHeight) = 0;
     virtual bool IsDisplayOnDesktop() = 0;
     virtual bool IsDisplayRealDisplay() = 0;
     virtual void GetRecommendedRenderTargetSize(uint32_t* pnWidth, uint32_t* pnHeight) = 0;
-    virtual void GetEyeOutputViewport(EVREye eEye, uint32_t* pnX, uint32_t* pnY,
-                                      uint32_t* pnWidth, uint32_t* pnHeight) = 0;
+    virtual void GetEyeOutputViewport(EVREye eEye, uint32_t* pnX, uint32_t* pnY, uint32_t* pnWidth,
+                                      uint32_t* pnHeight) = 0;
     virtual void GetProjectionRaw(EVREye eEye, float* pfLeft, float* pfRight, float* pfTop,
                                   float* pfBottom) = 0;
 #if QUILLO_MSVC_AGGREGATE_RETURN
@@ -408,7 +408,7 @@ public:
 static const char* const IVRDriverDirectModeComponent_Version = "IVRDriverDirectModeComponent_002";
 // The SDK gives these slots empty bodies rather than making them pure.
 class IVRDriverDirectModeComponent {
-public:
+  public:
     virtual void CreateSwapTextureSet(uint32_t unPid, uint32_t unFormat, uint32_t unWidth,
                                       uint32_t unHeight,
                                       SharedTextureHandle_t (*pSharedTextureHandles)[3]) {}
@@ -423,7 +423,7 @@ public:
 
 static const char* const IVRVirtualDisplay_Version = "IVRVirtualDisplay_001";
 class IVRVirtualDisplay {
-public:
+  public:
     virtual void Present(SharedTextureHandle_t backbufferTextureHandle) = 0;
     virtual void WaitForPresent() = 0;
     virtual bool GetTimeSinceLastVsync(float* pfSecondsSinceLastVsync,
@@ -432,7 +432,7 @@ public:
 
 static const char* const IVRControllerComponent_Version = "IVRControllerComponent_001";
 class IVRControllerComponent {
-public:
+  public:
 #if QUILLO_MSVC_AGGREGATE_RETURN
     virtual VRControllerState_t* GetControllerState(VRControllerState_t* pResult) = 0;
 #else

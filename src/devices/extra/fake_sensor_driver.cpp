@@ -1,10 +1,10 @@
 #include "devices/extra/fake_sensor_driver.h"
 
 #include "devices/component_name.h"
-#include "devices/property_write.h"
 #include "devices/driver_log.h"
 #include "devices/entry_guard.h"
 #include "devices/host_interfaces.h"
+#include "devices/property_write.h"
 
 namespace quillo {
 

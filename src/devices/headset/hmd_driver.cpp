@@ -38,6 +38,13 @@ HMDDriver::HMDDriver() {
     // the pacing is updated before the headset's property.
     core_.Pipe().AddTrackingListener(this);
     core_.Pipe().AddFramerateListener(this);
+    // The companion reports its rate once per connection, often while the GPU device is still
+    // being made (about a second on some systems) and before this listener was registered.
+    // The link paced to it already; take it over so the runtime is not told a stale rate.
+    const int32_t linkRate = core_.refreshRate();
+    if (static_cast<float>(linkRate) != displayFrequency_.load()) {
+        OnFramerateUpdated(linkRate);
+    }
 
     if (vr::IVRSettings* settings = Settings()) {
         WriteDriverLog("Using settings values\n");

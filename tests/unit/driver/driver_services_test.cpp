@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "driver/companion_check.h"
 #include "devices/driver_log.h"
 #include "devices/host_interfaces.h"
+#include "driver/companion_check.h"
 #include "platform/process.h"
 #include "runtime/fake_interfaces.h"
 #include "runtime/fake_runtime.h"
