@@ -9,8 +9,10 @@
 #
 # Environment:
 #   QUILLO_DEMO_BUILD_DIR     build folder (default build/linux-release)
-#   QUILLO_DEMO_FRAMES_MODE   host display-frame mode (default: the host's first mode other
-#                             than "none" if it offers one, else none)
+#   QUILLO_DEMO_HMD_MODE      "hmdMode" setting to run with (default: 0, virtual display, then
+#                             2, direct mode, one run after the other)
+#   QUILLO_DEMO_FRAMES_MODE   host display-frame mode (default auto: the loop for the display
+#                             component the headset offers)
 #   QUILLO_DEMO_HOST_ARGS     extra quillo-host options
 #   QUILLO_DEMO_COMPANION_ARGS extra quillo-companion options
 # Frames the companion receives are saved as PNG in <build folder>/demo-frames.
@@ -20,16 +22,24 @@ cd "$(dirname "${BASH_SOURCE[0]}")/.."
 ROOT=$(pwd -P)
 
 HOST_SECONDS=${1:-8}
+
+# Without a mode given, show both presenting modes, one run each.
+if [[ -z "${QUILLO_DEMO_HMD_MODE:-}" ]]; then
+    QUILLO_DEMO_HMD_MODE=0 "$0" "$@" && QUILLO_DEMO_HMD_MODE=2 "$0" "$@"
+    exit $?
+fi
 BUILD_DIR=${QUILLO_DEMO_BUILD_DIR:-build/linux-release}
 PRESET=linux-release
-SETTINGS="$ROOT/packaging/default.vrsettings"
+DEFAULT_SETTINGS="$ROOT/packaging/default.vrsettings"
 DRIVER_LIBRARY="$BUILD_DIR/src/driver_quillo.so"
 HOST="$BUILD_DIR/tools/host/quillo-host"
 COMPANION="$BUILD_DIR/tools/companion/Quillo.exe"
 WORK_DIR=$(mktemp -d "${TMPDIR:-/tmp}/quillo-demo.XXXXXX")
 COMPANION_OUTPUT="$WORK_DIR/companion.txt"
 COMPANION_EVENTS="$WORK_DIR/companion-events.jsonl"
-FRAMES_DIR="$BUILD_DIR/demo-frames"
+FRAMES_DIR="$BUILD_DIR/demo-frames-mode$QUILLO_DEMO_HMD_MODE"
+# The shipped defaults with the chosen mode.
+SETTINGS="$WORK_DIR/settings.vrsettings"
 COMPANION_PID=""
 
 say() { printf '\n== %s\n' "$*"; }
@@ -88,13 +98,11 @@ done
 
 # 3. The companion: scripted head motion and controllers, a recenter after 3 s, every frame
 #    read when the host renders some.
-frames_mode=${QUILLO_DEMO_FRAMES_MODE:-}
-if [[ -z "$frames_mode" ]]; then
-    # The host lists its display-frame modes in --help ("--frames-mode <mode> ... none, ...").
-    frames_mode=$("$HOST" --help 2>&1 | sed -n 's/.*--frames-mode <mode>[[:space:]]*//p' |
-        tr -c 'a-z\n' ' ' | tr ' ' '\n' | grep -E '^(virtual|direct)$' | head -n 1 || true)
-    frames_mode=${frames_mode:-none}
-fi
+sed -E "s/(\"hmdMode\"[[:space:]]*:[[:space:]]*)[-0-9]+/\1$QUILLO_DEMO_HMD_MODE/" \
+    "$DEFAULT_SETTINGS" >"$SETTINGS"
+frames_mode=${QUILLO_DEMO_FRAMES_MODE:-auto}
+say "hmdMode $QUILLO_DEMO_HMD_MODE, frame loop $frames_mode"
+
 companion_args=(--no-stdin --seconds $((HOST_SECONDS + 30)) --at 3:recenter --log "$COMPANION_EVENTS")
 if [[ "$frames_mode" != none ]]; then
     rm -rf "$FRAMES_DIR"
