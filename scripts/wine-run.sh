@@ -216,8 +216,8 @@ prefix_has_programs() {
         pid=${environ#/proc/}
         pid=${pid%/environ}
         [[ "$pid" == "$$" ]] && continue
-        if tr '\0' '\n' <"$environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
-            cmdline=$(tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null || true)
+        if tr '\0' '\n' 2>/dev/null <"$environ" | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
+            cmdline=$(tr '\0' ' ' 2>/dev/null <"/proc/$pid/cmdline" || true)
             case "$cmdline" in
                 "" | *wineserver* | *wine-run.sh* | 'C:\windows\system32\'*) ;;
                 *) return 0 ;;
