@@ -1,5 +1,7 @@
 #include "platform/named_semaphore.h"
 
+#include "platform/posix/named_semaphore_handle.h"
+
 #include <errno.h>
 #include <fcntl.h>
 #include <semaphore.h>
@@ -11,18 +13,8 @@
 
 namespace quillo::platform {
 
-namespace {
-
-// POSIX names of named objects begin with one slash.
-void PosixName(const char* name, char (&out)[128]) {
-    std::snprintf(out, sizeof out, "%s%s", name[0] == '/' ? "" : "/", name);
-}
-
-sem_t* AsSemaphore(void* native) {
-    return static_cast<sem_t*>(native);
-}
-
-}  // namespace
+using posix::AsSemaphore;
+using posix::PosixName;
 
 NamedSemaphore::~NamedSemaphore() {
     Close();
@@ -45,45 +37,23 @@ bool NamedSemaphore::Create(const char* name, bool exclusive, bool* alreadyExist
 
 bool NamedSemaphore::Open(const char* name) {
     Close();
-    PosixName(name, name_);
-    sem_t* semaphore = sem_open(name_, 0);
-    if (semaphore == SEM_FAILED) return false;
-    native_ = semaphore;
-    created_ = false;
-    return true;
+    return posix::OpenExistingSemaphore(name, name_, native_, created_);
 }
 
 void NamedSemaphore::Close() {
-    if (native_ == 0) return;
-    sem_close(AsSemaphore(native_));
-    if (created_) sem_unlink(name_);
-    native_ = 0;
-    created_ = false;
+    posix::CloseSemaphore(name_, native_, created_);
 }
 
 NamedSemaphore::WaitResult NamedSemaphore::Wait(uint32_t timeoutMs) {
-    if (native_ == 0) return WaitResult::Failed;
-    sem_t* semaphore = AsSemaphore(native_);
-    if (timeoutMs == 0xFFFFFFFFu) {
-        while (sem_wait(semaphore) != 0) {
-            if (errno != EINTR) return WaitResult::Failed;
-        }
-        return WaitResult::Signaled;
+    switch (posix::WaitForSemaphore(native_, timeoutMs)) {
+        case posix::SemaphoreWait::Signaled:
+            return WaitResult::Signaled;
+        case posix::SemaphoreWait::TimedOut:
+            return WaitResult::TimedOut;
+        case posix::SemaphoreWait::Failed:
+            break;
     }
-    // Measured on the monotonic clock so that a change of the wall clock does not stretch it.
-    timespec deadline{};
-    clock_gettime(CLOCK_MONOTONIC, &deadline);
-    deadline.tv_sec += timeoutMs / 1000;
-    deadline.tv_nsec += static_cast<long>(timeoutMs % 1000) * 1000000L;
-    if (deadline.tv_nsec >= 1000000000L) {
-        deadline.tv_sec += 1;
-        deadline.tv_nsec -= 1000000000L;
-    }
-    while (sem_clockwait(semaphore, CLOCK_MONOTONIC, &deadline) != 0) {
-        if (errno == ETIMEDOUT) return WaitResult::TimedOut;
-        if (errno != EINTR) return WaitResult::Failed;
-    }
-    return WaitResult::Signaled;
+    return WaitResult::Failed;
 }
 
 bool NamedSemaphore::Post() {
