@@ -7,8 +7,9 @@
 #   4. checks the formatting of the tracked sources with clang-format;
 #   5. checks the driver library's exports and imports and the installed driver folder
 #      (scripts/check-package.sh).
-# Every step runs even when an earlier one failed (unless its build is missing); the summary
-# lists them and the exit code is 0 only when all passed.
+# When the packages cannot be installed it stops there. Every later step runs even when an
+# earlier one failed (unless its build is missing); the summary lists them and the exit code is
+# 0 only when all passed.
 #
 # Environment:
 #   QUILLO_LINUX_BUILD_DIR / QUILLO_MINGW_BUILD_DIR  build folders (default build/linux,
@@ -78,7 +79,16 @@ wine_tests() {
 }
 
 if [[ "${QUILLO_SKIP_DEPS:-0}" != 1 ]]; then
-    step "install dependencies" scripts/install-deps.sh
+    # Without the packages every later step fails for that one reason: stop here.
+    if ! step "install dependencies" scripts/install-deps.sh; then
+        echo
+        echo "=== summary ($((SECONDS - START)) s)"
+        printf '%s\n' "${SUMMARY[@]}"
+        echo "RESULT: FAILED: the packages could not be installed (scripts/install-deps.sh" \
+            "printed why above); nothing was built. Fix that, or set QUILLO_SKIP_DEPS=1 to" \
+            "build with what is installed."
+        exit 1
+    fi
 fi
 
 if step "configure linux" cmake --preset linux -B "$LINUX_BUILD" &&
