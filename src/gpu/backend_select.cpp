@@ -3,8 +3,9 @@
 #include "gpu/gpu_backend.h"
 #include "platform/environment.h"
 
-// The Direct3D 11 backend is linked in only when its sources are in the tree (Windows builds).
-#if defined(_WIN32) && __has_include("gpu/d3d11/d3d11_backend.h")
+// Windows builds compile the Direct3D 11 backend (gpu/d3d11/); everywhere else only the
+// software backend exists.
+#if defined(_WIN32)
 #define QUILLO_HAS_D3D11_BACKEND 1
 #endif
 

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "gpu/frame_compositor.h"
-#include "link/frame_named_mutexes.h"
+#include "link/link_named_mutexes.h"
 #include "link/frame_shared_memory.h"
 #include "link/transmission_pipe.h"
 #include "link/wire_format.h"

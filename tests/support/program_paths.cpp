@@ -1,6 +1,5 @@
 #include "support/program_paths.h"
 
-#include "platform/os_detect.h"
 
 namespace quillo::test {
 
@@ -12,7 +11,7 @@ std::string ToWinePath(const std::string& unixPath) {
 }
 
 std::string NativePath(const std::string& buildPath) {
-#if defined(QUILLO_OS_WINDOWS)
+#if defined(_WIN32)
     return ToWinePath(buildPath);
 #else
     return buildPath;

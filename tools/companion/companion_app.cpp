@@ -15,11 +15,12 @@
 #include "companion_link.h"
 #include "companion_output.h"
 #include "controller_script.h"
+#include "frame_receiver.h"
 #include "frame_side.h"
 #include "link/wire_format.h"
 #include "motion.h"
 #include "platform/clock.h"
-#include "platform/console.h"
+#include "common/console.h"
 #include "platform/pipe.h"
 #include "tracking_payloads.h"
 
@@ -342,12 +343,7 @@ int App::Run() {
         return kExitFailure;
     }
     if (options_.takeFrames) {
-        const FrameSideFactory factory = RegisteredFrameSide();
-        if (factory == nullptr) {
-            std::fprintf(stderr, "Quillo.exe: this build cannot take frames (no frame side)\n");
-            return kExitUsage;
-        }
-        frameSide_ = factory(options_, output_);
+        frameSide_ = MakeFrameReceiver(options_, output_);
         if (!frameSide_) return kExitFailure;
     }
     if (!link_.Create(platform::PipeSuffixFromEnvironment(), error)) {

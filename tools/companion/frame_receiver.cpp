@@ -3,7 +3,7 @@
 #include <chrono>
 #include <cstdio>
 
-#include "../host/frame_pattern.h"
+#include "host/frame_pattern.h"
 #include "frame_png.h"
 #include "gpu/dxgi_format.h"
 #include "gpu/gpu_backend.h"
@@ -282,6 +282,8 @@ bool ReadHoldSetting(FrameReceiverSettings& settings, std::string& error) {
     return true;
 }
 
+}  // namespace
+
 std::unique_ptr<FrameSide> MakeFrameReceiver(const CompanionOptions& options,
                                              CompanionOutput& output) {
     FrameReceiverSettings settings;
@@ -295,9 +297,5 @@ std::unique_ptr<FrameSide> MakeFrameReceiver(const CompanionOptions& options,
     }
     return std::make_unique<FrameReceiver>(settings, output);
 }
-
-const bool registered = RegisterFrameSide(&MakeFrameReceiver);
-
-}  // namespace
 
 }  // namespace quillo::companion

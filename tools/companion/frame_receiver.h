@@ -75,4 +75,9 @@ class FrameReceiver final : public FrameSide {
     FramePngWriter pngWriter_;
 };
 
+// The frame side for `options`, or nullptr (after saying why through `output`, which
+// outlives it) when it cannot run; the companion then exits with an error.
+std::unique_ptr<FrameSide> MakeFrameReceiver(const CompanionOptions& options,
+                                             CompanionOutput& output);
+
 }  // namespace quillo::companion

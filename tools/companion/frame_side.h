@@ -2,10 +2,8 @@
 // textures, reading frames under the keyed-mutex rule, saving PNG files, frame statistics)
 // joins the main loop. The pipe side (companion_app) knows nothing about textures.
 //
-// A frame side registers a factory from a static initializer in its own source file:
-//     static const bool registered = quillo::companion::RegisterFrameSide(&MakeMyFrameSide);
-// The companion calls the factory once at start-up when --frames (or --png-dir,
-// --frame-stats) was given; without a registered factory those options are refused.
+// The companion makes its one frame side (MakeFrameReceiver, frame_receiver.h) at start-up
+// when --frames (or --png-dir, --frame-stats) was given.
 //
 // All calls come from the companion's main loop thread, in this order per connection:
 // OnFrameInfo (the first FrameInfo of a connection and any later one), Tick (about every
@@ -35,15 +33,5 @@ class FrameSide {
     // Before exit: write statistics, release textures. Output goes through `output`.
     virtual void Finish() = 0;
 };
-
-// `output` outlives the frame side. Return nullptr (after printing why through `output`)
-// when the frame side cannot run; the companion then exits with an error.
-using FrameSideFactory = std::unique_ptr<FrameSide> (*)(const CompanionOptions& options,
-                                                        CompanionOutput& output);
-
-// Returns true; a second registration replaces the first.
-bool RegisterFrameSide(FrameSideFactory factory);
-// The registered factory, or nullptr.
-FrameSideFactory RegisteredFrameSide();
 
 }  // namespace quillo::companion

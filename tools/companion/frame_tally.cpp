@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "../host/frame_pattern.h"
+#include "host/frame_pattern.h"
 
 namespace quillo::companion {
 

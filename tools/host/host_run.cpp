@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "frame_loop.h"
-#include "platform/dynamic_library.h"
+#include "common/dynamic_library.h"
 #include "runtime/driver_calls.h"
 #include "runtime/fake_interfaces.h"
 #include "runtime/fake_runtime.h"

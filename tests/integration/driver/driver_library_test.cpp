@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "integration/driver/driver_process_fixture.h"
-#include "platform/dynamic_library.h"
+#include "common/dynamic_library.h"
 #include "runtime/driver_calls.h"
 #include "runtime/fake_interfaces.h"
 #include "runtime/fake_runtime.h"

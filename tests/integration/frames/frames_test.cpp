@@ -11,7 +11,7 @@
 
 #include "host/frame_pattern.h"
 #include "integration/frames/png_reader.h"
-#include "platform/child_process.h"
+#include "common/child_process.h"
 #include "platform/process.h"
 #include "runtime/json_value.h"
 #include "support/program_paths.h"

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "gpu/gpu_backend.h"
-#include "platform/child_process.h"
+#include "common/child_process.h"
 #include "platform/environment.h"
 #include "platform/process.h"
 #include "support/wait_until.h"

@@ -10,8 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/child_process.h"
-#include "platform/os_detect.h"
+#include "common/child_process.h"
 #include "platform/process.h"
 #include "runtime/json_value.h"
 #include "support/program_paths.h"
@@ -200,7 +199,7 @@ class LinkRun {
         // (a Direct3D 11 device takes about a second under Wine) and matches the companion.
         std::vector<std::pair<std::string, std::string>> environment = {
             {"QUILLO_PIPE_SUFFIX", suffix_}, {"QUILLO_GPU_BACKEND", "software"}};
-#if QUILLO_OS_POSIX
+#if !defined(_WIN32)
         environment.push_back({"XDG_RUNTIME_DIR", dir_.path()});
 #endif
         return environment;

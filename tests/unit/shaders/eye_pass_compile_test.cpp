@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "../../../tools/shaderc/hlsl_compiler.h"
+#include "shaderc/hlsl_compiler.h"
 #include "gpu/shaders/generated/eye_pass_ps.h"
 #include "gpu/shaders/generated/eye_pass_vs.h"
 #include "gpu/shaders/shader_compile_options.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/child_process.h"
+#include "common/child_process.h"
 #include "platform/named_semaphore.h"
 #include "support/program_paths.h"
 #include "support/temp_dir.h"

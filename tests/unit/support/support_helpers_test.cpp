@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <thread>
 
-#include "platform/os_detect.h"
 #include "support/program_paths.h"
 #include "support/temp_dir.h"
 #include "support/test_files.h"
@@ -67,7 +66,7 @@ TEST(ProgramPathsTest, UnixPathsGoThroughDriveZ) {
     EXPECT_EQ(ToWinePath("relative/path"), "relative/path");
     EXPECT_EQ(ToWinePath("C:/already/windows"), "C:/already/windows");
     EXPECT_EQ(ToWinePath(""), "");
-#if defined(QUILLO_OS_WINDOWS)
+#if defined(_WIN32)
     EXPECT_EQ(NativePath("/work/x.exe"), "Z:/work/x.exe");
 #else
     EXPECT_EQ(NativePath("/work/x"), "/work/x");

@@ -13,7 +13,7 @@
 
 #include <cstring>
 
-#include "platform/child_process.h"
+#include "common/child_process.h"
 
 extern char** environ;
 

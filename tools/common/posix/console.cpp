@@ -1,7 +1,7 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include "platform/console.h"
+#include "common/console.h"
 
 namespace quillo::platform {
 

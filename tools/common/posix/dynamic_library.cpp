@@ -1,7 +1,7 @@
 // Shared libraries on POSIX: dlopen, dlsym, dlclose.
 #include <dlfcn.h>
 
-#include "platform/dynamic_library.h"
+#include "common/dynamic_library.h"
 
 namespace quillo::platform {
 

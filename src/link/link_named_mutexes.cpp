@@ -1,4 +1,4 @@
-#include "link/frame_named_mutexes.h"
+#include "link/link_named_mutexes.h"
 
 #include "link/quillo_core.h"
 #include "platform/named_mutex.h"

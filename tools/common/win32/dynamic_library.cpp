@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "platform/dynamic_library.h"
+#include "common/dynamic_library.h"
 
 namespace quillo::platform {
 

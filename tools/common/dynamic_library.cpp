@@ -1,5 +1,5 @@
 // The operating-system independent part of DynamicLibrary: ownership moves.
-#include "platform/dynamic_library.h"
+#include "common/dynamic_library.h"
 
 namespace quillo::platform {
 

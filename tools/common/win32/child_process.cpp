@@ -4,7 +4,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "platform/child_process.h"
+#include "common/child_process.h"
 
 namespace quillo::platform {
 
