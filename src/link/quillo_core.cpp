@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "gpu/frame_compositor.h"
-#include "link/link_named_mutexes.h"
 #include "link/frame_shared_memory.h"
+#include "link/link_named_mutexes.h"
 #include "link/transmission_pipe.h"
 #include "link/wire_format.h"
 #include "platform/log_sink.h"

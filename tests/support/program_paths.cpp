@@ -1,6 +1,5 @@
 #include "support/program_paths.h"
 
-
 namespace quillo::test {
 
 std::string ToWinePath(const std::string& unixPath) {

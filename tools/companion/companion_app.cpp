@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "common/console.h"
 #include "companion_command.h"
 #include "companion_link.h"
 #include "companion_output.h"
@@ -20,7 +21,6 @@
 #include "link/wire_format.h"
 #include "motion.h"
 #include "platform/clock.h"
-#include "common/console.h"
 #include "platform/pipe.h"
 #include "tracking_payloads.h"
 

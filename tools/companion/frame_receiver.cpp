@@ -3,10 +3,10 @@
 #include <chrono>
 #include <cstdio>
 
-#include "host/frame_pattern.h"
 #include "frame_png.h"
 #include "gpu/dxgi_format.h"
 #include "gpu/gpu_backend.h"
+#include "host/frame_pattern.h"
 #include "platform/clock.h"
 #include "platform/environment.h"
 

@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <thread>
 
-#include "frame_loop.h"
 #include "common/dynamic_library.h"
+#include "frame_loop.h"
 #include "runtime/driver_calls.h"
 #include "runtime/fake_interfaces.h"
 #include "runtime/fake_runtime.h"

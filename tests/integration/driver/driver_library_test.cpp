@@ -5,8 +5,8 @@
 
 #include <memory>
 
-#include "integration/driver/driver_process_fixture.h"
 #include "common/dynamic_library.h"
+#include "integration/driver/driver_process_fixture.h"
 #include "runtime/driver_calls.h"
 #include "runtime/fake_interfaces.h"
 #include "runtime/fake_runtime.h"

@@ -7,8 +7,8 @@
 
 #include <string>
 
-#include "driver/companion_check.h"
 #include "common/child_process.h"
+#include "driver/companion_check.h"
 #include "support/program_paths.h"
 #include "support/wait_until.h"
 #include "test_paths.h"

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "common/child_process.h"
 #include "host/frame_pattern.h"
 #include "integration/frames/png_reader.h"
-#include "common/child_process.h"
 #include "platform/process.h"
 #include "runtime/json_value.h"
 #include "support/program_paths.h"

@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "gpu/gpu_backend.h"
 #include "common/child_process.h"
+#include "gpu/gpu_backend.h"
 #include "platform/environment.h"
 #include "platform/process.h"
 #include "support/wait_until.h"

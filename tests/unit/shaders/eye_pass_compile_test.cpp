@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "shaderc/hlsl_compiler.h"
 #include "gpu/shaders/generated/eye_pass_ps.h"
 #include "gpu/shaders/generated/eye_pass_vs.h"
 #include "gpu/shaders/shader_compile_options.h"
+#include "shaderc/hlsl_compiler.h"
 #include "test_paths.h"
 
 namespace quillo {
