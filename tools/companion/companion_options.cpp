@@ -19,8 +19,7 @@ constexpr const char* kMotionFiles =
     "{\"t\": s, \"q\": [x, y, z, w], \"p\": [x, y, z]}. Each pose holds until the next.\n";
 
 void AddLinkOptions(CLI::App& app, CompanionOptions& options) {
-    app.add_option("--rate", options.refreshRate,
-                   "refresh rate sent on every connection (0: none)")
+    app.add_option("--rate", options.refreshRate, "refresh rate sent on every connection (0: none)")
         ->capture_default_str()
         ->type_name("HZ")
         ->check(CLI::Range(0, 100000));
@@ -101,8 +100,7 @@ void AddOutputOptions(CLI::App& app, CompanionOptions& options) {
     app.add_option("--log", options.logPath, "write every event as one JSON object a line")
         ->type_name("FILE");
     app.add_flag("--quiet", options.quiet, "print connections and the summary only");
-    app.add_flag("--frames", options.takeFrames,
-                 "open the output textures and read every frame");
+    app.add_flag("--frames", options.takeFrames, "open the output textures and read every frame");
     app.add_option("--png-dir", options.pngDir, "save frames as PNG there (implies --frames)")
         ->type_name("DIR");
     app.add_option("--png-every", options.pngEvery,

@@ -100,7 +100,7 @@ class FakeSettings final : public vr::IVRSettings {
   private:
     // Looks the value up, records the read and sets the error.
     std::optional<nlohmann::json> Read(const char* section, const char* key,
-                                  vr::EVRSettingsError* error);
+                                       vr::EVRSettingsError* error);
     void Write(const char* section, const char* key, nlohmann::json value,
                vr::EVRSettingsError* error);
 

@@ -80,7 +80,7 @@ std::optional<nlohmann::json> FakeSettings::Value(const std::string& section,
 }
 
 std::optional<nlohmann::json> FakeSettings::Read(const char* section, const char* key,
-                                            vr::EVRSettingsError* error) {
+                                                 vr::EVRSettingsError* error) {
     std::optional<nlohmann::json> value;
     if (section != nullptr && key != nullptr) {
         value = Value(section, key);
@@ -157,8 +157,7 @@ void FakeSettings::SetFloat(const char* pchSection, const char* pchSettingsKey, 
 
 void FakeSettings::SetString(const char* pchSection, const char* pchSettingsKey,
                              const char* pchValue, vr::EVRSettingsError* peError) {
-    Write(pchSection, pchSettingsKey, nlohmann::json(pchValue != nullptr ? pchValue : ""),
-          peError);
+    Write(pchSection, pchSettingsKey, nlohmann::json(pchValue != nullptr ? pchValue : ""), peError);
 }
 
 // Numbers and booleans convert into each other as the runtime's JSON settings do; a value of

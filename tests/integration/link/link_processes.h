@@ -91,7 +91,8 @@ inline std::vector<nlohmann::json> ReadEventLog(const std::string& path) {
     while (start < text.size()) {
         size_t end = text.find('\n', start);
         if (end == std::string::npos) break;  // a line still being written
-        nlohmann::json value = nlohmann::json::parse(text.substr(start, end - start), nullptr, false);
+        nlohmann::json value =
+            nlohmann::json::parse(text.substr(start, end - start), nullptr, false);
         if (value.is_object()) events.push_back(std::move(value));
         start = end + 1;
     }

@@ -90,8 +90,8 @@ TEST(CompanionCommands, ScriptFilesSkipCommentsAndNameTheBadLine) {
 TEST(CompanionOptions, DefaultsAndClearErrors) {
     auto parse = [](std::vector<const char*> args, CompanionOptions& options, std::string& error) {
         args.insert(args.begin(), "Quillo.exe");
-        return ParseCompanionOptions(static_cast<int>(args.size()), args.data(), options,
-                                     error) == ParseOutcome::kRun;
+        return ParseCompanionOptions(static_cast<int>(args.size()), args.data(), options, error) ==
+               ParseOutcome::kRun;
     };
     CompanionOptions options;
     std::string error;

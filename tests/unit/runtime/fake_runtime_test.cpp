@@ -32,7 +32,6 @@ TEST(FakeSettings, AbsentKeysReportUnsetAndReadAsZero) {
     EXPECT_STREQ(buffer, "ab");
     settings.SetInt32("driver_quillo", "missing", -5, nullptr);
     EXPECT_EQ(settings.GetInt32("driver_quillo", "missing", nullptr), -5);
-
 }
 
 // A settings file that is no document of sections is refused with a reason the user can act
@@ -54,7 +53,8 @@ TEST(FakeSettings, RefusesBrokenFilesAndKeepsWhatItHad) {
              Broken{"{\n\"driver_quillo\": {\"hmdMode\": 0,}}", "line 2, column"},
              Broken{"", "line 1, column 1"},
              Broken{"[1]", "not an object of sections"},
-             Broken{R"({"driver_quillo": {"hmdMode": 0}, "other": 1})", "\"other\" is not an object"},
+             Broken{R"({"driver_quillo": {"hmdMode": 0}, "other": 1})",
+                    "\"other\" is not an object"},
          }) {
         SCOPED_TRACE(broken.text);
         error.clear();
