@@ -37,11 +37,19 @@ bool WritePng(const std::string& path, const uint8_t* rgba, size_t rowPitch, uin
               uint32_t height) {
     std::vector<uint8_t> png;
     if (!EncodePng(rgba, rowPitch, width, height, png)) return false;
-    std::FILE* file = std::fopen(path.c_str(), "wb");
+    // Written next to the target and renamed over it, so that a viewer (or a test) watching
+    // the folder never opens half a file.
+    const std::string partial = path + ".partial";
+    std::FILE* file = std::fopen(partial.c_str(), "wb");
     if (file == nullptr) return false;
-    const bool written = std::fwrite(png.data(), 1, png.size(), file) == png.size();
-    const bool closed = std::fclose(file) == 0;
-    return written && closed;
+    bool written = std::fwrite(png.data(), 1, png.size(), file) == png.size();
+    written = std::fclose(file) == 0 && written;
+    if (written) {
+        std::remove(path.c_str());  // rename does not replace a file on Windows
+        written = std::rename(partial.c_str(), path.c_str()) == 0;
+    }
+    if (!written) std::remove(partial.c_str());
+    return written;
 }
 
 }  // namespace quillo::companion

@@ -184,10 +184,13 @@ class FramesAcrossProcesses : public ::testing::Test {
         const uint32_t sequence = received[9].sequence;
         char name[64];
         std::snprintf(name, sizeof name, "frame_c1_%08u.png", sequence);
+        // The companion encodes on a thread of its own, behind the frames it reads.
+        std::string bytes;
+        EXPECT_TRUE(test::WaitUntil([&] { return test::ReadWholeFile(dir.File(name), bytes); }))
+            << name << " was not written";
         test::PngImage image;
         std::string error;
-        ASSERT_TRUE(test::ReadPng(test::ReadWholeFile(dir.File(name)), image, error))
-            << name << ": " << error;
+        ASSERT_TRUE(test::ReadPng(bytes, image, error)) << name << ": " << error;
         ASSERT_EQ(image.width, kWidth);
         ASSERT_EQ(image.height, kHeight);
         const uint32_t eyeWidth = kWidth / 2;
