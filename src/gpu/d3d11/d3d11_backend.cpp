@@ -51,8 +51,10 @@ void D3D11Device::CreateBlackView() {
     const uint32_t transparentBlack = 0;
     D3D11_SUBRESOURCE_DATA data = {&transparentBlack, sizeof transparentBlack, 0};
     ComPtr<ID3D11Texture2D> texture;
-    if (FAILED(objects_.device->CreateTexture2D(&desc, &data, texture.ReleaseAndGetAddressOf()))) return;
-    objects_.device->CreateShaderResourceView(texture.Get(), nullptr, blackView_.ReleaseAndGetAddressOf());
+    if (FAILED(objects_.device->CreateTexture2D(&desc, &data, texture.ReleaseAndGetAddressOf())))
+        return;
+    objects_.device->CreateShaderResourceView(texture.Get(), nullptr,
+                                              blackView_.ReleaseAndGetAddressOf());
 }
 
 std::shared_ptr<Texture> D3D11Device::CreateTexture(const TextureDesc& desc) {
@@ -69,7 +71,8 @@ std::shared_ptr<Texture> D3D11Device::CreateTexture(const TextureDesc& desc) {
     native.CPUAccessFlags = 0;
     native.MiscFlags = desc.miscFlags;
     ComPtr<ID3D11Texture2D> texture;
-    const HRESULT hr = objects_.device->CreateTexture2D(&native, nullptr, texture.ReleaseAndGetAddressOf());
+    const HRESULT hr =
+        objects_.device->CreateTexture2D(&native, nullptr, texture.ReleaseAndGetAddressOf());
     textureCreation_.Record(SUCCEEDED(hr) && texture, static_cast<uint32_t>(hr));
     if (FAILED(hr) || !texture) return nullptr;
 
@@ -128,8 +131,8 @@ std::unique_ptr<RenderTargetView> D3D11Device::CreateRenderTargetView(
     desc.ViewDimension = D3D11_RTV_DIMENSION_TEXTURE2D;
     desc.Texture2D.MipSlice = 0;
     auto view = std::make_unique<D3D11RenderTargetView>();
-    if (FAILED(
-            objects_.device->CreateRenderTargetView(native->native(), &desc, view->view.ReleaseAndGetAddressOf())) ||
+    if (FAILED(objects_.device->CreateRenderTargetView(native->native(), &desc,
+                                                       view->view.ReleaseAndGetAddressOf())) ||
         !view->view) {
         return nullptr;
     }
@@ -147,8 +150,8 @@ std::unique_ptr<ShaderResourceView> D3D11Device::CreateShaderResourceView(
     desc.Texture2D.MostDetailedMip = 0;
     desc.Texture2D.MipLevels = 1;  // only the top level is ever sampled
     auto view = std::make_unique<D3D11ShaderResourceView>();
-    if (FAILED(
-            objects_.device->CreateShaderResourceView(native->native(), &desc, view->view.ReleaseAndGetAddressOf())) ||
+    if (FAILED(objects_.device->CreateShaderResourceView(native->native(), &desc,
+                                                         view->view.ReleaseAndGetAddressOf())) ||
         !view->view) {
         return nullptr;
     }
@@ -185,9 +188,12 @@ bool D3D11Device::CreateRenderStates() {
     alphaBlend_.Reset();
     opaqueBlend_.Reset();
     // A blend state that cannot be made ends this before the sampler.
-    if (FAILED(objects_.device->CreateBlendState(&blendDesc, alphaBlend_.ReleaseAndGetAddressOf()))) return false;
+    if (FAILED(objects_.device->CreateBlendState(&blendDesc, alphaBlend_.ReleaseAndGetAddressOf())))
+        return false;
     target.BlendEnable = FALSE;
-    if (FAILED(objects_.device->CreateBlendState(&blendDesc, opaqueBlend_.ReleaseAndGetAddressOf()))) return false;
+    if (FAILED(
+            objects_.device->CreateBlendState(&blendDesc, opaqueBlend_.ReleaseAndGetAddressOf())))
+        return false;
     objects_.context->OMSetBlendState(alphaBlend_.Get(), nullptr, 0xFFFFFFFF);
 
     D3D11_SAMPLER_DESC samplerDesc = {};
@@ -325,7 +331,9 @@ bool D3D11Device::ReadTexture(Texture& texture, std::vector<uint8_t>& pixels) {
     desc.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
     desc.MiscFlags = 0;
     ComPtr<ID3D11Texture2D> staging;
-    if (FAILED(objects_.device->CreateTexture2D(&desc, nullptr, staging.ReleaseAndGetAddressOf())) || !staging) {
+    if (FAILED(
+            objects_.device->CreateTexture2D(&desc, nullptr, staging.ReleaseAndGetAddressOf())) ||
+        !staging) {
         return false;
     }
     objects_.context->CopyResource(staging.Get(), native->native());

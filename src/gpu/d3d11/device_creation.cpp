@@ -48,7 +48,8 @@ HRESULT CreateOn(PFN_D3D11_CREATE_DEVICE createDevice, IDXGIAdapter* adapter,
     const D3D_DRIVER_TYPE driverType =
         adapter != nullptr ? D3D_DRIVER_TYPE_UNKNOWN : D3D_DRIVER_TYPE_HARDWARE;
     const HRESULT hr = createDevice(adapter, driverType, nullptr, 0, nullptr, 0, D3D11_SDK_VERSION,
-                                    objects.device.ReleaseAndGetAddressOf(), nullptr, objects.context.ReleaseAndGetAddressOf());
+                                    objects.device.ReleaseAndGetAddressOf(), nullptr,
+                                    objects.context.ReleaseAndGetAddressOf());
     if (FAILED(hr) || !objects.device || !objects.context) {
         objects.device.Reset();
         objects.context.Reset();
@@ -85,11 +86,13 @@ bool CreateDeviceAndContext(const std::vector<ComPtr<IDXGIAdapter>>& adapters,
 bool LoadShaders(DeviceObjects& objects) {
     objects.vertexShader.Reset();
     objects.pixelShader.Reset();
-    HRESULT hr = objects.device->CreateVertexShader(kEyePassVertexShader, kEyePassVertexShaderSize,
-                                                    nullptr, objects.vertexShader.ReleaseAndGetAddressOf());
+    HRESULT hr =
+        objects.device->CreateVertexShader(kEyePassVertexShader, kEyePassVertexShaderSize, nullptr,
+                                           objects.vertexShader.ReleaseAndGetAddressOf());
     if (SUCCEEDED(hr)) {
-        hr = objects.device->CreatePixelShader(kEyePassPixelShader, kEyePassPixelShaderSize,
-                                               nullptr, objects.pixelShader.ReleaseAndGetAddressOf());
+        hr =
+            objects.device->CreatePixelShader(kEyePassPixelShader, kEyePassPixelShaderSize, nullptr,
+                                              objects.pixelShader.ReleaseAndGetAddressOf());
     }
     if (FAILED(hr) || !objects.vertexShader || !objects.pixelShader) {
         platform::LogLine(

@@ -117,9 +117,10 @@ class DeviceCreation : public ::testing::Test {
     static void SetUpTestSuite() {
         // Without a real device there is nothing to hand out on success.
         DeviceObjects probe;
-        haveDevice_ = SUCCEEDED(D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0,
-                                                  nullptr, 0, D3D11_SDK_VERSION, probe.device.ReleaseAndGetAddressOf(),
-                                                  nullptr, probe.context.ReleaseAndGetAddressOf()));
+        haveDevice_ =
+            SUCCEEDED(D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, nullptr, 0,
+                                        D3D11_SDK_VERSION, probe.device.ReleaseAndGetAddressOf(),
+                                        nullptr, probe.context.ReleaseAndGetAddressOf()));
     }
     void SetUp() override {
         if (!haveDevice_) GTEST_SKIP() << "no Direct3D 11 device on this system";
