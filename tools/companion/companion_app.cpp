@@ -99,6 +99,13 @@ class App {
 
   private:
     double Now() const { return std::chrono::duration<double>(Clock::now() - start_).count(); }
+    // The steps of a run, in order.
+    int Prepare();  // log, motion file, frame side and pipes; an exit code when one fails
+    void Listen();  // waits for the driver on the pipes and reads typed commands
+    void QueueDueCommands(double now);
+    void RunPendingCommands();
+    void Stream(double now, double trackingInterval, double controllerInterval);
+    void Finish();  // ends the frame side and the link, prints the summary
     void HandleLinkEvent(const LinkEvent& event);
     void RunCommand(const Command& command);
     void SendTracking(int32_t kind, double now);
@@ -333,6 +340,31 @@ void App::UpdateStatus(double now) {
 }
 
 int App::Run() {
+    const int code = Prepare();
+    if (code != kExitOk) return code;
+    Listen();
+    const double trackingInterval = 1.0 / EffectiveTrackingRate(options_);
+    const double controllerInterval = 1.0 / options_.controllerRate;
+    while (!stopRequested_.load()) {
+        const double now = Now();
+        if (options_.seconds > 0.0 && now >= options_.seconds) break;
+        LinkEvent event;
+        while (link_.PollEvent(event)) HandleLinkEvent(event);
+        QueueDueCommands(now);
+        RunPendingCommands();
+        Stream(now, trackingInterval, controllerInterval);
+        if (frameSide_) frameSide_->Tick();
+        if (now >= nextStatus_) {
+            UpdateStatus(now);
+            nextStatus_ = now + 0.25;
+        }
+        platform::SleepMilliseconds(1);
+    }
+    Finish();
+    return kExitOk;
+}
+
+int App::Prepare() {
     std::string error;
     if (!options_.logPath.empty() && !output_.OpenLog(options_.logPath, error)) {
         std::fprintf(stderr, "Quillo.exe: %s\n", error.c_str());
@@ -350,6 +382,10 @@ int App::Run() {
         std::fprintf(stderr, "Quillo.exe: cannot create the pipes: %s\n", error.c_str());
         return kExitFailure;
     }
+    return kExitOk;
+}
+
+void App::Listen() {
     platform::RequestStopOnInterrupt(&stopRequested_);
     platform::RaiseTimerResolution();
     output_.Event(
@@ -365,56 +401,47 @@ int App::Run() {
     if (options_.readStdinChosen ? options_.readStdin : platform::StdinIsTerminal()) {
         stdin_.Start();
     }
+}
 
-    const double trackingInterval = 1.0 / EffectiveTrackingRate(options_);
-    const double controllerInterval = 1.0 / options_.controllerRate;
-    while (!stopRequested_.load()) {
-        const double now = Now();
-        if (options_.seconds > 0.0 && now >= options_.seconds) break;
-
-        LinkEvent event;
-        while (link_.PollEvent(event)) HandleLinkEvent(event);
-
-        Command typed;
-        while (stdin_.Take(typed)) pending_.push_back(typed);
-        while (firstConnection_ >= 0.0 && nextScripted_ < options_.script.size() &&
-               now - firstConnection_ >= options_.script[nextScripted_].seconds) {
-            pending_.push_back(options_.script[nextScripted_++].command);
-        }
-        // Commands that send wait for a connection; the others run at once.
-        while (!pending_.empty()) {
-            const Command& command = pending_.front();
-            const bool needsLink = command.kind != CommandKind::kQuit &&
-                                   command.kind != CommandKind::kKind &&
-                                   command.kind != CommandKind::kTrackingOff &&
-                                   command.kind != CommandKind::kTrackingOn &&
-                                   command.kind != CommandKind::kControllersOff &&
-                                   command.kind != CommandKind::kControllersOn;
-            if (needsLink && !link_.connected()) break;
-            RunCommand(command);
-            pending_.pop_front();
-        }
-
-        if (link_.connected()) {
-            if (trackingOn_ && now >= nextTracking_) {
-                SendTracking(trackingKind_, now);
-                nextTracking_ += trackingInterval;
-                if (nextTracking_ < now - 0.25) nextTracking_ = now;  // fell far behind
-            }
-            if (controllersOn_ && now >= nextControllers_) {
-                SendControllers(now);
-                nextControllers_ += controllerInterval;
-                if (nextControllers_ < now - 0.25) nextControllers_ = now;
-            }
-        }
-        if (frameSide_) frameSide_->Tick();
-        if (now >= nextStatus_) {
-            UpdateStatus(now);
-            nextStatus_ = now + 0.25;
-        }
-        platform::SleepMilliseconds(1);
+void App::QueueDueCommands(double now) {
+    Command typed;
+    while (stdin_.Take(typed)) pending_.push_back(typed);
+    while (firstConnection_ >= 0.0 && nextScripted_ < options_.script.size() &&
+           now - firstConnection_ >= options_.script[nextScripted_].seconds) {
+        pending_.push_back(options_.script[nextScripted_++].command);
     }
+}
 
+void App::RunPendingCommands() {
+    // Commands that send wait for a connection; the others run at once.
+    while (!pending_.empty()) {
+        const Command& command = pending_.front();
+        const bool needsLink =
+            command.kind != CommandKind::kQuit && command.kind != CommandKind::kKind &&
+            command.kind != CommandKind::kTrackingOff && command.kind != CommandKind::kTrackingOn &&
+            command.kind != CommandKind::kControllersOff &&
+            command.kind != CommandKind::kControllersOn;
+        if (needsLink && !link_.connected()) break;
+        RunCommand(command);
+        pending_.pop_front();
+    }
+}
+
+void App::Stream(double now, double trackingInterval, double controllerInterval) {
+    if (!link_.connected()) return;
+    if (trackingOn_ && now >= nextTracking_) {
+        SendTracking(trackingKind_, now);
+        nextTracking_ += trackingInterval;
+        if (nextTracking_ < now - 0.25) nextTracking_ = now;  // fell far behind
+    }
+    if (controllersOn_ && now >= nextControllers_) {
+        SendControllers(now);
+        nextControllers_ += controllerInterval;
+        if (nextControllers_ < now - 0.25) nextControllers_ = now;
+    }
+}
+
+void App::Finish() {
     if (frameSide_) frameSide_->Finish();
     link_.Stop();
     LinkEvent event;
@@ -432,7 +459,6 @@ int App::Run() {
                       .Add("haptics", haptics_)
                       .Text(),
                   true);
-    return kExitOk;
 }
 
 }  // namespace

@@ -1,26 +1,115 @@
 #include "companion_options.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdlib>
-#include <cstring>
+
+#include <CLI/CLI.hpp>
 
 namespace quillo::companion {
 
 namespace {
 
-bool ParseNumber(const char* text, double& value) {
-    char* end = nullptr;
-    errno = 0;
-    value = std::strtod(text, &end);
-    return errno == 0 && end != text && *end == '\0';
+constexpr const char* kDescription =
+    "The reference companion of driver_quillo: creates the two pipes, waits for the driver,\n"
+    "sends refresh rate, head tracking and controller records, prints every FrameInfo and\n"
+    "HapticPulse it receives and takes the driver back after it left.";
+
+constexpr const char* kMotionFiles =
+    "Motion files: CSV lines 't,qx,qy,qz,qw,px,py,pz' (seconds, quaternion, metres;\n"
+    "a header line and lines starting with '#' are skipped), or JSON: an array of\n"
+    "{\"t\": s, \"q\": [x, y, z, w], \"p\": [x, y, z]}. Each pose holds until the next.\n";
+
+void AddLinkOptions(CLI::App& app, CompanionOptions& options) {
+    app.add_option("--rate", options.refreshRate, "refresh rate sent on every connection (0: none)")
+        ->capture_default_str()
+        ->type_name("HZ")
+        ->check(CLI::Range(0, 100000));
+    app.add_option_function<std::string>(
+           "--tracking-kind",
+           [&options](const std::string& text) {
+               if (!ParseTrackingKind(text, options.trackingKind)) {
+                   throw CLI::ValidationError("--tracking-kind", "not a tracking kind: " + text);
+               }
+           },
+           "tracking kind to send, by number or name (default 4, quaternion)")
+        ->type_name("KIND");
+    app.add_option("--tracking-rate", options.trackingRate,
+                   "tracking messages per second (default: 76 for kind 2, else the refresh rate)")
+        ->type_name("HZ")
+        ->check(CLI::Range(0.01, 10000.0));
+    app.add_flag_callback(
+        "--no-tracking", [&options] { options.tracking = false; }, "send no tracking");
+    app.add_option("--motion", options.motionFile,
+                   "replay poses from a CSV or JSON file instead of the scripted head turn and "
+                   "nod (see below)")
+        ->type_name("FILE");
+    app.add_flag("--loop-motion", options.loopMotion,
+                 "replay the motion file over and over (default: hold its end)");
+    app.add_option("--controllers", options.controllers, "scripted controllers")
+        ->capture_default_str()
+        ->type_name("N")
+        ->check(CLI::Range(0, 2));
+    app.add_option("--controller-rate", options.controllerRate,
+                   "controller records per second each")
+        ->capture_default_str()
+        ->type_name("HZ")
+        ->check(CLI::Range(0.01, 10000.0));
 }
 
-bool ParseWhole(const char* text, long long minimum, long long maximum, long long& value) {
-    char* end = nullptr;
-    errno = 0;
-    value = std::strtoll(text, &end, 10);
-    return errno == 0 && end != text && *end == '\0' && value >= minimum && value <= maximum;
+void AddCommandOptions(CLI::App& app, CompanionOptions& options) {
+    app.add_option_function<std::vector<std::string>>(
+           "--at",
+           [&options](const std::vector<std::string>& texts) {
+               for (const std::string& text : texts) {
+                   TimedCommand timed;
+                   std::string error;
+                   if (!ParseTimedCommand(text, timed, error)) {
+                       throw CLI::ValidationError("--at", error);
+                   }
+                   options.script.push_back(timed);
+               }
+           },
+           "run a command that long after the first connection (repeatable)")
+        ->type_name("SECONDS:COMMAND")
+        ->expected(1)
+        ->take_all();
+    app.add_option_function<std::vector<std::string>>(
+           "--script",
+           [&options](const std::vector<std::string>& paths) {
+               for (const std::string& path : paths) {
+                   std::string error;
+                   if (!LoadCommandScript(path, options.script, error)) {
+                       throw CLI::ValidationError("--script", error);
+                   }
+               }
+           },
+           "timed commands from a file, one '<seconds> <command>' a line")
+        ->type_name("FILE")
+        ->expected(1)
+        ->take_all();
+    CLI::Option* readStdin =
+        app.add_flag("--stdin,!--no-stdin", options.readStdin,
+                     "read commands from standard input (default: when it is a terminal)");
+    // Runs once every option is in: whether --stdin or --no-stdin was given at all.
+    app.callback([&options, readStdin] { options.readStdinChosen = readStdin->count() > 0; });
+}
+
+void AddOutputOptions(CLI::App& app, CompanionOptions& options) {
+    app.add_option("--seconds", options.seconds, "exit after this long (0: run until stopped)")
+        ->type_name("SECONDS")
+        ->check(CLI::Range(0.0, 1e9));
+    app.add_option("--log", options.logPath, "write every event as one JSON object a line")
+        ->type_name("FILE");
+    app.add_flag("--quiet", options.quiet, "print connections and the summary only");
+    app.add_flag("--frames", options.takeFrames, "open the output textures and read every frame");
+    app.add_option("--png-dir", options.pngDir, "save frames as PNG there (implies --frames)")
+        ->type_name("DIR");
+    app.add_option("--png-every", options.pngEvery,
+                   "save every nth frame (default 0: the first of each connection)")
+        ->type_name("N")
+        ->check(CLI::Range(0u, 1000000000u));
+    app.add_option("--frame-stats", options.frameStatsPath,
+                   "write frame timing statistics as JSON (implies --frames)")
+        ->type_name("FILE");
 }
 
 }  // namespace
@@ -32,145 +121,27 @@ double EffectiveTrackingRate(const CompanionOptions& options) {
     return options.refreshRate > 0 ? options.refreshRate : 90.0;
 }
 
-bool ParseCompanionOptions(int argc, char** argv, CompanionOptions& options, std::string& error) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string name = argv[i];
-        if (name == "--help" || name == "-h") {
-            options.help = true;
-            continue;
-        }
-        auto flag = [&](const char* flagName, bool& target, bool value) {
-            if (name != flagName) return false;
-            target = value;
-            return true;
-        };
-        if (flag("--no-tracking", options.tracking, false) ||
-            flag("--loop-motion", options.loopMotion, true) ||
-            flag("--quiet", options.quiet, true) || flag("--frames", options.takeFrames, true)) {
-            continue;
-        }
-        if (name == "--stdin" || name == "--no-stdin") {
-            options.readStdin = name == "--stdin";
-            options.readStdinChosen = true;
-            continue;
-        }
-        static const char* const kValueOptions[] = {
-            "--rate",       "--tracking-kind", "--tracking-rate", "--controller-rate",
-            "--seconds",    "--motion",        "--controllers",   "--at",
-            "--script",     "--log",           "--png-dir",       "--png-every",
-            "--frame-stats"};
-        bool takesValue = false;
-        for (const char* known : kValueOptions) takesValue = takesValue || name == known;
-        if (!takesValue) {
-            error = "unknown option: " + name;
-            return false;
-        }
-        if (i + 1 >= argc) {
-            error = name + " needs a value";
-            return false;
-        }
-        const char* value = argv[++i];
-        double number = 0.0;
-        long long whole = 0;
-        if (name == "--rate") {
-            if (!ParseWhole(value, 0, 100000, whole)) {
-                error = "--rate needs a whole number of Hz (0: do not send)";
-                return false;
-            }
-            options.refreshRate = static_cast<int32_t>(whole);
-        } else if (name == "--tracking-kind") {
-            if (!ParseTrackingKind(value, options.trackingKind)) {
-                error = std::string("--tracking-kind: not a tracking kind: ") + value;
-                return false;
-            }
-        } else if (name == "--tracking-rate" || name == "--controller-rate" ||
-                   name == "--seconds") {
-            const bool isSeconds = name == "--seconds";
-            if (!ParseNumber(value, number) || number < 0.0 || (!isSeconds && number > 10000.0) ||
-                (!isSeconds && number == 0.0)) {
-                error = name + (isSeconds ? " needs a number of seconds (0: run until stopped)"
-                                          : " needs a positive rate in Hz");
-                return false;
-            }
-            (name == "--tracking-rate"     ? options.trackingRate
-             : name == "--controller-rate" ? options.controllerRate
-                                           : options.seconds) = number;
-        } else if (name == "--motion") {
-            options.motionFile = value;
-        } else if (name == "--controllers") {
-            if (!ParseWhole(value, 0, 2, whole)) {
-                error = "--controllers needs 0, 1 or 2";
-                return false;
-            }
-            options.controllers = static_cast<int>(whole);
-        } else if (name == "--at") {
-            TimedCommand timed;
-            if (!ParseTimedCommand(value, timed, error)) {
-                error = "--at: " + error;
-                return false;
-            }
-            options.script.push_back(timed);
-        } else if (name == "--script") {
-            if (!LoadCommandScript(value, options.script, error)) return false;
-        } else if (name == "--log") {
-            options.logPath = value;
-        } else if (name == "--png-dir") {
-            options.pngDir = value;
-            options.takeFrames = true;
-        } else if (name == "--png-every") {
-            if (!ParseWhole(value, 0, 1000000000, whole)) {
-                error = "--png-every needs a whole number of frames";
-                return false;
-            }
-            options.pngEvery = static_cast<uint32_t>(whole);
-        } else if (name == "--frame-stats") {
-            options.frameStatsPath = value;
-            options.takeFrames = true;
-        }
+ParseOutcome ParseCompanionOptions(int argc, const char* const* argv, CompanionOptions& options,
+                                   std::string& message) {
+    CLI::App app(kDescription, "Quillo.exe");
+    app.footer(std::string(kMotionFiles) + "\n" + CommandHelp());
+    AddLinkOptions(app, options);
+    AddCommandOptions(app, options);
+    AddOutputOptions(app, options);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        message = app.help();
+        return ParseOutcome::kHelp;
+    } catch (const CLI::ParseError& e) {
+        message = e.what();
+        return ParseOutcome::kUsageError;
     }
+    if (!options.pngDir.empty() || !options.frameStatsPath.empty()) options.takeFrames = true;
     std::stable_sort(
         options.script.begin(), options.script.end(),
         [](const TimedCommand& a, const TimedCommand& b) { return a.seconds < b.seconds; });
-    return true;
-}
-
-const char* CompanionUsage() {
-    return "Usage: Quillo.exe [options]\n"
-           "The reference companion of driver_quillo: creates the two pipes, waits for the\n"
-           "driver, sends refresh rate, head tracking and controller records, prints every\n"
-           "FrameInfo and HapticPulse it receives and takes the driver back after it left.\n"
-           "\n"
-           "Options:\n"
-           "  --rate <hz>              refresh rate sent on every connection (default 90;\n"
-           "                           0: none)\n"
-           "  --tracking-kind <kind>   tracking kind to send (default 4, quaternion)\n"
-           "  --tracking-rate <hz>     tracking messages per second (default: 76 for kind 2,\n"
-           "                           else the refresh rate)\n"
-           "  --no-tracking            send no tracking\n"
-           "  --motion <file>          replay poses from a CSV or JSON file instead of the\n"
-           "                           scripted head turn and nod (see below)\n"
-           "  --loop-motion            replay the file over and over (default: hold the end)\n"
-           "  --controllers <0..2>     scripted controllers (default 2)\n"
-           "  --controller-rate <hz>   controller records per second each (default 60)\n"
-           "  --at <seconds>:<command> run a command that long after the first connection\n"
-           "  --script <file>          timed commands, one '<seconds> <command>' a line\n"
-           "  --stdin, --no-stdin      read commands from standard input (default: when it\n"
-           "                           is a terminal)\n"
-           "  --seconds <n>            exit after n seconds (default: run until stopped)\n"
-           "  --log <file>             write every event as one JSON object a line\n"
-           "  --quiet                  print connections and the summary only\n"
-           "  --frames                 open the output textures and read every frame\n"
-           "  --png-dir <dir>          save frames as PNG there (implies --frames)\n"
-           "  --png-every <n>          save every nth frame (default: the first of each\n"
-           "                           connection)\n"
-           "  --frame-stats <file>     write frame timing statistics as JSON (implies\n"
-           "                           --frames)\n"
-           "  --help                   this text\n"
-           "\n"
-           "Motion files: CSV lines 't,qx,qy,qz,qw,px,py,pz' (seconds, quaternion, metres;\n"
-           "a header line and lines starting with '#' are skipped), or JSON: an array of\n"
-           "{\"t\": s, \"q\": [x, y, z, w], \"p\": [x, y, z]}. Each pose holds until the next.\n"
-           "\n";
+    return ParseOutcome::kRun;
 }
 
 }  // namespace quillo::companion

@@ -29,15 +29,20 @@ struct CompanionOptions {
     std::string pngDir;          // write frames as PNG files here; empty: none
     uint32_t pngEvery = 0;       // every Nth frame; 0: only the first frame of a connection
     std::string frameStatsPath;  // timing statistics of received frames (JSON); empty: none
-    bool help = false;
 };
 
-// Parses argv. On a usage error returns false with the reason in `error`.
-bool ParseCompanionOptions(int argc, char** argv, CompanionOptions& options, std::string& error);
+enum class ParseOutcome {
+    kRun,         // `options` hold the command line
+    kHelp,        // --help: `message` holds the generated help text
+    kUsageError,  // `message` says which option or value was wrong
+};
+
+// Parses argv (CLI11): every option in one --long-name style, the help generated from the
+// same declarations.
+ParseOutcome ParseCompanionOptions(int argc, const char* const* argv, CompanionOptions& options,
+                                   std::string& message);
 
 // Tracking rate in effect for `options` (see trackingRate).
 double EffectiveTrackingRate(const CompanionOptions& options);
-
-const char* CompanionUsage();
 
 }  // namespace quillo::companion

@@ -1,75 +1,9 @@
 #include "companion_output.h"
 
-#include <cinttypes>
-#include <cmath>
-
 namespace quillo::companion {
 
-namespace {
-
-std::string Escape(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        const unsigned char u = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (u < 0x20) {
-            char buffer[8];
-            std::snprintf(buffer, sizeof buffer, "\\u%04x", u);
-            out += buffer;
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
-}  // namespace
-
-void JsonLine::Key(const char* key) {
-    if (body_.size() > 1) body_ += ",";
-    body_ += "\"" + Escape(key) + "\":";
-}
-
-JsonLine& JsonLine::Add(const char* key, const std::string& value) {
-    Key(key);
-    body_ += "\"" + Escape(value) + "\"";
-    return *this;
-}
-
-JsonLine& JsonLine::Add(const char* key, const char* value) {
-    return Add(key, std::string(value));
-}
-
-JsonLine& JsonLine::Add(const char* key, double value) {
-    Key(key);
-    if (!std::isfinite(value)) {
-        body_ += "null";
-        return *this;
-    }
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%.9g", value);
-    body_ += buffer;
-    return *this;
-}
-
-JsonLine& JsonLine::Add(const char* key, int64_t value) {
-    Key(key);
-    body_ += std::to_string(value);
-    return *this;
-}
-
-JsonLine& JsonLine::Add(const char* key, uint64_t value) {
-    Key(key);
-    body_ += std::to_string(value);
-    return *this;
-}
-
-JsonLine& JsonLine::Add(const char* key, bool value) {
-    Key(key);
-    body_ += value ? "true" : "false";
-    return *this;
+std::string JsonLine::Text() const {
+    return object_.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
 }
 
 CompanionOutput::CompanionOutput(bool live, bool quiet) : live_(live), quiet_(quiet) {}

@@ -7,26 +7,25 @@
 #include <mutex>
 #include <string>
 
+#include <nlohmann/json.hpp>
+
 namespace quillo::companion {
 
 // Builds one JSON object: JsonLine().Add("event", "haptic").Add("controller", 1).Text().
+// Members keep the order they were added in, so log lines read in a stable order.
 class JsonLine {
   public:
-    JsonLine& Add(const char* key, const std::string& value);
-    JsonLine& Add(const char* key, const char* value);
-    JsonLine& Add(const char* key, double value);
-    JsonLine& Add(const char* key, int64_t value);
-    JsonLine& Add(const char* key, uint64_t value);
-    JsonLine& Add(const char* key, uint32_t value) {
-        return Add(key, static_cast<uint64_t>(value));
+    template <typename Value>
+    JsonLine& Add(const char* key, const Value& value) {
+        object_[key] = value;
+        return *this;
     }
-    JsonLine& Add(const char* key, int32_t value) { return Add(key, static_cast<int64_t>(value)); }
-    JsonLine& Add(const char* key, bool value);
-    std::string Text() const { return body_ + "}"; }
+    // One line of JSON; text that is not UTF-8 (a name off the wire) is written with U+FFFD in
+    // place of the bad bytes rather than refused.
+    std::string Text() const;
 
   private:
-    void Key(const char* key);
-    std::string body_ = "{";
+    nlohmann::ordered_json object_ = nlohmann::ordered_json::object();
 };
 
 class CompanionOutput {

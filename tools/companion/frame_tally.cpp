@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include <nlohmann/json.hpp>
+
 #include "host/frame_pattern.h"
 
 namespace quillo::companion {
@@ -149,53 +151,41 @@ std::string FrameTally::Summary() const {
 
 std::string FrameTally::Json() const {
     const LatencyFigures latency = Latencies(received_);
-    std::string json;
-    char buffer[512];
-    std::snprintf(
-        buffer, sizeof buffer,
-        "{\"connections\":%u,\"width\":%u,\"height\":%u,\"frames\":%llu,\"repeats\":%llu,"
-        "\"unstamped\":%llu,\"blanks\":%llu,\"badPictures\":%llu,\"missing\":%llu,"
-        "\"alternationBreaks\":%llu,\"reads\":[%llu,%llu],\"lastSequence\":%u,"
-        "\"latencyMs\":{\"mean\":%.3f,\"p50\":%.3f,\"p99\":%.3f,\"max\":%.3f},",
-        connections_, width_, height_, static_cast<unsigned long long>(frames_),
-        static_cast<unsigned long long>(repeats_), static_cast<unsigned long long>(unstamped_),
-        static_cast<unsigned long long>(blanks_), static_cast<unsigned long long>(badPictures_),
-        static_cast<unsigned long long>(missing_),
-        static_cast<unsigned long long>(alternationBreaks_),
-        static_cast<unsigned long long>(reads_[0]), static_cast<unsigned long long>(reads_[1]),
-        lastSequence_, latency.meanMs, latency.p50Ms, latency.p99Ms, latency.maxMs);
-    json += buffer;
-    std::snprintf(buffer, sizeof buffer,
-                  "\"disconnects\":%u,\"abandoned\":%u,\"frameInfosPerConnection\":[", disconnects_,
-                  abandoned_);
-    json += buffer;
-    for (size_t i = 0; i < frameInfosPerConnection_.size(); ++i) {
-        std::snprintf(buffer, sizeof buffer, "%s%u", i ? "," : "", frameInfosPerConnection_[i]);
-        json += buffer;
+    nlohmann::ordered_json json = {
+        {"connections", connections_},
+        {"width", width_},
+        {"height", height_},
+        {"frames", frames_},
+        {"repeats", repeats_},
+        {"unstamped", unstamped_},
+        {"blanks", blanks_},
+        {"badPictures", badPictures_},
+        {"missing", missing_},
+        {"alternationBreaks", alternationBreaks_},
+        {"reads", {reads_[0], reads_[1]}},
+        {"lastSequence", lastSequence_},
+        {"latencyMs",
+         {{"mean", latency.meanMs},
+          {"p50", latency.p50Ms},
+          {"p99", latency.p99Ms},
+          {"max", latency.maxMs}}},
+        {"disconnects", disconnects_},
+        {"abandoned", abandoned_},
+        {"frameInfosPerConnection", frameInfosPerConnection_},
+        {"missingRanges", missingRanges_},
+    };
+    nlohmann::ordered_json& holds = json["holds"] = nlohmann::ordered_json::array();
+    for (const HoldRecord& hold : holds_) {
+        holds.push_back({{"ms", hold.heldMs},
+                         {"framesStampedDuring", hold.framesStampedDuring},
+                         {"framesAfter", hold.framesAfter}});
     }
-    json += "],\"missingRanges\":[";
-    for (size_t i = 0; i < missingRanges_.size(); ++i) {
-        std::snprintf(buffer, sizeof buffer, "%s[%u,%u]", i ? "," : "", missingRanges_[i].first,
-                      missingRanges_[i].second);
-        json += buffer;
+    // [sequence, textureIndex, latencyMicros] per frame keeps a long run's file small.
+    nlohmann::ordered_json& received = json["received"] = nlohmann::ordered_json::array();
+    for (const Received& frame : received_) {
+        received.push_back({frame.sequence, frame.textureIndex, frame.latencyMicros});
     }
-    json += "],\"holds\":[";
-    for (size_t i = 0; i < holds_.size(); ++i) {
-        const HoldRecord& hold = holds_[i];
-        std::snprintf(buffer, sizeof buffer,
-                      "%s{\"ms\":%u,\"framesStampedDuring\":%u,\"framesAfter\":%u}", i ? "," : "",
-                      hold.heldMs, hold.framesStampedDuring, hold.framesAfter);
-        json += buffer;
-    }
-    json += "],\"received\":[";
-    for (size_t i = 0; i < received_.size(); ++i) {
-        std::snprintf(buffer, sizeof buffer, "%s[%u,%u,%lld]", i ? "," : "", received_[i].sequence,
-                      static_cast<unsigned>(received_[i].textureIndex),
-                      static_cast<long long>(received_[i].latencyMicros));
-        json += buffer;
-    }
-    json += "]}\n";
-    return json;
+    return json.dump() + "\n";
 }
 
 }  // namespace quillo::companion

@@ -3,21 +3,21 @@
 #include <string>
 
 #include "companion_app.h"
-#include "companion_command.h"
 #include "companion_options.h"
 
 int main(int argc, char** argv) {
     using namespace quillo::companion;
     CompanionOptions options;
-    std::string error;
-    if (!ParseCompanionOptions(argc, argv, options, error)) {
-        std::fprintf(stderr, "Quillo.exe: %s\n(see --help)\n", error.c_str());
-        return kExitUsage;
-    }
-    if (options.help) {
-        std::fputs(CompanionUsage(), stdout);
-        std::fputs(CommandHelp(), stdout);
-        return kExitOk;
+    std::string message;
+    switch (ParseCompanionOptions(argc, argv, options, message)) {
+        case ParseOutcome::kHelp:
+            std::fputs(message.c_str(), stdout);
+            return kExitOk;
+        case ParseOutcome::kUsageError:
+            std::fprintf(stderr, "Quillo.exe: %s\n(see --help)\n", message.c_str());
+            return kExitUsage;
+        case ParseOutcome::kRun:
+            break;
     }
     return RunCompanion(options);
 }

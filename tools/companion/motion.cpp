@@ -6,7 +6,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "runtime/json_value.h"
+#include <nlohmann/json.hpp>
 
 namespace quillo::companion {
 
@@ -122,42 +122,50 @@ bool MotionTrack::ParseCsv(const std::string& text, std::string& error) {
 }
 
 bool MotionTrack::ParseJson(const std::string& text, std::string& error) {
-    runtime::JsonValue root;
-    if (!runtime::ParseJson(text, root, error)) return false;
-    const runtime::JsonValue* list = &root;
-    if (root.isObject()) list = root.Find("poses");
-    if (list == nullptr || !list->isArray()) {
+    nlohmann::json root;
+    try {
+        root = nlohmann::json::parse(text, nullptr, true, true);
+    } catch (const nlohmann::json::parse_error& e) {
+        // "parse error at line L, column C: ..." without the library's "[json.exception...]".
+        const std::string what = e.what();
+        const size_t tagEnd = what.find("] ");
+        error = tagEnd == std::string::npos ? what : what.substr(tagEnd + 2);
+        return false;
+    }
+    const nlohmann::json* list = &root;
+    if (root.is_object()) {
+        const auto poses = root.find("poses");
+        list = poses != root.end() ? &*poses : nullptr;
+    }
+    if (list == nullptr || !list->is_array()) {
         error = "expected an array of poses (or an object with a \"poses\" array)";
         return false;
     }
-    int index = 0;
-    for (const runtime::JsonValue& item : list->items()) {
-        const runtime::JsonValue* t = item.Find("t");
-        const runtime::JsonValue* q = item.Find("q");
-        const runtime::JsonValue* p = item.Find("p");
-        auto numbers = [](const runtime::JsonValue* array, size_t size, float* out) {
-            if (array == nullptr || !array->isArray() || array->items().size() != size)
-                return false;
-            for (size_t i = 0; i < size; ++i) {
-                if (!array->items()[i].isNumber()) return false;
-                out[i] = static_cast<float>(array->items()[i].asNumber());
-            }
-            return true;
-        };
+    // Fills `out` from an array of exactly `size` numbers.
+    auto numbers = [](const nlohmann::json& item, const char* key, size_t size, float* out) {
+        const auto array = item.find(key);
+        if (array == item.end() || !array->is_array() || array->size() != size) return false;
+        for (size_t i = 0; i < size; ++i) {
+            if (!(*array)[i].is_number()) return false;
+            out[i] = (*array)[i].get<float>();
+        }
+        return true;
+    };
+    for (size_t index = 0; index < list->size(); ++index) {
+        const nlohmann::json& item = (*list)[index];
         float quaternion[4];
         float position[3];
-        if (t == nullptr || !t->isNumber() || !numbers(q, 4, quaternion) ||
-            !numbers(p, 3, position)) {
+        if (!item.is_object() || !item.contains("t") || !item["t"].is_number() ||
+            !numbers(item, "q", 4, quaternion) || !numbers(item, "p", 3, position)) {
             error = "pose " + std::to_string(index) +
                     ": expected {\"t\": s, \"q\": [x, y, z, w], \"p\": [x, y, z]}";
             return false;
         }
         HeadSample sample;
-        sample.seconds = t->asNumber();
+        sample.seconds = item["t"].get<double>();
         sample.orientation = Quaternion{quaternion[0], quaternion[1], quaternion[2], quaternion[3]};
         sample.position = Vector3{position[0], position[1], position[2]};
         samples_.push_back(sample);
-        ++index;
     }
     return SortAndCheck(samples_, error);
 }

@@ -4,6 +4,8 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <memory>
+#include <string>
 #include <thread>
 
 #include "common/dynamic_library.h"
@@ -116,149 +118,193 @@ void SendHaptics(const runtime::FakeRuntime& fake, uint16_t durationMicros) {
     std::fflush(stdout);
 }
 
-}  // namespace
+// One run, step by step: each step that can fail returns the exit code to end with.
+class HostSession {
+  public:
+    explicit HostSession(const HostOptions& options)
+        : options_(options), fake_(RuntimeOptions(options)) {}
 
-int RunHost(const HostOptions& options) {
-    runtime::FakeRuntimeOptions runtimeOptions;
-    runtimeOptions.activation = options.inlineActivation ? runtime::ActivationPolicy::Inline
-                                                         : runtime::ActivationPolicy::OnRequest;
-    // A long run must not grow without bound: poses are counted and the latest kept.
-    runtimeOptions.recordPerFrameEvents = false;
-    runtime::FakeRuntime fake(runtimeOptions);
-    const bool quiet = options.quiet;
-    fake.SetObserver([quiet](const runtime::RuntimeEvent& event) {
-        if (ShouldPrint(event, quiet)) {
-            PrintLine(DescribeEvent(event));
-        }
-    });
+    // Prints the runtime's events as they happen (poses are printed at intervals instead).
+    void WatchRuntime() {
+        const bool quiet = options_.quiet;
+        fake_.SetObserver([quiet](const runtime::RuntimeEvent& event) {
+            if (ShouldPrint(event, quiet)) PrintLine(DescribeEvent(event));
+        });
+    }
 
-    if (!options.settingsPath.empty()) {
+    int LoadSettings() {
+        if (options_.settingsPath.empty()) return kExitOk;
         std::string error;
-        if (!fake.Settings().LoadFile(options.settingsPath, error)) {
+        if (!fake_.Settings().LoadFile(options_.settingsPath, error)) {
             std::fprintf(stderr, "quillo-host: settings: %s\n", error.c_str());
             return kExitUsage;
         }
-        std::printf("settings: %s\n", options.settingsPath.c_str());
+        std::printf("settings: %s\n", options_.settingsPath.c_str());
+        return kExitOk;
     }
 
-    platform::DynamicLibrary library;
-    std::string error;
-    if (!library.Load(options.driverPath, error)) {
-        std::fprintf(stderr, "quillo-host: cannot load driver library %s: %s\n",
-                     options.driverPath.c_str(), error.c_str());
-        return kExitLibraryNotLoaded;
-    }
-    auto factory =
-        reinterpret_cast<HmdDriverFactoryFn>(library.FindSymbol("HmdDriverFactory", error));
-    if (factory == nullptr) {
-        std::fprintf(stderr, "quillo-host: %s has no HmdDriverFactory: %s\n",
-                     options.driverPath.c_str(), error.c_str());
-        return kExitNoFactory;
-    }
-    int factoryError = 0;
-    auto* provider = static_cast<vr::IServerTrackedDeviceProvider*>(
-        factory(vr::IServerTrackedDeviceProvider_Version, &factoryError));
-    if (provider == nullptr) {
-        std::fprintf(stderr, "quillo-host: HmdDriverFactory gave no %s: %s (%d)\n",
-                     vr::IServerTrackedDeviceProvider_Version,
-                     runtime::InitErrorName(static_cast<vr::EVRInitError>(factoryError)),
-                     factoryError);
-        return kExitNoProvider;
-    }
-    std::printf("loaded %s\n", options.driverPath.c_str());
-    if (const char* const* versions = provider->GetInterfaceVersions()) {
-        for (; *versions != nullptr; ++versions) {
-            std::printf("interface version: %s\n", *versions);
+    // Loads the library and asks its HmdDriverFactory for the device provider.
+    int LoadDriver() {
+        std::string error;
+        if (!library_.Load(options_.driverPath, error)) {
+            std::fprintf(stderr, "quillo-host: cannot load driver library %s: %s\n",
+                         options_.driverPath.c_str(), error.c_str());
+            return kExitLibraryNotLoaded;
         }
-    }
-    std::fflush(stdout);
-
-    const vr::EVRInitError initResult = provider->Init(fake.Context());
-    if (initResult != vr::VRInitError_None) {
-        // The runtime unloads a driver whose Init fails, without calling Cleanup.
-        std::fprintf(stderr, "quillo-host: Init failed: %s (%d)\n",
-                     runtime::InitErrorName(initResult), static_cast<int>(initResult));
-        return kExitInitFailed;
-    }
-    std::printf("Init: VRInitError_None (0)\n");
-    std::fflush(stdout);
-    fake.ActivatePending();
-
-    int exitCode = kExitOk;
-    std::unique_ptr<FrameLoop> frameLoop;
-    for (const runtime::DeviceRecord& device : fake.Devices()) {
-        if (device.deviceClass != vr::TrackedDeviceClass_HMD) {
-            continue;
+        auto factory =
+            reinterpret_cast<HmdDriverFactoryFn>(library_.FindSymbol("HmdDriverFactory", error));
+        if (factory == nullptr) {
+            std::fprintf(stderr, "quillo-host: %s has no HmdDriverFactory: %s\n",
+                         options_.driverPath.c_str(), error.c_str());
+            return kExitNoFactory;
         }
-        HeadsetComponents components = QueryHeadsetComponents(*device.driver);
-        std::printf("headset components: display %s, virtual display %s, direct mode %s\n",
-                    components.display ? "yes" : "no", components.virtualDisplay ? "yes" : "no",
-                    components.directMode ? "yes" : "no");
-        if (components.display != nullptr) {
-            PrintDisplay(*components.display);
+        int factoryError = 0;
+        provider_ = static_cast<vr::IServerTrackedDeviceProvider*>(
+            factory(vr::IServerTrackedDeviceProvider_Version, &factoryError));
+        if (provider_ == nullptr) {
+            std::fprintf(stderr, "quillo-host: HmdDriverFactory gave no %s: %s (%d)\n",
+                         vr::IServerTrackedDeviceProvider_Version,
+                         runtime::InitErrorName(static_cast<vr::EVRInitError>(factoryError)),
+                         factoryError);
+            return kExitNoProvider;
         }
-        frameLoop = MakeFrameLoop(options.framesMode, components, error);
-        if (frameLoop == nullptr && options.framesMode != "none") {
-            std::fprintf(stderr, "quillo-host: %s\n", error.c_str());
-            exitCode = kExitUsage;
+        std::printf("loaded %s\n", options_.driverPath.c_str());
+        if (const char* const* versions = provider_->GetInterfaceVersions()) {
+            for (; *versions != nullptr; ++versions) {
+                std::printf("interface version: %s\n", *versions);
+            }
         }
-        break;
+        std::fflush(stdout);
+        return kExitOk;
     }
 
-    std::signal(SIGINT, OnStopSignal);
-    std::signal(SIGTERM, OnStopSignal);
-    const uint64_t poseEvery =
-        options.poseEvery != 0 ? options.poseEvery
-                               : static_cast<uint64_t>(options.rate >= 1.0 ? options.rate : 60.0);
-    const auto start = std::chrono::steady_clock::now();
-    const auto deadline = start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                                      std::chrono::duration<double>(options.seconds));
-    uint64_t frame = 0;
-    while (exitCode == kExitOk && !g_stopRequested.load()) {
-        if (options.frames != 0 && frame >= options.frames) break;
-        if (options.seconds > 0.0 && std::chrono::steady_clock::now() >= deadline) break;
+    int InitDriver() {
+        const vr::EVRInitError initResult = provider_->Init(fake_.Context());
+        if (initResult != vr::VRInitError_None) {
+            // The runtime unloads a driver whose Init fails, without calling Cleanup.
+            std::fprintf(stderr, "quillo-host: Init failed: %s (%d)\n",
+                         runtime::InitErrorName(initResult), static_cast<int>(initResult));
+            return kExitInitFailed;
+        }
+        std::printf("Init: VRInitError_None (0)\n");
+        std::fflush(stdout);
+        fake_.ActivatePending();
+        return kExitOk;
+    }
 
-        provider->RunFrame();
-        if (frameLoop != nullptr) {
-            frameLoop->RunFrame(frame);
+    // Describes the headset's display and makes the frame loop --frames-mode asks for.
+    int PrepareFrameLoop() {
+        for (const runtime::DeviceRecord& device : fake_.Devices()) {
+            if (device.deviceClass != vr::TrackedDeviceClass_HMD) continue;
+            HeadsetComponents components = QueryHeadsetComponents(*device.driver);
+            std::printf("headset components: display %s, virtual display %s, direct mode %s\n",
+                        components.display ? "yes" : "no", components.virtualDisplay ? "yes" : "no",
+                        components.directMode ? "yes" : "no");
+            if (components.display != nullptr) PrintDisplay(*components.display);
+            std::string error;
+            frameLoop_ = MakeFrameLoop(options_.framesMode, components, error);
+            if (frameLoop_ == nullptr && options_.framesMode != "none") {
+                std::fprintf(stderr, "quillo-host: %s\n", error.c_str());
+                return kExitUsage;
+            }
+            break;
         }
-        // Controllers are added from the driver's link thread while frames run.
-        fake.ActivatePending();
-        if (options.hapticEvery != 0 && (frame + 1) % options.hapticEvery == 0) {
-            SendHaptics(fake, options.hapticDurationMicros);
-        }
-        if (options.printPoses && frame % poseEvery == 0) {
-            PrintPoses(fake, frame);
-        }
-        ++frame;
-        if (options.rate > 0.0) {
-            std::this_thread::sleep_until(
-                start +
-                std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                    std::chrono::duration<double>(static_cast<double>(frame) / options.rate)));
-        }
+        return kExitOk;
     }
-    const double elapsed =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 
-    if (frameLoop != nullptr) {
-        frameLoop->Finish();
+    // Calls RunFrame at the chosen rate until the frame count or time is reached or a stop
+    // signal arrives; sends haptic pulses and prints poses on the way.
+    void RunFrames() {
+        std::signal(SIGINT, OnStopSignal);
+        std::signal(SIGTERM, OnStopSignal);
+        const uint64_t poseEvery =
+            options_.poseEvery != 0
+                ? options_.poseEvery
+                : static_cast<uint64_t>(options_.rate >= 1.0 ? options_.rate : 60.0);
+        start_ = std::chrono::steady_clock::now();
+        const auto deadline =
+            start_ + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                         std::chrono::duration<double>(options_.seconds));
+        while (!g_stopRequested.load()) {
+            if (options_.frames != 0 && framesRun_ >= options_.frames) break;
+            if (options_.seconds > 0.0 && std::chrono::steady_clock::now() >= deadline) break;
+
+            provider_->RunFrame();
+            if (frameLoop_ != nullptr) frameLoop_->RunFrame(framesRun_);
+            // Controllers are added from the driver's link thread while frames run.
+            fake_.ActivatePending();
+            if (options_.hapticEvery != 0 && (framesRun_ + 1) % options_.hapticEvery == 0) {
+                SendHaptics(fake_, options_.hapticDurationMicros);
+            }
+            if (options_.printPoses && framesRun_ % poseEvery == 0) PrintPoses(fake_, framesRun_);
+            ++framesRun_;
+            if (options_.rate > 0.0) {
+                std::this_thread::sleep_until(
+                    start_ + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                 std::chrono::duration<double>(static_cast<double>(framesRun_) /
+                                                               options_.rate)));
+            }
+        }
     }
-    provider->Cleanup();
-    std::printf("Cleanup done after %llu frames in %.2f s\n",
-                static_cast<unsigned long long>(frame), elapsed);
-    for (const runtime::DeviceRecord& device : fake.Devices()) {
-        std::printf("device %u: serial \"%s\", class %s, %s, %llu poses, %llu proximity reports\n",
-                    device.id, device.serial.c_str(), runtime::DeviceClassName(device.deviceClass),
-                    device.activated ? "active" : "not active",
-                    static_cast<unsigned long long>(device.poseCount),
-                    static_cast<unsigned long long>(device.proximityCount));
+
+    // Cleanup as the runtime does it at shutdown, a summary of every device, then unloading.
+    void CleanUpAndUnload() {
+        const double elapsed =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+        if (frameLoop_ != nullptr) frameLoop_->Finish();
+        provider_->Cleanup();
+        std::printf("Cleanup done after %llu frames in %.2f s\n",
+                    static_cast<unsigned long long>(framesRun_), elapsed);
+        for (const runtime::DeviceRecord& device : fake_.Devices()) {
+            std::printf(
+                "device %u: serial \"%s\", class %s, %s, %llu poses, %llu proximity reports\n",
+                device.id, device.serial.c_str(), runtime::DeviceClassName(device.deviceClass),
+                device.activated ? "active" : "not active",
+                static_cast<unsigned long long>(device.poseCount),
+                static_cast<unsigned long long>(device.proximityCount));
+        }
+        // Nothing the driver does after Cleanup may reach the host any more.
+        fake_.SetObserver(nullptr);
+        library_.Unload();
+        std::printf("driver unloaded\n");
+        std::fflush(stdout);
     }
-    // Nothing the driver does after Cleanup may reach the host any more.
-    fake.SetObserver(nullptr);
-    library.Unload();
-    std::printf("driver unloaded\n");
-    std::fflush(stdout);
+
+  private:
+    static runtime::FakeRuntimeOptions RuntimeOptions(const HostOptions& options) {
+        runtime::FakeRuntimeOptions runtimeOptions;
+        runtimeOptions.activation = options.inlineActivation ? runtime::ActivationPolicy::Inline
+                                                             : runtime::ActivationPolicy::OnRequest;
+        // A long run must not grow without bound: poses are counted and the latest kept.
+        runtimeOptions.recordPerFrameEvents = false;
+        return runtimeOptions;
+    }
+
+    const HostOptions& options_;
+    // Declared before the library, so the library is unloaded before the runtime goes.
+    runtime::FakeRuntime fake_;
+    platform::DynamicLibrary library_;
+    vr::IServerTrackedDeviceProvider* provider_ = nullptr;
+    std::unique_ptr<FrameLoop> frameLoop_;
+    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+    uint64_t framesRun_ = 0;
+};
+
+}  // namespace
+
+int RunHost(const HostOptions& options) {
+    HostSession session(options);
+    session.WatchRuntime();
+    int exitCode = session.LoadSettings();
+    if (exitCode == kExitOk) exitCode = session.LoadDriver();
+    if (exitCode == kExitOk) exitCode = session.InitDriver();
+    // A driver that was not loaded, or whose Init failed, is not cleaned up.
+    if (exitCode != kExitOk) return exitCode;
+    // A frame loop that cannot be made ends the run without frames, but the driver is still
+    // cleaned up and unloaded.
+    exitCode = session.PrepareFrameLoop();
+    if (exitCode == kExitOk) session.RunFrames();
+    session.CleanUpAndUnload();
     return exitCode;
 }
 

@@ -7,15 +7,18 @@
 #include "host_run.h"
 
 int main(int argc, char** argv) {
-    quillo::host::HostOptions options;
-    std::string error;
-    if (!quillo::host::ParseHostOptions(argc, argv, options, error)) {
-        std::fprintf(stderr, "quillo-host: %s\n\n%s", error.c_str(), quillo::host::HostUsage());
-        return quillo::host::kExitUsage;
+    using namespace quillo::host;
+    HostOptions options;
+    std::string message;
+    switch (ParseHostOptions(argc, argv, options, message)) {
+        case ParseOutcome::kHelp:
+            std::fputs(message.c_str(), stdout);
+            return kExitOk;
+        case ParseOutcome::kUsageError:
+            std::fprintf(stderr, "quillo-host: %s\n(see --help)\n", message.c_str());
+            return kExitUsage;
+        case ParseOutcome::kRun:
+            break;
     }
-    if (options.help) {
-        std::fputs(quillo::host::HostUsage(), stdout);
-        return quillo::host::kExitOk;
-    }
-    return quillo::host::RunHost(options);
+    return RunHost(options);
 }

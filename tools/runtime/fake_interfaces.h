@@ -6,7 +6,8 @@
 #include <optional>
 #include <string>
 
-#include "json_value.h"
+#include <nlohmann/json.hpp>
+
 #include "openvr/openvr_driver.h"
 #include "runtime_events.h"
 
@@ -72,7 +73,7 @@ class FakeSettings final : public vr::IVRSettings {
     bool LoadJson(const std::string& text, std::string& error);
     bool LoadFile(const std::string& path, std::string& error);
     // The stored value, if any (tests).
-    std::optional<JsonValue> Value(const std::string& section, const std::string& key) const;
+    std::optional<nlohmann::json> Value(const std::string& section, const std::string& key) const;
 
     const char* GetSettingsErrorNameFromEnum(vr::EVRSettingsError eError) override;
     bool Sync(bool bForce, vr::EVRSettingsError* peError) override;
@@ -98,13 +99,15 @@ class FakeSettings final : public vr::IVRSettings {
 
   private:
     // Looks the value up, records the read and sets the error.
-    std::optional<JsonValue> Read(const char* section, const char* key,
-                                  vr::EVRSettingsError* error);
-    void Write(const char* section, const char* key, JsonValue value, vr::EVRSettingsError* error);
+    std::optional<nlohmann::json> Read(const char* section, const char* key,
+                                       vr::EVRSettingsError* error);
+    void Write(const char* section, const char* key, nlohmann::json value,
+               vr::EVRSettingsError* error);
 
     FakeRuntime& runtime_;
     mutable std::mutex mutex_;
-    std::map<std::string, std::map<std::string, JsonValue>> sections_;
+    // One object per section, each holding that section's values.
+    nlohmann::json sections_ = nlohmann::json::object();
 };
 
 // Property containers, one per object id, holding the last value written for each property.

@@ -27,26 +27,30 @@ int32_t ToInt32(double value) {
 }  // namespace
 
 bool FakeSettings::LoadJson(const std::string& text, std::string& error) {
-    JsonValue document;
-    if (!ParseJson(text, document, error)) {
+    nlohmann::json document;
+    try {
+        // The runtime's own settings files sometimes carry // and /* */ comments.
+        document = nlohmann::json::parse(text, nullptr, true, true);
+    } catch (const nlohmann::json::parse_error& e) {
+        // "[json.exception.parse_error.101] parse error at line 1, column 5: ..." without the
+        // library's tag.
+        const std::string what = e.what();
+        const size_t tagEnd = what.find("] ");
+        error = tagEnd == std::string::npos ? what : what.substr(tagEnd + 2);
         return false;
     }
-    if (!document.isObject()) {
+    if (!document.is_object()) {
         error = "the settings document is not an object of sections";
         return false;
     }
-    std::map<std::string, std::map<std::string, JsonValue>> sections;
-    for (const auto& section : document.members()) {
-        if (!section.second.isObject()) {
-            error = "section \"" + section.first + "\" is not an object";
+    for (const auto& section : document.items()) {
+        if (!section.value().is_object()) {
+            error = "section \"" + section.key() + "\" is not an object";
             return false;
-        }
-        for (const auto& entry : section.second.members()) {
-            sections[section.first][entry.first] = entry.second;
         }
     }
     std::lock_guard<std::mutex> lock(mutex_);
-    sections_ = std::move(sections);
+    sections_ = std::move(document);
     return true;
 }
 
@@ -65,19 +69,19 @@ bool FakeSettings::LoadFile(const std::string& path, std::string& error) {
     return true;
 }
 
-std::optional<JsonValue> FakeSettings::Value(const std::string& section,
-                                             const std::string& key) const {
+std::optional<nlohmann::json> FakeSettings::Value(const std::string& section,
+                                                  const std::string& key) const {
     std::lock_guard<std::mutex> lock(mutex_);
     auto s = sections_.find(section);
     if (s == sections_.end()) return std::nullopt;
-    auto k = s->second.find(key);
-    if (k == s->second.end()) return std::nullopt;
-    return k->second;
+    auto k = s->find(key);
+    if (k == s->end()) return std::nullopt;
+    return *k;
 }
 
-std::optional<JsonValue> FakeSettings::Read(const char* section, const char* key,
-                                            vr::EVRSettingsError* error) {
-    std::optional<JsonValue> value;
+std::optional<nlohmann::json> FakeSettings::Read(const char* section, const char* key,
+                                                 vr::EVRSettingsError* error) {
+    std::optional<nlohmann::json> value;
     if (section != nullptr && key != nullptr) {
         value = Value(section, key);
     }
@@ -95,7 +99,7 @@ std::optional<JsonValue> FakeSettings::Read(const char* section, const char* key
     return value;
 }
 
-void FakeSettings::Write(const char* section, const char* key, JsonValue value,
+void FakeSettings::Write(const char* section, const char* key, nlohmann::json value,
                          vr::EVRSettingsError* error) {
     if (section == nullptr || key == nullptr) {
         SetError(error, vr::VRSettingsError_WriteFailed);
@@ -138,53 +142,52 @@ bool FakeSettings::Sync(bool, vr::EVRSettingsError* peError) {
 
 void FakeSettings::SetBool(const char* pchSection, const char* pchSettingsKey, bool bValue,
                            vr::EVRSettingsError* peError) {
-    Write(pchSection, pchSettingsKey, JsonValue::MakeBool(bValue), peError);
+    Write(pchSection, pchSettingsKey, nlohmann::json(bValue), peError);
 }
 
 void FakeSettings::SetInt32(const char* pchSection, const char* pchSettingsKey, int32_t nValue,
                             vr::EVRSettingsError* peError) {
-    Write(pchSection, pchSettingsKey, JsonValue::MakeNumber(nValue, true), peError);
+    Write(pchSection, pchSettingsKey, nlohmann::json(nValue), peError);
 }
 
 void FakeSettings::SetFloat(const char* pchSection, const char* pchSettingsKey, float flValue,
                             vr::EVRSettingsError* peError) {
-    Write(pchSection, pchSettingsKey, JsonValue::MakeNumber(flValue, false), peError);
+    Write(pchSection, pchSettingsKey, nlohmann::json(flValue), peError);
 }
 
 void FakeSettings::SetString(const char* pchSection, const char* pchSettingsKey,
                              const char* pchValue, vr::EVRSettingsError* peError) {
-    Write(pchSection, pchSettingsKey, JsonValue::MakeString(pchValue != nullptr ? pchValue : ""),
-          peError);
+    Write(pchSection, pchSettingsKey, nlohmann::json(pchValue != nullptr ? pchValue : ""), peError);
 }
 
 // Numbers and booleans convert into each other as the runtime's JSON settings do; a value of
 // another type (a string read as a number) reads as 0 with VRSettingsError_ReadFailed.
 bool FakeSettings::GetBool(const char* pchSection, const char* pchSettingsKey,
                            vr::EVRSettingsError* peError) {
-    std::optional<JsonValue> value = Read(pchSection, pchSettingsKey, peError);
+    std::optional<nlohmann::json> value = Read(pchSection, pchSettingsKey, peError);
     if (!value) return false;
-    if (value->isBool()) return value->asBool();
-    if (value->isNumber()) return value->asNumber() != 0.0;
+    if (value->is_boolean()) return value->get<bool>();
+    if (value->is_number()) return value->get<double>() != 0.0;
     SetError(peError, vr::VRSettingsError_ReadFailed);
     return false;
 }
 
 int32_t FakeSettings::GetInt32(const char* pchSection, const char* pchSettingsKey,
                                vr::EVRSettingsError* peError) {
-    std::optional<JsonValue> value = Read(pchSection, pchSettingsKey, peError);
+    std::optional<nlohmann::json> value = Read(pchSection, pchSettingsKey, peError);
     if (!value) return 0;
-    if (value->isNumber()) return ToInt32(value->asNumber());
-    if (value->isBool()) return value->asBool() ? 1 : 0;
+    if (value->is_number()) return ToInt32(value->get<double>());
+    if (value->is_boolean()) return value->get<bool>() ? 1 : 0;
     SetError(peError, vr::VRSettingsError_ReadFailed);
     return 0;
 }
 
 float FakeSettings::GetFloat(const char* pchSection, const char* pchSettingsKey,
                              vr::EVRSettingsError* peError) {
-    std::optional<JsonValue> value = Read(pchSection, pchSettingsKey, peError);
+    std::optional<nlohmann::json> value = Read(pchSection, pchSettingsKey, peError);
     if (!value) return 0.0f;
-    if (value->isNumber()) return static_cast<float>(value->asNumber());
-    if (value->isBool()) return value->asBool() ? 1.0f : 0.0f;
+    if (value->is_number()) return static_cast<float>(value->get<double>());
+    if (value->is_boolean()) return value->get<bool>() ? 1.0f : 0.0f;
     SetError(peError, vr::VRSettingsError_ReadFailed);
     return 0.0f;
 }
@@ -194,14 +197,14 @@ void FakeSettings::GetString(const char* pchSection, const char* pchSettingsKey,
     if (pchValue != nullptr && unValueLen > 0) {
         pchValue[0] = '\0';
     }
-    std::optional<JsonValue> value = Read(pchSection, pchSettingsKey, peError);
+    std::optional<nlohmann::json> value = Read(pchSection, pchSettingsKey, peError);
     if (!value) return;
-    if (!value->isString()) {
+    if (!value->is_string()) {
         SetError(peError, vr::VRSettingsError_ReadFailed);
         return;
     }
     if (pchValue == nullptr || unValueLen == 0) return;
-    const std::string& text = value->asString();
+    const std::string& text = value->get_ref<const std::string&>();
     const size_t length = text.size() < unValueLen - 1 ? text.size() : unValueLen - 1;
     std::memcpy(pchValue, text.data(), length);
     pchValue[length] = '\0';
@@ -221,7 +224,7 @@ void FakeSettings::RemoveKeyInSection(const char* pchSection, const char* pchSet
         std::lock_guard<std::mutex> lock(mutex_);
         auto section = sections_.find(pchSection);
         if (section != sections_.end()) {
-            section->second.erase(pchSettingsKey);
+            section->erase(pchSettingsKey);
         }
     }
     SetError(peError, vr::VRSettingsError_None);

@@ -51,8 +51,10 @@ void D3D11Device::CreateBlackView() {
     const uint32_t transparentBlack = 0;
     D3D11_SUBRESOURCE_DATA data = {&transparentBlack, sizeof transparentBlack, 0};
     ComPtr<ID3D11Texture2D> texture;
-    if (FAILED(objects_.device->CreateTexture2D(&desc, &data, texture.Put()))) return;
-    objects_.device->CreateShaderResourceView(texture.Get(), nullptr, blackView_.Put());
+    if (FAILED(objects_.device->CreateTexture2D(&desc, &data, texture.ReleaseAndGetAddressOf())))
+        return;
+    objects_.device->CreateShaderResourceView(texture.Get(), nullptr,
+                                              blackView_.ReleaseAndGetAddressOf());
 }
 
 std::shared_ptr<Texture> D3D11Device::CreateTexture(const TextureDesc& desc) {
@@ -69,14 +71,16 @@ std::shared_ptr<Texture> D3D11Device::CreateTexture(const TextureDesc& desc) {
     native.CPUAccessFlags = 0;
     native.MiscFlags = desc.miscFlags;
     ComPtr<ID3D11Texture2D> texture;
-    const HRESULT hr = objects_.device->CreateTexture2D(&native, nullptr, texture.Put());
+    const HRESULT hr =
+        objects_.device->CreateTexture2D(&native, nullptr, texture.ReleaseAndGetAddressOf());
     textureCreation_.Record(SUCCEEDED(hr) && texture, static_cast<uint32_t>(hr));
     if (FAILED(hr) || !texture) return nullptr;
 
     uint64_t sharedHandle = 0;
     if (desc.miscFlags & (kMiscShared | kMiscSharedKeyedMutex)) {
-        HRESULT result = E_NOINTERFACE;
-        if (ComPtr<IDXGIResource> resource = texture.As<IDXGIResource>(&result)) {
+        ComPtr<IDXGIResource> resource;
+        HRESULT result = texture.As(&resource);
+        if (SUCCEEDED(result) && resource) {
             HANDLE handle = nullptr;
             result = resource->GetSharedHandle(&handle);
             if (SUCCEEDED(result)) sharedHandle = reinterpret_cast<uintptr_t>(handle);
@@ -90,9 +94,9 @@ std::shared_ptr<Texture> D3D11Device::CreateTexture(const TextureDesc& desc) {
     }
     ComPtr<IDXGIKeyedMutex> keyedMutex;
     if (desc.miscFlags & kMiscSharedKeyedMutex) {
-        HRESULT result = E_NOINTERFACE;
-        keyedMutex = texture.As<IDXGIKeyedMutex>(&result);
-        if (!keyedMutex) {
+        const HRESULT result = texture.As(&keyedMutex);
+        if (FAILED(result) || !keyedMutex) {
+            keyedMutex.Reset();
             LogOnce(noKeyedMutexLogged_,
                     "driver_quillo: Direct3D 11: textures get no keyed mutex here "
                     "(IDXGIKeyedMutex 0x%08X); their hand-over is unguarded\n",
@@ -105,14 +109,16 @@ std::shared_ptr<Texture> D3D11Device::CreateTexture(const TextureDesc& desc) {
 std::shared_ptr<Texture> D3D11Device::OpenSharedTexture(uint64_t handle) {
     ComPtr<ID3D11Resource> resource;
     const HRESULT hr = objects_.device->OpenSharedResource(
-        reinterpret_cast<HANDLE>(static_cast<uintptr_t>(handle)), __uuidof(ID3D11Resource),
-        resource.PutVoid());
+        reinterpret_cast<HANDLE>(static_cast<uintptr_t>(handle)),
+        IID_PPV_ARGS(resource.ReleaseAndGetAddressOf()));
     sharedOpen_.Record(SUCCEEDED(hr) && resource, static_cast<uint32_t>(hr));
     if (FAILED(hr) || !resource) return nullptr;
     // The resource reference goes at the end of this scope; the texture holds its own.
-    ComPtr<ID3D11Texture2D> texture = resource.As<ID3D11Texture2D>();
-    if (!texture) return nullptr;
-    ComPtr<IDXGIKeyedMutex> keyedMutex = texture.As<IDXGIKeyedMutex>();
+    ComPtr<ID3D11Texture2D> texture;
+    if (FAILED(resource.As(&texture)) || !texture) return nullptr;
+    // A texture shared without a keyed mutex opens without one.
+    ComPtr<IDXGIKeyedMutex> keyedMutex;
+    if (FAILED(texture.As(&keyedMutex))) keyedMutex.Reset();
     return std::make_shared<D3D11Texture>(std::move(texture), handle, std::move(keyedMutex));
 }
 
@@ -125,8 +131,8 @@ std::unique_ptr<RenderTargetView> D3D11Device::CreateRenderTargetView(
     desc.ViewDimension = D3D11_RTV_DIMENSION_TEXTURE2D;
     desc.Texture2D.MipSlice = 0;
     auto view = std::make_unique<D3D11RenderTargetView>();
-    if (FAILED(
-            objects_.device->CreateRenderTargetView(native->native(), &desc, view->view.Put())) ||
+    if (FAILED(objects_.device->CreateRenderTargetView(native->native(), &desc,
+                                                       view->view.ReleaseAndGetAddressOf())) ||
         !view->view) {
         return nullptr;
     }
@@ -144,8 +150,8 @@ std::unique_ptr<ShaderResourceView> D3D11Device::CreateShaderResourceView(
     desc.Texture2D.MostDetailedMip = 0;
     desc.Texture2D.MipLevels = 1;  // only the top level is ever sampled
     auto view = std::make_unique<D3D11ShaderResourceView>();
-    if (FAILED(
-            objects_.device->CreateShaderResourceView(native->native(), &desc, view->view.Put())) ||
+    if (FAILED(objects_.device->CreateShaderResourceView(native->native(), &desc,
+                                                         view->view.ReleaseAndGetAddressOf())) ||
         !view->view) {
         return nullptr;
     }
@@ -163,9 +169,9 @@ bool D3D11Device::CreateRenderStates() {
     bufferDesc.MiscFlags = 0;
     bufferDesc.StructureByteStride = 0;
     boundsBuffer_.Reset();
-    objects_.device->CreateBuffer(&bufferDesc, nullptr, boundsBuffer_.Put());
+    objects_.device->CreateBuffer(&bufferDesc, nullptr, boundsBuffer_.ReleaseAndGetAddressOf());
     parametersBuffer_.Reset();
-    objects_.device->CreateBuffer(&bufferDesc, nullptr, parametersBuffer_.Put());
+    objects_.device->CreateBuffer(&bufferDesc, nullptr, parametersBuffer_.ReleaseAndGetAddressOf());
 
     D3D11_BLEND_DESC blendDesc = {};  // render targets 1 to 7 stay all zero
     blendDesc.AlphaToCoverageEnable = FALSE;
@@ -182,9 +188,12 @@ bool D3D11Device::CreateRenderStates() {
     alphaBlend_.Reset();
     opaqueBlend_.Reset();
     // A blend state that cannot be made ends this before the sampler.
-    if (FAILED(objects_.device->CreateBlendState(&blendDesc, alphaBlend_.Put()))) return false;
+    if (FAILED(objects_.device->CreateBlendState(&blendDesc, alphaBlend_.ReleaseAndGetAddressOf())))
+        return false;
     target.BlendEnable = FALSE;
-    if (FAILED(objects_.device->CreateBlendState(&blendDesc, opaqueBlend_.Put()))) return false;
+    if (FAILED(
+            objects_.device->CreateBlendState(&blendDesc, opaqueBlend_.ReleaseAndGetAddressOf())))
+        return false;
     objects_.context->OMSetBlendState(alphaBlend_.Get(), nullptr, 0xFFFFFFFF);
 
     D3D11_SAMPLER_DESC samplerDesc = {};
@@ -200,7 +209,7 @@ bool D3D11Device::CreateRenderStates() {
     samplerDesc.MinLOD = 0.0f;
     samplerDesc.MaxLOD = D3D11_FLOAT32_MAX;
     linearSampler_.Reset();
-    objects_.device->CreateSamplerState(&samplerDesc, linearSampler_.Put());
+    objects_.device->CreateSamplerState(&samplerDesc, linearSampler_.ReleaseAndGetAddressOf());
     return true;
 }
 
@@ -322,7 +331,9 @@ bool D3D11Device::ReadTexture(Texture& texture, std::vector<uint8_t>& pixels) {
     desc.CPUAccessFlags = D3D11_CPU_ACCESS_READ;
     desc.MiscFlags = 0;
     ComPtr<ID3D11Texture2D> staging;
-    if (FAILED(objects_.device->CreateTexture2D(&desc, nullptr, staging.Put())) || !staging) {
+    if (FAILED(
+            objects_.device->CreateTexture2D(&desc, nullptr, staging.ReleaseAndGetAddressOf())) ||
+        !staging) {
         return false;
     }
     objects_.context->CopyResource(staging.Get(), native->native());

@@ -4,12 +4,16 @@
 #include <d3d11.h>
 #include <dxgi.h>
 
+#include <wrl/client.h>
+
 #include <memory>
 
-#include "gpu/d3d11/com_ptr.h"
 #include "gpu/gpu_device.h"
 
 namespace quillo::gpu::d3d11 {
+
+// Owning COM references: MinGW-w64 and the Windows SDK both ship WRL's ComPtr.
+using Microsoft::WRL::ComPtr;
 
 class D3D11Texture final : public Texture {
   public:

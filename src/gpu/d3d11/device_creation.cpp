@@ -12,12 +12,12 @@ namespace quillo::gpu::d3d11 {
 std::vector<ComPtr<IDXGIAdapter>> EnumerateAdapters() {
     std::vector<ComPtr<IDXGIAdapter>> adapters;
     ComPtr<IDXGIFactory> factory;
-    if (FAILED(CreateDXGIFactory(__uuidof(IDXGIFactory), factory.PutVoid())) || !factory) {
+    if (FAILED(CreateDXGIFactory(IID_PPV_ARGS(factory.ReleaseAndGetAddressOf()))) || !factory) {
         return adapters;
     }
     for (UINT index = 0;; ++index) {
         ComPtr<IDXGIAdapter> adapter;
-        const HRESULT hr = factory->EnumAdapters(index, adapter.Put());
+        const HRESULT hr = factory->EnumAdapters(index, adapter.ReleaseAndGetAddressOf());
         if (hr == DXGI_ERROR_NOT_FOUND) break;
         // Any other failure is not expected; it ends the walk rather than spin on it.
         if (FAILED(hr) || !adapter) break;
@@ -48,7 +48,8 @@ HRESULT CreateOn(PFN_D3D11_CREATE_DEVICE createDevice, IDXGIAdapter* adapter,
     const D3D_DRIVER_TYPE driverType =
         adapter != nullptr ? D3D_DRIVER_TYPE_UNKNOWN : D3D_DRIVER_TYPE_HARDWARE;
     const HRESULT hr = createDevice(adapter, driverType, nullptr, 0, nullptr, 0, D3D11_SDK_VERSION,
-                                    objects.device.Put(), nullptr, objects.context.Put());
+                                    objects.device.ReleaseAndGetAddressOf(), nullptr,
+                                    objects.context.ReleaseAndGetAddressOf());
     if (FAILED(hr) || !objects.device || !objects.context) {
         objects.device.Reset();
         objects.context.Reset();
@@ -85,11 +86,13 @@ bool CreateDeviceAndContext(const std::vector<ComPtr<IDXGIAdapter>>& adapters,
 bool LoadShaders(DeviceObjects& objects) {
     objects.vertexShader.Reset();
     objects.pixelShader.Reset();
-    HRESULT hr = objects.device->CreateVertexShader(kEyePassVertexShader, kEyePassVertexShaderSize,
-                                                    nullptr, objects.vertexShader.Put());
+    HRESULT hr =
+        objects.device->CreateVertexShader(kEyePassVertexShader, kEyePassVertexShaderSize, nullptr,
+                                           objects.vertexShader.ReleaseAndGetAddressOf());
     if (SUCCEEDED(hr)) {
-        hr = objects.device->CreatePixelShader(kEyePassPixelShader, kEyePassPixelShaderSize,
-                                               nullptr, objects.pixelShader.Put());
+        hr =
+            objects.device->CreatePixelShader(kEyePassPixelShader, kEyePassPixelShaderSize, nullptr,
+                                              objects.pixelShader.ReleaseAndGetAddressOf());
     }
     if (FAILED(hr) || !objects.vertexShader || !objects.pixelShader) {
         platform::LogLine(

@@ -6,11 +6,14 @@
 #include <d3d11.h>
 #include <dxgi.h>
 
+#include <wrl/client.h>
+
 #include <vector>
 
-#include "gpu/d3d11/com_ptr.h"
-
 namespace quillo::gpu::d3d11 {
+
+// Owning COM references: MinGW-w64 and the Windows SDK both ship WRL's ComPtr.
+using Microsoft::WRL::ComPtr;
 
 struct DeviceObjects {
     ComPtr<ID3D11Device> device;

@@ -9,11 +9,12 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "common/child_process.h"
 #include "host/frame_pattern.h"
 #include "integration/frames/png_reader.h"
 #include "platform/process.h"
-#include "runtime/json_value.h"
 #include "support/program_paths.h"
 #include "support/temp_dir.h"
 #include "support/test_files.h"
@@ -22,8 +23,6 @@
 
 namespace quillo {
 namespace {
-
-using runtime::JsonValue;
 
 // The smallest window the headset allows; frames are drawn at this size.
 constexpr uint32_t kWidth = 1000;
@@ -38,9 +37,9 @@ constexpr uint32_t kHostTimeoutMs = 600000;
 // Frames the companion may miss while it starts reading; what a test looks at comes later.
 constexpr uint32_t kStartFrames = 10;
 
-int64_t Number(const JsonValue& object, const char* key) {
-    const JsonValue* value = object.Find(key);
-    return value && value->isNumber() ? static_cast<int64_t>(value->asNumber()) : -1;
+int64_t Number(const nlohmann::json& object, const char* key) {
+    const auto value = object.find(key);
+    return value != object.end() && value->is_number() ? value->get<int64_t>() : -1;
 }
 
 struct Received {
@@ -125,24 +124,23 @@ class FramesAcrossProcesses : public ::testing::Test {
 
     // Waits until the companion has seen `disconnects` disconnections and reads its statistics.
     void ReadStats(int disconnects) {
-        std::string error;
         ASSERT_TRUE(test::WaitUntil([&] {
             std::string text;
-            return test::ReadWholeFile(dir.File("stats.json"), text) &&
-                   runtime::ParseJson(text, stats, error) &&
-                   Number(stats, "disconnects") >= disconnects;
+            if (!test::ReadWholeFile(dir.File("stats.json"), text)) return false;
+            stats = nlohmann::json::parse(text, nullptr, false);
+            return stats.is_object() && Number(stats, "disconnects") >= disconnects;
         })) << test::ReadWholeFile(dir.File("companion.txt"));
         received.clear();
-        for (const JsonValue& frame : stats.Find("received")->items()) {
-            received.push_back({static_cast<uint32_t>(frame.items()[0].asNumber()),
-                                static_cast<int>(frame.items()[1].asNumber())});
+        for (const nlohmann::json& frame : stats.at("received")) {
+            received.push_back({frame.at(0).get<uint32_t>(), frame.at(1).get<int>()});
         }
     }
 
     std::vector<int64_t> Numbers(const char* key) {
         std::vector<int64_t> values;
-        if (const JsonValue* array = stats.Find(key)) {
-            for (const JsonValue& item : array->items()) values.push_back(item.asNumber());
+        const auto array = stats.find(key);
+        if (array != stats.end()) {
+            for (const nlohmann::json& item : *array) values.push_back(item.get<int64_t>());
         }
         return values;
     }
@@ -186,10 +184,13 @@ class FramesAcrossProcesses : public ::testing::Test {
         const uint32_t sequence = received[9].sequence;
         char name[64];
         std::snprintf(name, sizeof name, "frame_c1_%08u.png", sequence);
+        // The companion encodes on a thread of its own, behind the frames it reads.
+        std::string bytes;
+        EXPECT_TRUE(test::WaitUntil([&] { return test::ReadWholeFile(dir.File(name), bytes); }))
+            << name << " was not written";
         test::PngImage image;
         std::string error;
-        ASSERT_TRUE(test::ReadStoredPng(test::ReadWholeFile(dir.File(name)), image, error))
-            << name << ": " << error;
+        ASSERT_TRUE(test::ReadPng(bytes, image, error)) << name << ": " << error;
         ASSERT_EQ(image.width, kWidth);
         ASSERT_EQ(image.height, kHeight);
         const uint32_t eyeWidth = kWidth / 2;
@@ -209,7 +210,7 @@ class FramesAcrossProcesses : public ::testing::Test {
     std::string suffix;
     platform::ChildProcess companion;
     std::string hostOutput;
-    JsonValue stats;
+    nlohmann::json stats;
     std::vector<Received> received;
 };
 
@@ -272,10 +273,10 @@ TEST_F(FramesAcrossProcesses, OneFrameInfoPerConnection) {
 // While the companion keeps a texture the driver waits for it at its next hand-over, so the
 // runtime's presenting thread stands still: at most the frame it was already drawing gets a
 // time stamp inside the hold. Once the texture is released, frames flow again, none lost.
-void ExpectStallAndResume(const JsonValue& stats) {
-    const JsonValue* holds = stats.Find("holds");
-    ASSERT_TRUE(holds != nullptr && holds->items().size() == 1u);
-    const JsonValue& hold = holds->items()[0];
+void ExpectStallAndResume(const nlohmann::json& stats) {
+    const auto holds = stats.find("holds");
+    ASSERT_TRUE(holds != stats.end() && holds->size() == 1u);
+    const nlohmann::json& hold = holds->at(0);
     EXPECT_EQ(Number(hold, "ms"), 1500);
     EXPECT_LE(Number(hold, "framesStampedDuring"), 1);
     EXPECT_GT(Number(hold, "framesAfter"), 3);

@@ -1,6 +1,5 @@
-// Reads back the PNG files the companion writes (8-bit RGBA, filter 0, zlib stored blocks),
-// checking every chunk's CRC-32 and the Adler-32 of the image data, so a test can look at the
-// picture the companion saved.
+// Reads back the PNG files the companion writes, with stb_image: a decoder that shares no code
+// with the writer, so a test sees the picture any image viewer would show.
 #pragma once
 
 #include <cstdint>
@@ -15,8 +14,8 @@ struct PngImage {
     std::vector<uint8_t> rgba;  // rows of width * 4 bytes, top row first
 };
 
-// False with a reason in `error` for anything this reader does not understand or a file whose
-// checksums do not match.
-bool ReadStoredPng(const std::string& bytes, PngImage& out, std::string& error);
+// False with a reason in `error` for bytes that are no PNG, one that does not decode, or one not
+// RGBA with 8 bits a channel (what the companion writes).
+bool ReadPng(const std::string& bytes, PngImage& out, std::string& error);
 
 }  // namespace quillo::test

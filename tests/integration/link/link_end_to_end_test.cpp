@@ -67,7 +67,7 @@ TEST(LinkEndToEnd, HapticPulsesReachTheCompanionWithControllerAndDuration) {
     run.RunHost({"--seconds", "3", "--no-poses", "--quiet", "--haptic-every", "30", "1234"});
     companion.Kill();
     bool pulses[3] = {false, false, false};
-    for (const runtime::JsonValue& event : test::ReadEventLog(run.CompanionLog())) {
+    for (const nlohmann::json& event : test::ReadEventLog(run.CompanionLog())) {
         if (test::EventName(event) != "haptic") continue;
         EXPECT_EQ(test::Number(event, "duration"), 1234.0);
         const double controller = test::Number(event, "controller");
@@ -87,7 +87,7 @@ TEST(LinkEndToEnd, AKilledCompanionIsReplacedAndTheDriverReconnects) {
                                      "virtual", "--haptic-every", "20", "500"}));
     auto connectedAndServed = [&](int instance) {
         return test::WaitUntil([&] {
-            const std::vector<runtime::JsonValue> events =
+            const std::vector<nlohmann::json> events =
                 test::ReadEventLog(run.CompanionLog(instance));
             return test::CountEvents(events, "connected") >= 1 &&
                    test::CountEvents(events, "frameinfo") >= 1 &&

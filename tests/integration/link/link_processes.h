@@ -10,9 +10,10 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "common/child_process.h"
 #include "platform/process.h"
-#include "runtime/json_value.h"
 #include "support/program_paths.h"
 #include "support/temp_dir.h"
 #include "support/test_files.h"
@@ -82,36 +83,34 @@ inline std::string Describe(const HostPose& pose) {
 }
 
 // The companion's JSON-lines log, one object per event.
-inline std::vector<runtime::JsonValue> ReadEventLog(const std::string& path) {
-    std::vector<runtime::JsonValue> events;
+inline std::vector<nlohmann::json> ReadEventLog(const std::string& path) {
+    std::vector<nlohmann::json> events;
     const std::string text = ReadWholeFile(path);
     size_t start = 0;
     while (start < text.size()) {
         size_t end = text.find('\n', start);
         if (end == std::string::npos) break;  // a line still being written
-        runtime::JsonValue value;
-        std::string error;
-        if (runtime::ParseJson(text.substr(start, end - start), value, error)) {
-            events.push_back(value);
-        }
+        nlohmann::json value =
+            nlohmann::json::parse(text.substr(start, end - start), nullptr, false);
+        if (value.is_object()) events.push_back(std::move(value));
         start = end + 1;
     }
     return events;
 }
 
-inline std::string EventName(const runtime::JsonValue& event) {
-    const runtime::JsonValue* name = event.Find("event");
-    return name != nullptr && name->isString() ? name->asString() : "";
+inline std::string EventName(const nlohmann::json& event) {
+    const auto name = event.find("event");
+    return name != event.end() && name->is_string() ? name->get<std::string>() : "";
 }
 
-inline double Number(const runtime::JsonValue& event, const char* key) {
-    const runtime::JsonValue* value = event.Find(key);
-    return value != nullptr && value->isNumber() ? value->asNumber() : -1.0;
+inline double Number(const nlohmann::json& event, const char* key) {
+    const auto value = event.find(key);
+    return value != event.end() && value->is_number() ? value->get<double>() : -1.0;
 }
 
-inline size_t CountEvents(const std::vector<runtime::JsonValue>& events, const std::string& name) {
+inline size_t CountEvents(const std::vector<nlohmann::json>& events, const std::string& name) {
     size_t count = 0;
-    for (const runtime::JsonValue& event : events) count += EventName(event) == name ? 1 : 0;
+    for (const nlohmann::json& event : events) count += EventName(event) == name ? 1 : 0;
     return count;
 }
 

@@ -90,34 +90,40 @@ TEST(CompanionCommands, ScriptFilesSkipCommentsAndNameTheBadLine) {
 TEST(CompanionOptions, DefaultsAndClearErrors) {
     auto parse = [](std::vector<const char*> args, CompanionOptions& options, std::string& error) {
         args.insert(args.begin(), "Quillo.exe");
-        return ParseCompanionOptions(static_cast<int>(args.size()), const_cast<char**>(args.data()),
-                                     options, error);
+        return ParseCompanionOptions(static_cast<int>(args.size()), args.data(), options, error) ==
+               ParseOutcome::kRun;
     };
     CompanionOptions options;
     std::string error;
-    ASSERT_TRUE(parse({}, options, error));
+    ASSERT_TRUE(parse({}, options, error)) << error;
     EXPECT_EQ(options.refreshRate, 90);
     EXPECT_EQ(options.trackingKind, 4);
+    EXPECT_FALSE(options.readStdinChosen);
     EXPECT_DOUBLE_EQ(EffectiveTrackingRate(options), 90.0);
 
     options = CompanionOptions();
-    ASSERT_TRUE(
-        parse({"--tracking-kind", "imu", "--at", "3:quit", "--at", "1:recenter"}, options, error))
+    ASSERT_TRUE(parse({"--tracking-kind", "imu", "--at", "3:quit", "--no-stdin", "--at",
+                       "1:recenter", "--png-dir", "frames"},
+                      options, error))
         << error;
     // Inertial samples go at the rate the driver's filter assumes; commands sorted by time.
     EXPECT_DOUBLE_EQ(EffectiveTrackingRate(options), 76.0);
     ASSERT_EQ(options.script.size(), 2u);
     EXPECT_EQ(options.script[0].command.kind, CommandKind::kRecenter);
+    EXPECT_TRUE(options.readStdinChosen);
+    EXPECT_FALSE(options.readStdin);
+    EXPECT_TRUE(options.takeFrames);
 
     struct Bad {
         std::vector<const char*> args;
         const char* says;
     };
-    for (const Bad& bad :
-         {Bad{{"--fly"}, "unknown option: --fly"}, Bad{{"--rate"}, "--rate needs a value"},
-          Bad{{"--controllers", "3"}, "--controllers needs 0, 1 or 2"},
-          Bad{{"--tracking-rate", "0"}, "positive rate"},
-          Bad{{"--at", "soon:recenter"}, "bad time"}}) {
+    for (const Bad& bad : {Bad{{"--fly"}, "--fly"}, Bad{{"--rate"}, "--rate"},
+                           Bad{{"--controllers", "3"}, "--controllers"},
+                           Bad{{"--tracking-rate", "0"}, "--tracking-rate"},
+                           Bad{{"--tracking-kind", "sideways"}, "not a tracking kind"},
+                           Bad{{"--at", "1:recenter", "stray"}, "stray"},
+                           Bad{{"--at", "soon:recenter"}, "bad time"}}) {
         options = CompanionOptions();
         error.clear();
         EXPECT_FALSE(parse(bad.args, options, error)) << bad.args[0];

@@ -75,7 +75,9 @@ class FakeAdapter final : public IDXGIAdapter {
 std::vector<ComPtr<IDXGIAdapter>> Adapters(std::initializer_list<const wchar_t*> descriptions) {
     std::vector<ComPtr<IDXGIAdapter>> adapters;
     for (const wchar_t* description : descriptions) {
-        adapters.push_back(ComPtr<IDXGIAdapter>::Adopt(new FakeAdapter(description)));
+        ComPtr<IDXGIAdapter> adapter;
+        adapter.Attach(new FakeAdapter(description));  // takes over the reference new made
+        adapters.push_back(std::move(adapter));
     }
     return adapters;
 }
@@ -115,9 +117,10 @@ class DeviceCreation : public ::testing::Test {
     static void SetUpTestSuite() {
         // Without a real device there is nothing to hand out on success.
         DeviceObjects probe;
-        haveDevice_ = SUCCEEDED(D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0,
-                                                  nullptr, 0, D3D11_SDK_VERSION, probe.device.Put(),
-                                                  nullptr, probe.context.Put()));
+        haveDevice_ =
+            SUCCEEDED(D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, nullptr, 0,
+                                        D3D11_SDK_VERSION, probe.device.ReleaseAndGetAddressOf(),
+                                        nullptr, probe.context.ReleaseAndGetAddressOf()));
     }
     void SetUp() override {
         if (!haveDevice_) GTEST_SKIP() << "no Direct3D 11 device on this system";

@@ -4,63 +4,9 @@
 
 #include "runtime/fake_interfaces.h"
 #include "runtime/fake_runtime.h"
-#include "runtime/json_value.h"
 
 namespace quillo::runtime {
 namespace {
-
-TEST(JsonReader, ReadsSettingsDocuments) {
-    JsonValue doc;
-    std::string error;
-    ASSERT_TRUE(ParseJson(R"( // the driver's defaults
-        {"driver_quillo": {"windowWidth": 2560, "scale": 1.5e0, "on": true, "off": false,
-         "name": "Qu\"i\u00e9\ud83d\ude00", "none": null, "list": [1, [2], {}]},
-         /* a second section */ "other": {}})",
-                          doc, error))
-        << error;
-    const JsonValue* section = doc.Find("driver_quillo");
-    ASSERT_NE(section, nullptr);
-    EXPECT_TRUE(section->Find("windowWidth")->isIntegral());
-    EXPECT_EQ(section->Find("windowWidth")->asNumber(), 2560.0);
-    EXPECT_FALSE(section->Find("scale")->isIntegral());
-    EXPECT_EQ(section->Find("scale")->asNumber(), 1.5);
-    EXPECT_TRUE(section->Find("on")->asBool());
-    EXPECT_EQ(section->Find("name")->asString(), "Qu\"i\xC3\xA9\xF0\x9F\x98\x80");
-    EXPECT_TRUE(section->Find("none")->isNull());
-    EXPECT_EQ(section->Find("list")->items().size(), 3u);
-    EXPECT_EQ(section->Find("absent"), nullptr);
-}
-
-TEST(JsonReader, RejectsBrokenDocumentsWithAPlace) {
-    const char* broken[] = {
-        "",
-        "{",
-        "{\"a\": }",
-        "{\"a\" 1}",
-        "{\"a\": 1,}",
-        "[1 2]",
-        "\"open",
-        "{\"a\": tru}",
-        "01",
-        "1.",
-        "\"\\ud800\"",
-        "{} extra",
-        "\"tab\there\"",
-        "/* open",
-        "-",
-    };
-    for (const char* text : broken) {
-        SCOPED_TRACE(text);
-        JsonValue doc;
-        std::string error;
-        EXPECT_FALSE(ParseJson(text, doc, error));
-        EXPECT_EQ(error.rfind("line ", 0), 0u) << error;
-    }
-    std::string deep(200, '[');
-    JsonValue doc;
-    std::string error;
-    EXPECT_FALSE(ParseJson(deep, doc, error));
-}
 
 TEST(FakeSettings, AbsentKeysReportUnsetAndReadAsZero) {
     FakeRuntime fake;
@@ -86,9 +32,36 @@ TEST(FakeSettings, AbsentKeysReportUnsetAndReadAsZero) {
     EXPECT_STREQ(buffer, "ab");
     settings.SetInt32("driver_quillo", "missing", -5, nullptr);
     EXPECT_EQ(settings.GetInt32("driver_quillo", "missing", nullptr), -5);
+}
 
-    EXPECT_FALSE(fake.Settings().LoadJson("[1]", error));
-    EXPECT_FALSE(fake.Settings().LoadJson(R"({"s": 1})", error));
+// A settings file that is no document of sections is refused with a reason the user can act
+// on, and leaves what was loaded before untouched; comments, as the runtime's own files carry
+// them, are no error.
+TEST(FakeSettings, RefusesBrokenFilesAndKeepsWhatItHad) {
+    FakeRuntime fake;
+    std::string error;
+    ASSERT_TRUE(fake.Settings().LoadJson(R"( // defaults
+        {"driver_quillo": {"hmdMode": 2 /* direct */}})",
+                                         error))
+        << error;
+    struct Broken {
+        const char* text;
+        const char* says;
+    };
+    for (const Broken& broken : {
+             Broken{R"({"driver_quillo": {"hmdMode": }})", "line 1, column 31"},
+             Broken{"{\n\"driver_quillo\": {\"hmdMode\": 0,}}", "line 2, column"},
+             Broken{"", "line 1, column 1"},
+             Broken{"[1]", "not an object of sections"},
+             Broken{R"({"driver_quillo": {"hmdMode": 0}, "other": 1})",
+                    "\"other\" is not an object"},
+         }) {
+        SCOPED_TRACE(broken.text);
+        error.clear();
+        EXPECT_FALSE(fake.Settings().LoadJson(broken.text, error));
+        EXPECT_NE(error.find(broken.says), std::string::npos) << error;
+        EXPECT_EQ(fake.Settings().GetInt32("driver_quillo", "hmdMode", nullptr), 2);
+    }
 }
 
 class CountingDevice final : public vr::ITrackedDeviceServerDriver {
