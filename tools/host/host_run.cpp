@@ -191,6 +191,7 @@ int RunHost(const HostOptions& options) {
             continue;
         }
         HeadsetComponents components = QueryHeadsetComponents(*device.driver);
+        components.poses = &fake;
         std::printf("headset components: display %s, virtual display %s, direct mode %s\n",
                     components.display ? "yes" : "no", components.virtualDisplay ? "yes" : "no",
                     components.directMode ? "yes" : "no");
