@@ -90,6 +90,7 @@ FrameVerdict FrameTally::Add(const uint8_t* pixels, size_t rowPitch, uint32_t wi
     lastTextureIndex_ = textureIndex;
     haveLast_ = true;
     lastSequence_ = stamp.sequence;
+    lastStampMicros_ = stamp.micros;
     ++frames_;
 
     const int64_t latency = static_cast<int64_t>(arrivalMicros - stamp.micros);

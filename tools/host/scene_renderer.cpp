@@ -210,13 +210,11 @@ uint32_t Trace(const RayScene& scene, Vec3 d, float tx) {
             const float px = scene.origin.x + t * d.x;
             const float pz = scene.origin.z + t * d.z;
             if (std::fabs(px) < kFloorHalfSize && std::fabs(pz) < kFloorHalfSize) {
-                const float gx = px - std::floor(px + 0.5f);
-                const float gz = pz - std::floor(pz + 0.5f);
-                const bool line =
-                    std::fabs(gx) < kGridLineHalfWidth || std::fabs(gz) < kGridLineHalfWidth;
-                return line ? Rgba(170, 175, 185) : Rgba(62, 66, 74);
+                const bool line = DistanceToWhole(px) < kGridLineHalfWidth ||
+                                  DistanceToWhole(pz) < kGridLineHalfWidth;
+                return line ? kGridLine : kFloor;
             }
-            if (nearest == kFar) return Rgba(34, 36, 40);
+            if (nearest == kFar) return kBelowHorizon;
         }
     }
     if (nearest != kFar) return colour;
