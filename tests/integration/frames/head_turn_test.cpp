@@ -26,12 +26,15 @@ namespace {
 constexpr uint32_t kWidth = 1000;
 constexpr uint32_t kHeight = 600;
 constexpr int kRefreshRate = 20;
-// 6 s at the companion's rate; far longer in a sanitizer build, whose frames take longer.
-constexpr int kFrames = 120;
+// The host runs for kHostSeconds, at most kRefreshRate frames a second (fewer in a sanitizer
+// build); the companion saves every kPngEvery-th frame.
+constexpr int kHostSeconds = 11;
+constexpr int kFrames = kHostSeconds * kRefreshRate;
 constexpr int kPngEvery = 4;
 constexpr uint32_t kHostTimeoutMs = 600000;
-// The head looks straight ahead, turns left by kYaw at 2 s and is recentered at 4 s (times
-// from the driver's connection).
+// The head looks straight ahead, turns left by kYaw at 3 s and is recentered at 7 s (times
+// from the driver's connection; the host's first frames can come seconds after it on a busy
+// machine, so the frames before the turn may all be missed).
 const double kYaw = 20.0 * std::acos(-1.0) / 180.0;
 // Rows left out when looking for the box: the stamp and check bands at the top and bottom
 // carry the left eye's red and green checkerboard.
@@ -85,7 +88,7 @@ TEST_F(HeadTurn, RoomMovesByTheProjectedAngleAndComesBackAfterARecenter) {
     // A pure yaw about Y: (x, y, z, w) = (0, sin(yaw / 2), 0, cos(yaw / 2)), head at 1.7 m.
     char motion[256];
     std::snprintf(motion, sizeof motion,
-                  "t,qx,qy,qz,qw,px,py,pz\n0,0,0,0,1,0,1.7,0\n2,0,%.9f,0,%.9f,0,1.7,0\n",
+                  "t,qx,qy,qz,qw,px,py,pz\n0,0,0,0,1,0,1.7,0\n3,0,%.9f,0,%.9f,0,1.7,0\n",
                   std::sin(kYaw / 2), std::cos(kYaw / 2));
     ASSERT_TRUE(test::WriteWholeFile(dir.File("motion.csv"), motion));
 
@@ -96,7 +99,7 @@ TEST_F(HeadTurn, RoomMovesByTheProjectedAngleAndComesBackAfterARecenter) {
                                   "--controllers", "0",
                                   "--seconds",     "900",
                                   "--motion",      test::NativePath(dir.File("motion.csv")),
-                                  "--at",          "4:recenter",
+                                  "--at",          "7:recenter",
                                   "--png-dir",     test::NativePath(dir.path()),
                                   "--png-every",   std::to_string(kPngEvery)};
     companionOptions.environment = environment;
@@ -118,8 +121,8 @@ TEST_F(HeadTurn, RoomMovesByTheProjectedAngleAndComesBackAfterARecenter) {
     hostOptions.program = test::NativePath(QUILLO_TEST_PATH_QUILLO_HOST);
     hostOptions.arguments = {"--settings",
                              test::NativePath(dir.File("settings.json")),
-                             "--frames",
-                             std::to_string(kFrames),
+                             "--seconds",
+                             std::to_string(kHostSeconds),
                              "--rate",
                              "0",
                              "--no-poses",
@@ -182,7 +185,7 @@ TEST_F(HeadTurn, RoomMovesByTheProjectedAngleAndComesBackAfterARecenter) {
     enum class View { kAhead, kTurned, kOther };
     std::vector<View> views;
     std::string trace;
-    for (int sequence = 0; sequence < kFrames; ++sequence) {
+    for (int sequence = 0; sequence <= kFrames; ++sequence) {
         char name[64];
         std::snprintf(name, sizeof name, "frame_c1_%08d.png", sequence);
         std::string bytes;
@@ -207,12 +210,13 @@ TEST_F(HeadTurn, RoomMovesByTheProjectedAngleAndComesBackAfterARecenter) {
                  std::to_string(expectedX(0, 0.0)) + " / " + std::to_string(expectedX(1, 0.0)) +
                  ", turned " + std::to_string(expectedX(0, kYaw)) + " / " +
                  std::to_string(expectedX(1, kYaw)));
-    ASSERT_GE(views.size(), 10u);
-    EXPECT_EQ(views.front(), View::kAhead);
+    ASSERT_GE(views.size(), 4u);
+    // Turned, then ahead again after the recenter till the end; the poses step, so at most a
+    // frame on each step shows something in between.
+    const auto lastTurned = std::find(views.rbegin(), views.rend(), View::kTurned);
+    ASSERT_NE(lastTurned, views.rend());
+    ASSERT_NE(lastTurned, views.rbegin());
     EXPECT_EQ(views.back(), View::kAhead);
-    // Turned in the middle, ahead again after the recenter; the poses step, so at most a frame
-    // on each step shows something in between.
-    EXPECT_NE(std::find(views.begin(), views.end(), View::kTurned), views.end());
     EXPECT_LE(std::count(views.begin(), views.end(), View::kOther), 2);
 }
 
