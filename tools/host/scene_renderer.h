@@ -48,7 +48,7 @@ struct ScenePoses {
 
 class SceneRenderer {
   public:
-    static constexpr uint32_t kInternalWidth = 320;
+    static constexpr uint32_t kInternalWidth = 256;
 
     // `ipdMeters`: distance between the eyes; each eye sits half of it left or right of the
     // head's origin along the head's X axis.
