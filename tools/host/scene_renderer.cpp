@@ -247,30 +247,47 @@ SceneRenderer::~SceneRenderer() {
     worker_.join();
 }
 
+void SceneRenderer::RunJob(const Job& job) {
+    if (job.kind == Job::kCast) {
+        CastEye(*job.poses, job.eye);
+    } else {
+        Upscale(job.eye, job.pixels, job.rowPitch, job.firstBlockRow, job.endBlockRow);
+    }
+}
+
 void SceneRenderer::RunWorker() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
         wake_.wait(lock, [this] { return stopping_ || requested_ != done_; });
         if (stopping_) return;
-        const ScenePoses* poses = posesForWorker_;
+        const Job job = workerJob_;
         lock.unlock();
-        CastEye(*poses, 1);
+        RunJob(job);
         lock.lock();
         done_ = requested_;
         finished_.notify_one();
     }
 }
 
-void SceneRenderer::CastRays(const ScenePoses& poses) {
+void SceneRenderer::RunOnBoth(const Job& forWorker, const Job& forCaller) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        posesForWorker_ = &poses;
+        workerJob_ = forWorker;
         ++requested_;
     }
     wake_.notify_one();
-    CastEye(poses, 0);
+    RunJob(forCaller);
     std::unique_lock<std::mutex> lock(mutex_);
     finished_.wait(lock, [this] { return done_ == requested_; });
+}
+
+void SceneRenderer::CastRays(const ScenePoses& poses) {
+    Job left;
+    left.kind = Job::kCast;
+    left.poses = &poses;
+    Job right = left;
+    right.eye = 1;
+    RunOnBoth(right, left);
 }
 
 void SceneRenderer::CastEye(const ScenePoses& poses, uint8_t eye) {
@@ -337,8 +354,9 @@ void SceneRenderer::CastEye(const ScenePoses& poses, uint8_t eye) {
     }
 }
 
-void SceneRenderer::Upscale(uint8_t eye, uint8_t* pixels, size_t rowPitch) const {
-    for (uint32_t j = 0; j < internalHeight_; ++j) {
+void SceneRenderer::Upscale(uint8_t eye, uint8_t* pixels, size_t rowPitch, uint32_t firstBlockRow,
+                            uint32_t endBlockRow) const {
+    for (uint32_t j = firstBlockRow; j < endBlockRow; ++j) {
         const uint32_t* source = internal_[eye].data() + static_cast<size_t>(j) * internalWidth_;
         const uint32_t firstRow = j * scale_;
         uint8_t* first = pixels + firstRow * rowPitch;
@@ -355,9 +373,19 @@ void SceneRenderer::Upscale(uint8_t eye, uint8_t* pixels, size_t rowPitch) const
     }
 }
 
-void SceneRenderer::DrawEye(const frames::FrameStamp& stamp, uint8_t* pixels,
-                            size_t rowPitch) const {
-    Upscale(stamp.eye & 1, pixels, rowPitch);
+void SceneRenderer::DrawEye(const frames::FrameStamp& stamp, uint8_t* pixels, size_t rowPitch) {
+    // The top half of the rows here, the bottom half on the worker.
+    Job top;
+    top.kind = Job::kUpscale;
+    top.eye = stamp.eye & 1;
+    top.pixels = pixels;
+    top.rowPitch = rowPitch;
+    top.firstBlockRow = 0;
+    top.endBlockRow = internalHeight_ / 2;
+    Job bottom = top;
+    bottom.firstBlockRow = top.endBlockRow;
+    bottom.endBlockRow = internalHeight_;
+    RunOnBoth(bottom, top);
     frames::DrawFrameMarks(pixels, rowPitch, eyeWidth_, eyeHeight_, stamp);
 }
 

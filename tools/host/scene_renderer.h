@@ -6,9 +6,10 @@
 //
 // The scene is ray cast on the CPU at a lower internal resolution (one ray per `scale` x
 // `scale` block of output pixels, `scale` chosen so an eye is at most kInternalWidth rays
-// wide), the right eye's rays on a worker thread of the renderer's own while the calling
-// thread casts the left eye's, and each ray's colour then fills its block: a few
-// milliseconds per frame for both eyes at 2560x1440, inside a 90 Hz frame next to the
+// wide), and each ray's colour then fills its block. The work is split with a worker thread
+// of the renderer's own: the right eye's rays there while the calling thread casts the left
+// eye's, and the bottom half of each eye's blocks there while the caller fills the top half.
+// A few milliseconds per frame for both eyes at 2560x1440, inside a 90 Hz frame next to the
 // compositor's work.
 //
 // Room coordinates are the runtime's: metres, Y up, -Z the direction the head faces at start
@@ -62,15 +63,30 @@ class SceneRenderer {
     void CastRays(const ScenePoses& poses);
     // Draws eye `stamp.eye` of the frame last cast into RGBA8 rows `rowPitch` bytes apart,
     // `pixels` being the eye's top-left pixel: the scene, then the stamp and check bands.
-    void DrawEye(const frames::FrameStamp& stamp, uint8_t* pixels, size_t rowPitch) const;
+    void DrawEye(const frames::FrameStamp& stamp, uint8_t* pixels, size_t rowPitch);
 
     uint32_t scale() const { return scale_; }
     uint32_t internalWidth() const { return internalWidth_; }
     uint32_t internalHeight() const { return internalHeight_; }
 
   private:
+    // A share of a frame's work: one eye's rays, or some rows of blocks of one eye.
+    struct Job {
+        enum Kind { kCast, kUpscale } kind = kCast;
+        const ScenePoses* poses = nullptr;
+        uint8_t eye = 0;
+        uint8_t* pixels = nullptr;
+        size_t rowPitch = 0;
+        uint32_t firstBlockRow = 0;
+        uint32_t endBlockRow = 0;
+    };
+
     void CastEye(const ScenePoses& poses, uint8_t eye);
-    void Upscale(uint8_t eye, uint8_t* pixels, size_t rowPitch) const;
+    void Upscale(uint8_t eye, uint8_t* pixels, size_t rowPitch, uint32_t firstBlockRow,
+                 uint32_t endBlockRow) const;
+    void RunJob(const Job& job);
+    // Hands `forWorker` to the worker, runs `forCaller`, and returns when both are done.
+    void RunOnBoth(const Job& forWorker, const Job& forCaller);
     void RunWorker();
 
     uint32_t eyeWidth_;
@@ -84,8 +100,8 @@ class SceneRenderer {
     // order), made once.
     std::vector<uint32_t> internal_[2];
 
-    // The worker casting the right eye: `requested_` counts frames asked for, `done_` frames
-    // finished; `posesForWorker_` is valid while they differ.
+    // The worker: `requested_` counts jobs handed to it, `done_` jobs finished; `workerJob_`
+    // is the newest.
     std::thread worker_;
     std::mutex mutex_;
     std::condition_variable wake_;
@@ -93,7 +109,7 @@ class SceneRenderer {
     uint64_t requested_ = 0;
     uint64_t done_ = 0;
     bool stopping_ = false;
-    const ScenePoses* posesForWorker_ = nullptr;
+    Job workerJob_;
 };
 
 }  // namespace quillo::host
