@@ -175,6 +175,9 @@ void FrameReceiver::ReadFrames(std::shared_ptr<gpu::Texture> textures[2], uint32
                 save = !settings_.pngDir.empty() &&
                        (settings_.pngEvery == 0 ? framesThisConnection == 1
                                                 : framesThisConnection % settings_.pngEvery == 0);
+                timing_.Add(sequence, tally_.lastStampMicros(), arrival, next);
+                contactSheet_.Offer(tally_.frames() - 1, pixels.data(), rowPitch, desc.width,
+                                    desc.height);
                 latest_.swap(pixels);
                 latestWidth_ = desc.width;
                 latestHeight_ = desc.height;
@@ -239,6 +242,55 @@ bool FrameReceiver::SaveLatestFrame(const std::string& path) {
     return WritePng(path, copy.data(), static_cast<size_t>(width) * 4, width, height);
 }
 
+void FrameReceiver::Tick() {
+    const uint64_t now = NowMicros();
+    if (lastStatusMicros_ == 0) lastStatusMicros_ = now;
+    if (now - lastStatusMicros_ < 1000000) return;
+    std::lock_guard<std::mutex> lock(tallyMutex_);
+    const TimingWindow window = timing_.TakeWindow();
+    const double seconds = static_cast<double>(now - lastStatusMicros_) / 1e6;
+    lastStatusMicros_ = now;
+    if (window.frames == 0) return;
+    char text[192];
+    std::snprintf(text, sizeof text,
+                  "frames: live %.1f fps, latency p50 %.1f ms p99 %.1f ms, missing %llu, "
+                  "repeated %llu, %llu frames",
+                  static_cast<double>(window.frames) / seconds, window.latencyP50Ms,
+                  window.latencyP99Ms, static_cast<unsigned long long>(tally_.missing()),
+                  static_cast<unsigned long long>(tally_.repeats()),
+                  static_cast<unsigned long long>(tally_.frames()));
+    output_.Event(text, "", true);
+}
+
+void FrameReceiver::WriteRunPicturesLocked() {
+    if (settings_.pngDir.empty() || latest_.empty()) return;
+    const std::string lastFrame = settings_.pngDir + "/last_frame.png";
+    const std::string sheet = settings_.pngDir + "/contact_sheet.png";
+    const std::string csv = settings_.pngDir + "/frame_timing.csv";
+    std::string error;
+    if (WritePng(lastFrame, latest_.data(), static_cast<size_t>(latestWidth_) * 4, latestWidth_,
+                 latestHeight_)) {
+        output_.Event(
+            "frames: last frame (" + std::to_string(latestSequence_) + ") in " + lastFrame, "",
+            true);
+    } else {
+        output_.Event("frames: cannot write " + lastFrame, "", true);
+    }
+    if (contactSheet_.Write(sheet, error)) {
+        output_.Event("frames: contact sheet of " + std::to_string(contactSheet_.count()) +
+                          " frames in " + sheet,
+                      "", true);
+    } else {
+        output_.Event("frames: " + error, "", true);
+    }
+    if (timing_.WriteCsv(csv, error)) {
+        output_.Event("frames: timing of " + std::to_string(timing_.size()) + " frames in " + csv,
+                      "", true);
+    } else {
+        output_.Event("frames: " + error, "", true);
+    }
+}
+
 std::string FrameReceiver::StatusText() {
     std::lock_guard<std::mutex> lock(tallyMutex_);
     return "frames " + std::to_string(tally_.frames());
@@ -258,6 +310,7 @@ void FrameReceiver::Finish() {
                       "", true);
     }
     WriteStatsLocked();
+    WriteRunPicturesLocked();
     device_.reset();
 }
 

@@ -6,6 +6,10 @@
 // taking this one) is not counted, and the same texture is waited for again: the driver draws
 // into it next. Frames are checked and counted (frame_tally.h), saved as PNG
 // on request, and can be held on purpose to show that the runtime stalls meanwhile.
+// While frames arrive, a status line goes out once a second (frames per second, latency
+// p50/p99, missing and repeated frames); at the end the PNG folder gets the last frame
+// ("last_frame.png"), a contact sheet of frames across the run ("contact_sheet.png") and every
+// frame's timing ("frame_timing.csv").
 #pragma once
 
 #include <atomic>
@@ -17,9 +21,11 @@
 #include <thread>
 #include <vector>
 
+#include "contact_sheet.h"
 #include "frame_png_writer.h"
 #include "frame_side.h"
 #include "frame_tally.h"
+#include "frame_timing_log.h"
 #include "gpu/gpu_device.h"
 
 namespace quillo::companion {
@@ -39,7 +45,7 @@ class FrameReceiver final : public FrameSide {
 
     void OnFrameInfo(const wire::FrameInfo& info, uint32_t connection) override;
     void OnDisconnected(uint32_t connection) override;
-    void Tick() override {}
+    void Tick() override;
     std::string StatusText() override;
     void Finish() override;
 
@@ -53,6 +59,8 @@ class FrameReceiver final : public FrameSide {
     bool PauseUnlessStopping(uint32_t ms);
     // Writes the statistics JSON (with tallyMutex_ held).
     void WriteStatsLocked();
+    // The last frame, contact sheet and timing CSV into the PNG folder (tallyMutex_ held).
+    void WriteRunPicturesLocked();
 
     FrameReceiverSettings settings_;
     CompanionOutput& output_;
@@ -73,6 +81,9 @@ class FrameReceiver final : public FrameSide {
     bool finished_ = false;
     uint32_t pngDropped_ = 0;
     FramePngWriter pngWriter_;
+    ContactSheet contactSheet_;
+    FrameTimingLog timing_;
+    uint64_t lastStatusMicros_ = 0;
 };
 
 // The frame side for `options`, or nullptr (after saying why through `output`, which

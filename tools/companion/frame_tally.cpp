@@ -68,9 +68,9 @@ FrameVerdict FrameTally::Add(const uint8_t* pixels, size_t rowPitch, uint32_t wi
     bool good = stamped[0] && stamped[1] && stamps[0].eye == 0 && stamps[1].eye == 1 &&
                 stamps[0].sequence == stamps[1].sequence && stamps[0].micros == stamps[1].micros;
     for (int eye = 0; good && eye < 2; ++eye) {
-        good = frames::CountBodyMismatches(pixels + eye * eyeWidth * 4, rowPitch, eyeWidth, height,
-                                           static_cast<uint8_t>(eye), stamp.sequence, kCheckStep,
-                                           kChannelTolerance) == 0;
+        good = frames::CountCheckBandMismatches(pixels + eye * eyeWidth * 4, rowPitch, eyeWidth,
+                                                height, static_cast<uint8_t>(eye), stamp.sequence,
+                                                kCheckStep, kChannelTolerance) == 0;
     }
     if (haveLast_ && stamp.sequence <= lastSequence_) {
         ++repeats_;
@@ -92,6 +92,7 @@ FrameVerdict FrameTally::Add(const uint8_t* pixels, size_t rowPitch, uint32_t wi
     lastTextureIndex_ = textureIndex;
     haveLast_ = true;
     lastSequence_ = stamp.sequence;
+    lastStampMicros_ = stamp.micros;
     ++frames_;
 
     const int64_t latency = static_cast<int64_t>(arrivalMicros - stamp.micros);

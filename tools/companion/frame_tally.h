@@ -56,6 +56,8 @@ class FrameTally {
     uint64_t missing() const { return missing_; }
     uint64_t alternationBreaks() const { return alternationBreaks_; }
     uint32_t lastSequence() const { return lastSequence_; }
+    // The host's stamp time of the last counted frame (counter microseconds).
+    uint64_t lastStampMicros() const { return lastStampMicros_; }
 
     // "frames 1234 (missing 0, repeats 1, bad 0), latency mean 2.1 ms p99 5.0 ms"
     std::string Summary() const;
@@ -84,6 +86,7 @@ class FrameTally {
     std::vector<uint32_t> frameInfosPerConnection_;
     bool haveLast_ = false;
     uint32_t lastSequence_ = 0;
+    uint64_t lastStampMicros_ = 0;
     int lastTextureIndex_ = -1;
     uint32_t width_ = 0;
     uint32_t height_ = 0;

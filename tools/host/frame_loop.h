@@ -8,6 +8,10 @@
 
 #include "openvr/openvr_driver.h"
 
+namespace quillo::runtime {
+class FakeRuntime;
+}
+
 namespace quillo::host {
 
 // The headset's interfaces as GetComponent gave them; null where the headset has none.
@@ -16,6 +20,8 @@ struct HeadsetComponents {
     vr::IVRDisplayComponent* display = nullptr;
     vr::IVRVirtualDisplay* virtualDisplay = nullptr;
     vr::IVRDriverDirectModeComponent* directMode = nullptr;
+    // Where the frame loops read the poses the driver published; null: none.
+    const runtime::FakeRuntime* poses = nullptr;
 };
 
 // Asks the headset for its components by their version strings.

@@ -9,6 +9,7 @@
 #include "gpu/gpu_device.h"
 #include "platform/clock.h"
 #include "platform/process.h"
+#include "scene_source.h"
 
 namespace quillo::host {
 
@@ -111,9 +112,10 @@ class VirtualDisplayLoop final : public FrameLoop {
     static constexpr int kBackBuffers = 3;
 
     VirtualDisplayLoop(vr::IVRVirtualDisplay& display, std::unique_ptr<gpu::Device> device,
-                       uint32_t width, uint32_t height)
+                       uint32_t width, uint32_t height, std::unique_ptr<SceneSource> scene)
         : display_(display),
           device_(std::move(device)),
+          scene_(std::move(scene)),
           width_(width),
           height_(height),
           pixels_(static_cast<size_t>(width) * height * 4) {}
@@ -142,11 +144,12 @@ class VirtualDisplayLoop final : public FrameLoop {
             ++skipped_;
             return;
         }
+        scene_->BeginFrame();
         for (uint8_t eye = 0; eye < 2; ++eye) {
             frames::FrameStamp stamp{eye, static_cast<uint32_t>(frameNumber), stampMicros};
-            frames::DrawEye(pixels_.data() + eye * eyeWidth * 4, width_ * 4, eyeWidth, height_,
-                            stamp);
+            scene_->DrawEye(stamp, pixels_.data() + eye * eyeWidth * 4, width_ * 4);
         }
+        scene_->EndFrame();
         device_->UpdateTexture(buffer, pixels_.data(), width_ * 4);
         buffer.ReleaseSync(0);
 
@@ -173,6 +176,7 @@ class VirtualDisplayLoop final : public FrameLoop {
             static_cast<unsigned long long>(presents_), static_cast<unsigned long long>(skipped_),
             presentTimes_.MeanMs(), presentTimes_.MaxMs(), waitTimes_.MeanMs(), waitTimes_.MaxMs(),
             static_cast<unsigned long long>(counterMismatches_));
+        scene_->PrintFigures();
         std::fflush(stdout);
         for (auto& buffer : backBuffers_) buffer.reset();
     }
@@ -180,6 +184,7 @@ class VirtualDisplayLoop final : public FrameLoop {
   private:
     vr::IVRVirtualDisplay& display_;
     std::unique_ptr<gpu::Device> device_;
+    std::unique_ptr<SceneSource> scene_;
     uint32_t width_;
     uint32_t height_;
     std::vector<uint8_t> pixels_;
@@ -199,9 +204,11 @@ class VirtualDisplayLoop final : public FrameLoop {
 class DirectModeLoop final : public FrameLoop {
   public:
     DirectModeLoop(vr::IVRDriverDirectModeComponent& direct, std::unique_ptr<gpu::Device> device,
-                   uint32_t eyeWidth, uint32_t height, const LoopOptions& options)
+                   uint32_t eyeWidth, uint32_t height, const LoopOptions& options,
+                   std::unique_ptr<SceneSource> scene)
         : direct_(direct),
           device_(std::move(device)),
+          scene_(std::move(scene)),
           eyeWidth_(eyeWidth),
           height_(height),
           options_(options) {}
@@ -253,15 +260,15 @@ class DirectModeLoop final : public FrameLoop {
         const uint64_t stampMicros = NowMicros();
         vr::SharedTextureHandle_t layer[2];
         vr::VRTextureBounds_t bounds[2];
+        scene_->BeginFrame();
         for (uint8_t eye = 0; eye < 2; ++eye) {
             frames::FrameStamp stamp{eye, static_cast<uint32_t>(frameNumber), stampMicros};
             if (options_.sharedEyeTexture) {
-                frames::DrawEye(pixels_.data() + eye * eyeWidth_ * 4, eyeWidth_ * 8, eyeWidth_,
-                                height_, stamp);
+                scene_->DrawEye(stamp, pixels_.data() + eye * eyeWidth_ * 4, eyeWidth_ * 8);
                 layer[eye] = handles_[0][indices[0]];
                 bounds[eye] = {eye * 0.5f, 0.0f, eye * 0.5f + 0.5f, 1.0f};
             } else {
-                frames::DrawEye(pixels_.data(), eyeWidth_ * 4, eyeWidth_, height_, stamp);
+                scene_->DrawEye(stamp, pixels_.data(), eyeWidth_ * 4);
                 device_->UpdateTexture(*textures_[eye][indices[eye]], pixels_.data(),
                                        eyeWidth_ * 4);
                 layer[eye] = handles_[eye][indices[eye]];
@@ -271,6 +278,7 @@ class DirectModeLoop final : public FrameLoop {
         if (options_.sharedEyeTexture) {
             device_->UpdateTexture(*textures_[0][indices[0]], pixels_.data(), eyeWidth_ * 8);
         }
+        scene_->EndFrame();
         const vr::HmdMatrix34_t pose = {{{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}}};
         direct_.SubmitLayer(layer, bounds, &pose);
 
@@ -297,6 +305,7 @@ class DirectModeLoop final : public FrameLoop {
             static_cast<unsigned long long>(presents_), static_cast<unsigned long long>(held_),
             static_cast<unsigned long long>(skipped_), static_cast<unsigned long long>(badIndices_),
             presentTimes_.MeanMs(), presentTimes_.MaxMs());
+        scene_->PrintFigures();
         std::fflush(stdout);
         // The host's references go first, then the driver forgets the sets.
         for (auto& set : textures_) {
@@ -309,6 +318,7 @@ class DirectModeLoop final : public FrameLoop {
   private:
     vr::IVRDriverDirectModeComponent& direct_;
     std::unique_ptr<gpu::Device> device_;
+    std::unique_ptr<SceneSource> scene_;
     uint32_t eyeWidth_;
     uint32_t height_;
     LoopOptions options_;
@@ -361,14 +371,16 @@ std::unique_ptr<FrameLoop> MakePresentingFrameLoop(const std::string& mode,
         error = "no GPU device for the frame loop";
         return nullptr;
     }
+    auto scene =
+        std::make_unique<SceneSource>(components.poses, *components.display, width / 2, height);
     if (kind == "virtual") {
-        auto loop = std::make_unique<VirtualDisplayLoop>(*components.virtualDisplay,
-                                                         std::move(device), width, height);
+        auto loop = std::make_unique<VirtualDisplayLoop>(
+            *components.virtualDisplay, std::move(device), width, height, std::move(scene));
         if (!loop->Create(error)) return nullptr;
         return loop;
     }
     auto loop = std::make_unique<DirectModeLoop>(*components.directMode, std::move(device),
-                                                 width / 2, height, options);
+                                                 width / 2, height, options, std::move(scene));
     if (!loop->Create(error)) return nullptr;
     return loop;
 }

@@ -1,7 +1,8 @@
 // The host's presenting frame loops: what the runtime's compositor does once per frame in
 // virtual-display mode (one finished back buffer per frame) and in direct mode (swap texture
-// sets from the driver, eye layers, a sync texture), each frame carrying the moving test
-// picture of frame_pattern.h so that the companion can check what arrives.
+// sets from the driver, eye layers, a sync texture), each eye showing the room of
+// scene_renderer.h seen from the published head pose, with the stamp and check bands of
+// frame_pattern.h so that the companion can check what arrives.
 //
 // Mode text (--frames-mode): "auto", "virtual" or "direct", optionally followed by options,
 // comma-separated:

@@ -13,6 +13,10 @@
 //   counter time in microseconds when it started drawing the frame (64 bits).
 // - Body: every other pixel, a checkerboard of 16-pixel squares that moves 3 pixels to the left per
 //   frame, in two colours per eye (left: red on green, right: blue on magenta).
+// The host shows a 3D scene in the body instead (scene_renderer.h) and keeps the checkerboard
+// only in two check bands, the top and the bottom kCheckBandRows rows: a frame whose bottom
+// band belongs to another frame than its stamp is torn. CountCheckBandMismatches checks
+// either picture.
 #pragma once
 
 #include <cstddef>
@@ -25,6 +29,7 @@ constexpr uint32_t kStampBits = 8 + 8 + 32 + 64;
 constexpr uint32_t kMaxBlock = 4;
 constexpr uint32_t kStripeWidth = 16;
 constexpr uint32_t kStripeSpeed = 3;
+constexpr uint32_t kCheckBandRows = 8;
 
 struct FrameStamp {
     uint8_t eye = 0;
@@ -116,6 +121,57 @@ inline uint32_t CountBodyMismatches(const uint8_t* pixels, size_t rowPitch, uint
     const uint32_t block = StampBlock(width, height);
     uint32_t mismatches = 0;
     for (uint32_t y = 0; y < height; y += step) {
+        const uint8_t* row = pixels + y * rowPitch;
+        for (uint32_t x = 0; x < width; x += step) {
+            if (InStamp(x, y, block)) continue;
+            uint8_t expected[4];
+            BodyColour(eye, sequence, x, y, expected);
+            const uint8_t* p = row + 4 * static_cast<size_t>(x);
+            for (int c = 0; c < 3; ++c) {
+                const int difference = static_cast<int>(p[c]) - static_cast<int>(expected[c]);
+                if (difference > tolerance || difference < -tolerance) {
+                    ++mismatches;
+                    break;
+                }
+            }
+        }
+    }
+    return mismatches;
+}
+
+inline bool InCheckBand(uint32_t y, uint32_t height) {
+    return y < kCheckBandRows || y + kCheckBandRows >= height;
+}
+
+// The stamp and the check bands over a picture already in the eye (the host's scene).
+inline void DrawFrameMarks(uint8_t* pixels, size_t rowPitch, uint32_t width, uint32_t height,
+                           const FrameStamp& stamp) {
+    const uint32_t block = StampBlock(width, height);
+    for (uint32_t y = 0; y < height; ++y) {
+        if (!InCheckBand(y, height) && y >= block) continue;
+        uint8_t* row = pixels + y * rowPitch;
+        for (uint32_t x = 0; x < width; ++x) {
+            uint8_t* p = row + 4 * static_cast<size_t>(x);
+            if (InStamp(x, y, block)) {
+                const uint8_t v = StampBit(stamp, x / block) ? 255 : 0;
+                p[0] = p[1] = p[2] = v;
+                p[3] = 255;
+            } else if (InCheckBand(y, height)) {
+                BodyColour(stamp.eye, stamp.sequence, x, y, p);
+            }
+        }
+    }
+}
+
+// Like CountBodyMismatches, but only over the check bands, every row of them and every
+// `step`-th pixel.
+inline uint32_t CountCheckBandMismatches(const uint8_t* pixels, size_t rowPitch, uint32_t width,
+                                         uint32_t height, uint8_t eye, uint32_t sequence,
+                                         uint32_t step = 7, int tolerance = 8) {
+    const uint32_t block = StampBlock(width, height);
+    uint32_t mismatches = 0;
+    for (uint32_t y = 0; y < height; ++y) {
+        if (!InCheckBand(y, height)) continue;
         const uint8_t* row = pixels + y * rowPitch;
         for (uint32_t x = 0; x < width; x += step) {
             if (InStamp(x, y, block)) continue;

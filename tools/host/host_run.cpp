@@ -197,6 +197,7 @@ class HostSession {
         for (const runtime::DeviceRecord& device : fake_.Devices()) {
             if (device.deviceClass != vr::TrackedDeviceClass_HMD) continue;
             HeadsetComponents components = QueryHeadsetComponents(*device.driver);
+            components.poses = &fake_;
             std::printf("headset components: display %s, virtual display %s, direct mode %s\n",
                         components.display ? "yes" : "no", components.virtualDisplay ? "yes" : "no",
                         components.directMode ? "yes" : "no");

@@ -187,6 +187,17 @@ bool FakeRuntime::DeactivateDevice(uint32_t id) {
     return true;
 }
 
+size_t FakeRuntime::LatestPoses(vr::ETrackedDeviceClass deviceClass, vr::DriverPose_t* out,
+                                size_t capacity) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    size_t count = 0;
+    for (const DeviceRecord& device : devices_) {
+        if (count == capacity) break;
+        if (device.deviceClass == deviceClass && device.hasPose) out[count++] = device.latestPose;
+    }
+    return count;
+}
+
 void FakeRuntime::RecordPose(uint32_t id, const vr::DriverPose_t& pose, uint32_t poseSize) {
     std::lock_guard<std::mutex> lock(mutex_);
     if (id < devices_.size()) {

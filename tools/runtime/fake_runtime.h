@@ -92,6 +92,11 @@ class FakeRuntime {
     std::optional<DeviceRecord> Device(uint32_t id) const;
     std::optional<DeviceRecord> DeviceBySerial(const std::string& serial) const;
     size_t DeviceCount() const;
+    // The latest poses of the devices of `deviceClass` that have one, in id order, at most
+    // `capacity` of them; returns how many. Copies nothing else, so a frame loop can ask
+    // every frame.
+    size_t LatestPoses(vr::ETrackedDeviceClass deviceClass, vr::DriverPose_t* out,
+                       size_t capacity) const;
 
     // Distinct non-zero container per object id, and back.
     static vr::PropertyContainerHandle_t ContainerForDevice(uint32_t id);
