@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "common/child_process.h"
 #include "integration/frames/png_reader.h"
-#include "platform/child_process.h"
 #include "platform/process.h"
 #include "support/program_paths.h"
 #include "support/temp_dir.h"
@@ -191,7 +191,7 @@ TEST_F(HeadTurn, RoomMovesByTheProjectedAngleAndComesBackAfterARecenter) {
         std::string bytes;
         if (!test::ReadWholeFile(dir.File(name), bytes)) continue;
         test::PngImage image;
-        ASSERT_TRUE(test::ReadStoredPng(bytes, image, error)) << name << ": " << error;
+        ASSERT_TRUE(test::ReadPng(bytes, image, error)) << name << ": " << error;
         ASSERT_EQ(image.width, kWidth);
         View both[2];
         for (int eye = 0; eye < 2; ++eye) {
