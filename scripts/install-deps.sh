@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing driver_quillo needs on Debian 12 (bookworm): the native
 # tool chain, GoogleTest and Google Benchmark, the MinGW-w64 cross compiler, Wine with an X
-# server for its Direct3D, and clang-format. Runs apt only for packages that are missing, so a
+# server for its Direct3D, clang-format, and clang with libFuzzer. Runs apt only for packages that are missing, so a
 # second run takes a moment. Needs root (or sudo).
 set -euo pipefail
 
@@ -19,6 +19,8 @@ PACKAGES=(
     util-linux coreutils procps
     # format check
     clang-format
+    # fuzzing (linux-fuzz preset): clang with libFuzzer and the sanitizer runtimes
+    clang-14 libclang-rt-14-dev
 )
 
 # One dpkg-query for all of them (packages dpkg has never heard of are left out of its answer).
