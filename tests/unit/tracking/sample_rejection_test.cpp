@@ -57,13 +57,26 @@ class StateHash {
 };
 
 // Captured once, from the tracking state as it was before any sample was checked (commit
-// 6660603, Linux x86-64): each stream applied step by step, hashed after every step as above,
-// and the final published orientation. A change in any rounding of any step shows here.
+// 6660603): each stream applied step by step, hashed after every step as above, and the final
+// published orientation. A change in any rounding of any step shows here. There is one table
+// per C runtime, both x86-64: the angle streams and the recenters go through sinf, cosf and
+// atan2f, which glibc and the MinGW-w64 runtime round differently in the last bit for some
+// arguments (the inertial-only streams 1 and 2 agree).
 struct Captured {
     int stream;
     uint64_t hash;
     uint32_t orientation[4];
 };
+#if defined(_WIN32)
+const Captured kCaptured[] = {
+    {0, 0x0704005A46F7C608ull, {0x3D692EE4u, 0xBD990659u, 0xBEACCDAEu, 0x3F6FC6A0u}},
+    {1, 0xFDD181DB9A1E1A3Dull, {0xBD7EC1E4u, 0x3CC48461u, 0x3D608E64u, 0x3F7F0AA7u}},
+    {2, 0xA86E5A5BE92B883Bull, {0xBC95F59Du, 0xBBAEBC1Bu, 0xBD9A365Fu, 0x3F7F3953u}},
+    {3, 0x6F6F8201F3C92A06ull, {0x3F20E2F3u, 0xBED87EFEu, 0xBEE2DEC0u, 0x3EF57D84u}},
+    {4, 0x97267763575C044Dull, {0xBECD11EDu, 0xBFB58E6Au, 0x3D2944C8u, 0x3F2F52CFu}},
+    {5, 0x6ACCF26F53B8FFBAull, {0x3F2ABF77u, 0xBF86F0F4u, 0xBF9F004Du, 0x3EAF741Au}},
+};
+#else
 const Captured kCaptured[] = {
     {0, 0x8C43B619CD72DD9Dull, {0x3D692EE4u, 0xBD990659u, 0xBEACCDAEu, 0x3F6FC6A0u}},
     {1, 0xFDD181DB9A1E1A3Dull, {0xBD7EC1E4u, 0x3CC48461u, 0x3D608E64u, 0x3F7F0AA7u}},
@@ -72,6 +85,7 @@ const Captured kCaptured[] = {
     {4, 0x76AD63066F9C3090ull, {0xBECD11EEu, 0xBFB58E6Bu, 0x3D2944BCu, 0x3F2F52CDu}},
     {5, 0x0E9E3B59D739ECFCull, {0x3F2ABF77u, 0xBF86F0F4u, 0xBF9F004Du, 0x3EAF741Au}},
 };
+#endif
 
 TEST(SampleRejection, ValidStreamsGiveTheSameBitsAsBeforeSamplesWereChecked) {
     static_assert(sizeof kCaptured / sizeof kCaptured[0] == kValidStreamCount, "every stream");
