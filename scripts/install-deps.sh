@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what building and testing driver_quillo needs on Debian 12 (bookworm): the native
 # tool chain, GoogleTest and Google Benchmark, the MinGW-w64 cross compiler, Wine with an X
-# server for its Direct3D, the header-only libraries, and clang-format. Runs apt only for
-# packages that are missing, so a second run takes a moment. Needs root (or sudo).
+# server for its Direct3D, the header-only libraries, clang-format, and clang with libFuzzer.
+# Runs apt only for packages that are missing, so a second run takes a moment. Needs root (or
+# sudo).
 #
 # Exit code 0 when every package is installed afterwards; otherwise the reason is printed.
 set -euo pipefail
@@ -15,8 +16,9 @@ PACKAGES=(
     # header-only libraries, used by the native and the MinGW build alike: JSON, PNG
     # reading and writing, command-line options
     nlohmann-json3-dev libstb-dev libcli11-dev
-    # a second compiler and its sanitizer and fuzzing runtimes
-    clang libclang-rt-14-dev
+    # a second compiler with its sanitizer and fuzzing runtimes (thread-sanitizer and
+    # libFuzzer builds)
+    clang clang-14 libclang-rt-14-dev
     # Windows cross build
     g++-mingw-w64-x86-64 gcc-mingw-w64-x86-64 binutils-mingw-w64-x86-64 mingw-w64-x86-64-dev
     # running and testing the Windows build: Wine, an X server for its Direct3D 11 (Mesa's

@@ -6,7 +6,9 @@
 #   3. builds the MinGW preset (the Windows product) and runs its tests under Wine;
 #   4. checks the formatting of the tracked sources with clang-format;
 #   5. checks the driver library's exports and imports and the installed driver folder
-#      (scripts/check-package.sh).
+#      (scripts/check-package.sh);
+#   6. builds the linux-fuzz preset (clang, libFuzzer, ASan + UBSan) and runs each fuzz target
+#      of tests/fuzz for a fixed number of executions from freshly generated seeds.
 # When the packages cannot be installed it stops there. Every later step runs even when an
 # earlier one failed (unless its build is missing); the summary lists them and the exit code is
 # 0 only when all passed.
@@ -17,6 +19,8 @@
 #   QUILLO_JOBS                                      parallel compile and test jobs (default 2)
 #   QUILLO_SKIP_DEPS=1                               do not run install-deps.sh
 #   QUILLO_CTEST_ARGS                                extra ctest arguments (e.g. "-R unit_")
+#   QUILLO_FUZZ_BUILD_DIR                            fuzz build folder (default build/linux-fuzz)
+#   QUILLO_FUZZ_RUNS                                 executions per fuzz target (default 1000000)
 set -uo pipefail
 
 cd "$(dirname "${BASH_SOURCE[0]}")/.." || exit 1
@@ -78,6 +82,33 @@ wine_tests() {
     return "$rc"
 }
 
+# The libFuzzer targets: built with the linux-fuzz preset, seeded from valid messages of every
+# type and kind, each run for QUILLO_FUZZ_RUNS executions. A crash, a sanitizer report or a
+# broken link invariant fails the step and leaves the input in the fuzz build folder.
+fuzz_targets() {
+    local build=${QUILLO_FUZZ_BUILD_DIR:-build/linux-fuzz} runs=${QUILLO_FUZZ_RUNS:-1000000}
+    local work target rc=0
+    cmake --preset linux-fuzz -B "$build" >/dev/null &&
+        cmake --build "$build" -j "$JOBS" --target fuzz_link_bytes fuzz_link_stream \
+            fuzz_seed_corpus || return 1
+    work=$(mktemp -d) || return 1
+    mkdir -p "$work/bytes" "$work/stream"
+    "$build/tests/fuzz/fuzz_seed_corpus" "$work/bytes" "$work/stream" || rc=1
+    for target in bytes stream; do
+        ((rc == 0)) || break
+        if "$build/tests/fuzz/fuzz_link_$target" -runs="$runs" -print_final_stats=1 \
+            -artifact_prefix="$build/fuzz_link_$target-" "$work/$target" >"$work/$target.log" 2>&1; then
+            echo "fuzz_link_$target: $(grep -E '^Done' "$work/$target.log")," \
+                "$(grep -E 'average_exec_per_sec' "$work/$target.log" | tr -s ' ')"
+        else
+            rc=1
+            tail -n 40 "$work/$target.log"
+        fi
+    done
+    rm -rf "$work"
+    return "$rc"
+}
+
 if [[ "${QUILLO_SKIP_DEPS:-0}" != 1 ]]; then
     # Without the packages every later step fails for that one reason: stop here.
     if ! step "install dependencies" scripts/install-deps.sh; then
@@ -115,6 +146,8 @@ if [[ -f "$LINUX_BUILD/CMakeCache.txt" && -f "$MINGW_BUILD/CMakeCache.txt" ]]; t
 else
     skip "package check (missing build)"
 fi
+
+step "fuzz targets" fuzz_targets
 
 echo
 echo "=== summary ($((SECONDS - START)) s)"

@@ -83,6 +83,7 @@ void CServerDriver_Quillo::RetireDevicesOfPreviousRun() {
         retiredControllers_.push_back(entry.second);
     }
     controllers_.clear();
+    controllerAdmission_.Reset();
     if (fakeSensor_ != nullptr) {
         retiredSensors_.push_back(fakeSensor_);
         fakeSensor_ = nullptr;
@@ -208,6 +209,9 @@ void CServerDriver_Quillo::OnControllerUpdated(const ControllerRecord& record) {
         }
         HMDDriver* hmd = hmd_.load(std::memory_order_acquire);
         if (hmd == nullptr) {
+            return;
+        }
+        if (!controllerAdmission_.Admit(record.controllerId, controllers_.size())) {
             return;
         }
         vr::IVRServerDriverHost* host = ServerDriverHost();

@@ -8,6 +8,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "driver/controller_admission.h"
 #include "link/listeners.h"
 #include "openvr/openvr_driver.h"
 
@@ -61,6 +62,7 @@ class CServerDriver_Quillo final : public vr::IServerTrackedDeviceProvider,
     CompanionCheck companionCheck_ = nullptr;  // null: IsCompanionRunning
     bool fakeSensorEnabled_ = false;
     std::unordered_map<uint32_t, ControllerDevice*> controllers_;
+    ControllerAdmission controllerAdmission_;  // reader thread, like controllers_
     // Read by the reader thread (controller creation), written by Init and Cleanup.
     std::atomic<HMDDriver*> hmd_{nullptr};
     CFakeSensorDriver_Quillo* fakeSensor_ = nullptr;

@@ -19,15 +19,11 @@ int64_t SpinWait(platform::Clock& clock, int64_t frequency, float milliseconds);
 
 class FramePacer {
   public:
-    // Rates outside this range are rejected: 0 would make the interval infinite (the spin
-    // would never end), a negative rate a negative interval, and nothing above 1000 Hz is a
-    // display. A rejected rate keeps the last good interval.
-    static constexpr int32_t kMinRefreshRate = 1;
-    static constexpr int32_t kMaxRefreshRate = 1000;
+    // Every positive rate is paced by the interval formula, however high. 0 and negative
+    // rates are rejected: 0 would make the interval infinite (the spin would never end), a
+    // negative rate a negative interval. A rejected rate keeps the last good interval.
     static constexpr int32_t kInitialRefreshRate = 60;
-    static constexpr bool IsAcceptedRefreshRate(int32_t hz) {
-        return hz >= kMinRefreshRate && hz <= kMaxRefreshRate;
-    }
+    static constexpr bool IsAcceptedRefreshRate(int32_t hz) { return hz > 0; }
 
     // Reads the counter frequency once. The interval stays 0 until SetRefreshRate is first
     // called (the link does so while it initialises).
@@ -35,7 +31,7 @@ class FramePacer {
 
     // Stores the rate and recomputes the interval as (double)(1000.0f / (float)hz): 60 Hz
     // gives 16.66666603088379 ms, 90 Hz 11.11111068725586 ms. Returns false, changing nothing,
-    // for a rate outside [kMinRefreshRate, kMaxRefreshRate]. Safe to call from any thread.
+    // for a rate of 0 or below. Safe to call from any thread.
     bool SetRefreshRate(int32_t hz);
 
     // Returns once one frame interval has passed since the previous call returned; the first

@@ -27,12 +27,17 @@ class TrackingState {
 
     // Decodes one TrackingMessage payload and applies it. On success poseReceived is set and
     // the new state is published in one step; the caller then notifies its tracking
-    // listeners. A payload too short for its kind changes nothing and returns the reason (the
-    // caller logs it and skips the listeners).
+    // listeners. A payload that is too short for its kind or that ApplyTracking drops changes
+    // nothing and returns the reason (the caller logs it and skips the listeners).
     wire::WireError DecodeTracking(const uint8_t* payload, size_t length);
 
-    // Applies an already decoded update (DecodeTracking without the decoding).
-    void ApplyTracking(const wire::TrackingUpdate& update);
+    // Applies an already decoded update (DecodeTracking without the decoding). A sample with
+    // a NaN or infinite float is dropped (kNonFiniteField), and so is one whose use would make
+    // the orientation, the position, the recenter offset or the attitude filter non-finite
+    // (kNonFiniteResult): one bad sample must not leave the head pose NaN for good, and the
+    // filter state outlives reconnections. A dropped sample changes nothing; the last good
+    // pose stays published.
+    wire::WireError ApplyTracking(const wire::TrackingUpdate& update);
 
     // Replaces the recenter offset by a yaw that cancels the vertical component of the current
     // raw rotation. The published orientation changes only at the next tracking update.
@@ -42,24 +47,30 @@ class TrackingState {
     HeadPose Snapshot() const;
 
     // Reader-thread state, for the reader thread and for tests.
-    const Quaternion& recenterOffset() const { return recenterOffset_; }
-    const OrientationFilter& orientationFilter() const { return filter_; }
-    const Quaternion& rawOrientation() const { return rawOrientation_; }
-    const Quaternion& orientation() const { return orientation_; }
-    const Vector3& position() const { return position_; }
-    int32_t trackingStatus() const { return trackingStatus_; }
+    const Quaternion& recenterOffset() const { return model_.recenterOffset; }
+    const OrientationFilter& orientationFilter() const { return model_.filter; }
+    const Quaternion& rawOrientation() const { return model_.rawOrientation; }
+    const Quaternion& orientation() const { return model_.orientation; }
+    const Vector3& position() const { return model_.position; }
+    int32_t trackingStatus() const { return model_.trackingStatus; }
     bool poseReceived() const { return poseReceived_; }
 
   private:
+    // Everything one sample may change; a sample is applied to a copy, which replaces the
+    // current state only when it is wholly finite.
+    struct Model {
+        Quaternion recenterOffset;
+        OrientationFilter filter;
+        Quaternion orientation;
+        Quaternion rawOrientation;
+        Vector3 position{0.0f, 1.7f, 0.0f};
+        int32_t trackingStatus = 0;
+    };
+
     void Publish();
 
     // Written and read only on the reader thread.
-    Quaternion recenterOffset_;
-    OrientationFilter filter_;
-    Quaternion orientation_;
-    Quaternion rawOrientation_;
-    Vector3 position_;
-    int32_t trackingStatus_ = 0;
+    Model model_;
     bool poseReceived_ = false;
 
     PublishedValue<HeadPose> published_;

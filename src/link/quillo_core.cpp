@@ -82,10 +82,9 @@ void QuilloCore::OnFramerateUpdated(int32_t framesPerSecond) {
     // make it negative; keep pacing at the last good rate instead.
     if (!rejectingRates_.exchange(true)) {
         platform::LogLine(
-            "driver_quillo: ignoring refresh rate %d Hz (accepted: %d..%d Hz), pacing stays at "
-            "%d Hz\n",
-            framesPerSecond, FramePacer::kMinRefreshRate, FramePacer::kMaxRefreshRate,
-            pacer_.refreshRate());
+            "driver_quillo: ignoring refresh rate %d Hz (only positive rates can be paced), "
+            "pacing stays at %d Hz\n",
+            framesPerSecond, pacer_.refreshRate());
     }
 }
 

@@ -50,9 +50,9 @@ class QuilloCore final : public IFramerateUpdatedListener {
     void Initialize(const std::string& pipeNameSuffix);
     bool initialized() const { return initialized_; }
 
-    // From the pipe's reader thread: a new refresh rate. Rates outside
-    // [FramePacer::kMinRefreshRate, FramePacer::kMaxRefreshRate] keep the last good interval;
-    // the first rejected rate of a run is logged, and so is the first good one after it.
+    // From the pipe's reader thread: a new refresh rate. Rates of 0 and below keep the last
+    // good interval; the first rejected rate of a run is logged, and so is the first good one
+    // after it.
     void OnFramerateUpdated(int32_t framesPerSecond) override;
 
     // Direct mode: draws `layers` into the current output texture, hands it over and paces.

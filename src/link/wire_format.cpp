@@ -58,6 +58,10 @@ const char* DescribeWireError(WireError error) {
             return "link name longer than 59 characters";
         case WireError::kBufferTooSmall:
             return "output buffer too small";
+        case WireError::kNonFiniteField:
+            return "a value is not a finite number";
+        case WireError::kNonFiniteResult:
+            return "its values would make the pose non-finite";
     }
     return "unknown error";
 }

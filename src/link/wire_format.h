@@ -51,6 +51,8 @@ enum class WireError : uint8_t {
     kLinkNameUnterminated,  // FrameInfo link name without a NUL in its 60 bytes
     kLinkNameTooLong,       // encoding: link name does not fit 59 characters and a NUL
     kBufferTooSmall,        // encoding: output buffer too small
+    kNonFiniteField,        // a float of the sample is NaN or infinite
+    kNonFiniteResult,       // applying the sample would make the pose or its state non-finite
 };
 
 // A short English phrase for log lines ("payload shorter than its type needs", ...).

@@ -1,5 +1,6 @@
 #include "devices/extra/controller_device.h"
 
+#include <cmath>
 #include <cstdio>
 
 #include "devices/component_name.h"
@@ -42,6 +43,18 @@ void ForEachBit(uint64_t bits, Send send) {
     for (uint32_t bit = 0; bit < 64; ++bit) {
         if (bits & (uint64_t{1} << bit)) send(static_cast<vr::EVRButtonId>(bit));
     }
+}
+
+// The record's matrix and the pose made from it: a NaN in the rotation would be hidden by the
+// conversion's clamps, and a finite but huge diagonal overflows inside it.
+bool PoseIsFinite(const ControllerRecord& record, const vr::DriverPose_t& pose) {
+    for (const auto& row : record.pose) {
+        for (float value : row) {
+            if (!std::isfinite(value)) return false;
+        }
+    }
+    const vr::HmdQuaternion_t& q = pose.qRotation;
+    return std::isfinite(q.w) && std::isfinite(q.x) && std::isfinite(q.y) && std::isfinite(q.z);
 }
 
 }  // namespace
@@ -159,7 +172,25 @@ void ControllerDevice::ApplyControllerRecord(ControllerRecord record) {
     const uint32_t index = deviceIndex_.load(std::memory_order_acquire);
     if (index == vr::k_unTrackedDeviceIndexInvalid) return;  // not activated: dropped
 
-    pose_ = ControllerPoseFromRecord(record);
+    // A record whose pose is not finite is dropped whole, input included: the runtime keeps the
+    // last good pose and state. A run of drops is logged when it starts and when it ends.
+    const vr::DriverPose_t pose = ControllerPoseFromRecord(record);
+    if (!PoseIsFinite(record, pose)) {
+        if (droppedRecords_++ == 0) {
+            WriteDriverLog(
+                "Controller: %s record dropped: its pose is not finite; further ones are "
+                "dropped silently until one is accepted\n",
+                serialNumber_.c_str());
+        }
+        return;
+    }
+    if (droppedRecords_ != 0) {
+        WriteDriverLog("Controller: %s records accepted again after %u dropped\n",
+                       serialNumber_.c_str(), droppedRecords_);
+        droppedRecords_ = 0;
+    }
+
+    pose_ = pose;
     publishedPose_.Publish(pose_);
     if (host_ != nullptr) host_->TrackedDevicePoseUpdated(index, pose_, sizeof(vr::DriverPose_t));
 

@@ -47,7 +47,8 @@ class ControllerDevice final : public vr::ITrackedDeviceServerDriver,
 #endif
     bool TriggerHapticPulse(uint32_t unAxisId, uint16_t usPulseDurationMicroseconds) override;
 
-    // Reader thread: one record for this controller. Ignored until the device is activated.
+    // Reader thread: one record for this controller. Ignored until the device is activated;
+    // dropped (and logged once per run) when its pose is not finite.
     void ApplyControllerRecord(ControllerRecord record);
 
     // Copies of what the runtime reads, callable from any thread.
@@ -81,6 +82,8 @@ class ControllerDevice final : public vr::ITrackedDeviceServerDriver,
 
     // Reader thread only: the base for the next record's change detection.
     vr::DriverPose_t pose_;
+    // Reader thread only: records dropped since the last applied one.
+    uint32_t droppedRecords_ = 0;
     vr::VRControllerState_t state_;
     vr::IVRServerDriverHost* host_;
     uint32_t controllerId_;

@@ -248,8 +248,10 @@ void HMDDriver::OnTrackingUpdated() {
 void HMDDriver::OnFramerateUpdated(int32_t framesPerSecond) {
     QUILLO_ENTRY_SITE("HMDDriver::OnFramerateUpdated");
     GuardedEntry(entrySite_, [&] {
-        // A rate the link refuses to pace at (it logs it) is not published either: the
-        // runtime would otherwise be told the display runs at 0 Hz or below.
+        // 0 and negative rates are not published: the link keeps pacing at the last good rate
+        // (it logs the refusal), so the runtime is told the rate frames really come at, and
+        // the runtime derives its frame timing from this property (a period of 1 / 0 Hz is
+        // infinite, a negative one meaningless).
         if (!FramePacer::IsAcceptedRefreshRate(framesPerSecond)) {
             return;
         }

@@ -77,13 +77,20 @@ uint32_t CurrentProcessId() {
     return static_cast<uint32_t>(getpid());
 }
 
-std::string CurrentExecutablePath() {
-    char buffer[4096];
-    ssize_t length = readlink("/proc/self/exe", buffer, sizeof(buffer));
-    if (length <= 0 || static_cast<size_t>(length) >= sizeof(buffer)) {
+std::string CurrentExecutablePathWithin(size_t capacity) {
+    std::string buffer(capacity, '\0');
+    // A link longer than the buffer is cut at its end (readlink fills it wholly); as on
+    // Windows, only a failed call counts as unreadable.
+    const ssize_t length = readlink("/proc/self/exe", &buffer[0], capacity);
+    if (length <= 0) {
         return std::string();
     }
-    return std::string(buffer, static_cast<size_t>(length));
+    buffer.resize(static_cast<size_t>(length));
+    return buffer;
+}
+
+std::string CurrentExecutablePath() {
+    return CurrentExecutablePathWithin(4096);
 }
 
 bool TerminateProcessById(uint32_t pid) {

@@ -4,6 +4,8 @@
 // tlhelp32.h needs the types windows.h declares.
 #include <tlhelp32.h>
 
+#include <cstring>
+
 #include "platform/process.h"
 
 namespace quillo::platform {
@@ -49,13 +51,20 @@ uint32_t CurrentProcessId() {
     return static_cast<uint32_t>(GetCurrentProcessId());
 }
 
-std::string CurrentExecutablePath() {
-    char buffer[MAX_PATH + 1] = {};
-    DWORD length = GetModuleFileNameA(nullptr, buffer, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) {
+std::string CurrentExecutablePathWithin(size_t capacity) {
+    std::string buffer(capacity, '\0');
+    // Only 0 is a failure. A path that does not fit returns the buffer size with the path cut
+    // (NUL-terminated from Vista on, not before), hence the search for the NUL.
+    const DWORD length = GetModuleFileNameA(nullptr, &buffer[0], static_cast<DWORD>(capacity));
+    if (length == 0) {
         return std::string();
     }
-    return std::string(buffer, length);
+    buffer.resize(strnlen(buffer.c_str(), length));
+    return buffer;
+}
+
+std::string CurrentExecutablePath() {
+    return CurrentExecutablePathWithin(MAX_PATH);
 }
 
 bool TerminateProcessById(uint32_t pid) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <string>
 #include <vector>
@@ -281,6 +282,50 @@ TEST_F(ControllerDeviceTest, DeactivateKeepsApplyingRecords) {
     device.Deactivate();
     EXPECT_EQ(kObjectId, device.deviceIndex());
     EXPECT_EQ((std::vector<std::string>{"pose"}), Apply(IdentityRecord()));
+}
+
+TEST_F(ControllerDeviceTest, RecordsWithANonFinitePoseAreDroppedWholeAndLoggedOncePerRun) {
+    device.Activate(kObjectId);
+    ControllerRecord good = IdentityRecord();
+    good.input.buttonPressed = 1;
+    Apply(good);
+    const vr::DriverPose_t before = PoseFromRuntime();
+
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const float inf = std::numeric_limits<float>::infinity();
+    struct {
+        const char* what;
+        int row, column;
+        float value;
+    } const bad[] = {{"NaN rotation", 1, 2, nan},  // hidden by the conversion's clamps
+                     {"infinite position", 0, 3, inf},
+                     {"diagonal that overflows", 0, 0, 3e38f}};
+    std::vector<std::string> events;  // every host call and log line of the run
+    for (const auto& b : bad) {
+        ControllerRecord record = IdentityRecord();
+        record.pose[b.row][b.column] = b.value;
+        record.pose[1][1] = b.value == 3e38f ? -3e38f : 1.0f;  // 1 + 3e38 + 3e38 is infinite
+        record.input.buttonPressed = 2;                        // input goes with the pose
+        rt.ClearEvents();
+        device.ApplyControllerRecord(record);
+        for (const std::string& line : rt.LogLines()) events.push_back(line);
+        EXPECT_EQ(rt.LogLines().size(), rt.Events().size()) << b.what << ": host called";
+        const vr::DriverPose_t pose = PoseFromRuntime();
+        EXPECT_EQ(0, std::memcmp(&before, &pose, sizeof pose)) << b.what;
+        const uint64_t pressed = StateFromRuntime().ulButtonPressed;
+        EXPECT_EQ(1u, pressed) << b.what;
+    }
+    ASSERT_EQ(1u, events.size()) << "one line for the run";
+    EXPECT_NE(std::string::npos,
+              events[0].find("QuilloControllerV02ID7 record dropped: its pose is not finite"));
+
+    rt.ClearEvents();
+    device.ApplyControllerRecord(good);
+    EXPECT_EQ(1u, rt.EventsOfKind(EventKind::PoseUpdated).size());
+    ASSERT_EQ(1u, rt.LogLines().size());
+    EXPECT_NE(
+        std::string::npos,
+        rt.LogLines()[0].find("QuilloControllerV02ID7 records accepted again after 3 dropped"));
 }
 
 }  // namespace

@@ -33,19 +33,39 @@ TEST(FramePacer, IntervalIsComputedInSinglePrecisionThenWidened) {
     EXPECT_EQ(pacer.FrameTimeoutMs(), 11u);
 }
 
-TEST(FramePacer, RatesOutsideTheRangeKeepTheLastGoodInterval) {
+TEST(FramePacer, NonPositiveRatesKeepTheLastGoodInterval) {
     FakeClock clock;
     FramePacer pacer(clock);
     ASSERT_TRUE(pacer.SetRefreshRate(90));
-    for (int32_t bad : {0, -1, -90, INT_MIN, 1001, INT_MAX}) {
+    for (int32_t bad : {0, -1, -90, INT_MIN}) {
         EXPECT_FALSE(pacer.SetRefreshRate(bad)) << bad;
         EXPECT_EQ(pacer.refreshRate(), 90) << bad;
         EXPECT_EQ(pacer.frameIntervalMs(), 11.11111068725586) << bad;
     }
-    EXPECT_TRUE(pacer.SetRefreshRate(1));
-    EXPECT_EQ(pacer.frameIntervalMs(), 1000.0);
-    EXPECT_TRUE(pacer.SetRefreshRate(1000));
-    EXPECT_EQ(pacer.frameIntervalMs(), 1.0);
+}
+
+TEST(FramePacer, EveryPositiveRateFollowsTheIntervalFormula) {
+    // Rates whose float quotient 1000 / hz is exact: a power of two divides 1000 without
+    // rounding (INT_MAX becomes 2^31 as a float), so the intervals are known exactly.
+    const struct {
+        int32_t hz;
+        double intervalMs;
+        uint32_t timeoutMs;
+    } cases[] = {{1, 1000.0, 1000u},
+                 {1000, 1.0, 1u},
+                 {1024, 0.9765625, 0u},
+                 {2000, 0.5, 0u},
+                 {4096, 0.244140625, 0u},
+                 {65536, 0.0152587890625, 0u},
+                 {INT_MAX, 1000.0 / 2147483648.0, 0u}};
+    FakeClock clock;
+    FramePacer pacer(clock);
+    for (const auto& c : cases) {
+        EXPECT_TRUE(pacer.SetRefreshRate(c.hz)) << c.hz;
+        EXPECT_EQ(pacer.refreshRate(), c.hz);
+        EXPECT_EQ(pacer.frameIntervalMs(), c.intervalMs) << c.hz;
+        EXPECT_EQ(pacer.FrameTimeoutMs(), c.timeoutMs) << c.hz;
+    }
 }
 
 TEST(FramePacer, FirstWaitReturnsAtOnceAndRecordsTheCounter) {

@@ -7,6 +7,7 @@
 #include "devices/extra/fake_sensor_driver.h"
 #include "devices/headset/hmd_driver_direct.h"
 #include "devices/headset/hmd_driver_virtual.h"
+#include "driver/controller_admission.h"
 #include "driver/server_driver.h"
 #include "link/controller_record.h"
 #include "platform/log_sink.h"
@@ -252,6 +253,39 @@ TEST_F(ProviderTest, FirstRecordCreatesTheControllerLaterOnesUpdateIt) {
     provider.OnControllerUpdated(MakeRecord(6, 0.0f));
     EXPECT_EQ(provider.controllerCount(), 2u);
     EXPECT_TRUE(fake->DeviceBySerial("QuilloControllerV02ID6").has_value());
+}
+
+TEST_F(ProviderTest, ControllersAreCappedAndEachRefusedIdIsLoggedOnce) {
+    ASSERT_EQ(InitWith(test::kDefaultSettings), vr::VRInitError_None);
+    fake->ClearEvents();
+    const uint32_t cap = static_cast<uint32_t>(ControllerAdmission::kMaxControllers);
+    const uint32_t table = static_cast<uint32_t>(ControllerAdmission::kLoggedRefusals);
+    // A flood of new ids, each sent three times, well past what the refusal table holds.
+    for (int round = 0; round < 3; ++round) {
+        for (uint32_t id = 100; id < 100 + cap + table + 40; ++id) {
+            provider.OnControllerUpdated(MakeRecord(id, 0.0f));
+        }
+    }
+    EXPECT_EQ(provider.controllerCount(), ControllerAdmission::kMaxControllers);
+    EXPECT_EQ(Events(EventKind::DeviceAdded).size(), ControllerAdmission::kMaxControllers);
+    EXPECT_NE(provider.controller(100 + cap - 1), nullptr);
+    EXPECT_EQ(provider.controller(100 + cap), nullptr);
+    size_t refusals = 0, tableFull = 0;
+    for (const std::string& line : fake->LogLines()) {
+        refusals += line.find("refused: 16 controllers exist already") != std::string::npos;
+        tableFull += line.find("further refusals are not logged") != std::string::npos;
+    }
+    EXPECT_EQ(refusals, ControllerAdmission::kLoggedRefusals) << "each refused id once";
+    EXPECT_EQ(tableFull, 1u);
+    EXPECT_TRUE(
+        Logged("Controller id 116 refused: 16 controllers exist already, the most "
+               "allowed\n"));
+
+    // Known ids keep being served.
+    fake->ActivatePending();
+    provider.OnControllerUpdated(MakeRecord(100, 0.5f));
+    EXPECT_FLOAT_EQ(
+        static_cast<float>(runtime::CallGetPose(*provider.controller(100)).vecPosition[0]), 0.5f);
 }
 
 TEST_F(ProviderTest, TrackingReferenceDevice) {

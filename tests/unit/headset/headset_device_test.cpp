@@ -216,6 +216,15 @@ TEST_F(HeadsetTest, FrameRateBeforeActivationIsPublishedByActivate) {
     writes = Events(EventKind::PropertyWrite);
     ASSERT_EQ(writes.size(), 1u);
     EXPECT_EQ(writes[0].container, runtime::FakeRuntime::ContainerForDevice(2));
+
+    // Every positive rate is published, however high; 0 and negative ones are not.
+    for (int32_t hz : {2000, 0, -90}) {
+        rt.ClearEvents();
+        hmd.OnFramerateUpdated(hz);
+        writes = Events(EventKind::PropertyWrite);
+        ASSERT_EQ(writes.size(), hz > 0 ? 1u : 0u) << hz;
+    }
+    EXPECT_EQ(hmd.displayFrequency(), 2000.0f);
 }
 
 TEST_F(HeadsetTest, DisplayComponentAnswers) {

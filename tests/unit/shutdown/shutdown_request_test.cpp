@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 namespace quillo {
 namespace {
 
@@ -37,6 +39,22 @@ TEST(FindMonitorProcess, TheFirstEntryIsNeverCompared) {
     EXPECT_FALSE(FindMonitorProcess({{5, "vrmonitor.exe"}}, pid));
     EXPECT_TRUE(FindMonitorProcess({{5, "vrmonitor.exe"}, {6, "vrmonitor.exe"}}, pid));
     EXPECT_EQ(6u, pid);
+}
+
+// The request reads the host's path first and gives up only when that fails. A path that does
+// not fit the buffer fills it (the call returns exactly the buffer size): still a path read.
+TEST(HostPath, APathCutAtTheBufferEndIsStillRead) {
+    const std::string full = platform::CurrentExecutablePath();
+    ASSERT_GT(full.size(), 8u);
+    for (size_t capacity : {size_t{8}, full.size()}) {
+        const std::string cut = platform::CurrentExecutablePathWithin(capacity);
+        ASSERT_FALSE(cut.empty()) << capacity;
+        // Windows since Vista keeps the last character for the NUL; POSIX fills every byte.
+        EXPECT_GE(cut.size(), capacity - 1) << capacity;
+        EXPECT_LE(cut.size(), capacity) << capacity;
+        EXPECT_EQ(full.substr(0, cut.size()), cut) << capacity;
+    }
+    EXPECT_EQ(full, platform::CurrentExecutablePathWithin(full.size() + 1));
 }
 
 }  // namespace

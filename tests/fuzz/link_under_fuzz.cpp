@@ -1,0 +1,130 @@
+#include "fuzz/link_under_fuzz.h"
+
+#include <stdlib.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "devices/extra/controller_device.h"
+#include "devices/headset/headset_geometry.h"
+#include "devices/headset/hmd_driver.h"
+#include "link/controller_record.h"
+#include "link/quillo_core.h"
+#include "link/wire_format.h"
+#include "platform/process.h"
+#include "runtime/fake_interfaces.h"
+
+namespace quillo::fuzz {
+
+namespace {
+
+// Rotation offsets with every term non-zero, so that the headset's products are exercised.
+constexpr const char* kSettings = R"({
+    "driver_quillo": {
+        "windowWidth": 1000, "windowHeight": 600, "renderScale": 100, "hmdMode": 0,
+        "fakeSensorEnabled": false,
+        "RotationOffsetXDeg": 17, "RotationOffsetYDeg": -123, "RotationOffsetZDeg": 71
+    }
+})";
+
+bool CompanionRunning() {
+    return true;
+}
+
+bool PoseFinite(const vr::DriverPose_t& pose) {
+    const double values[] = {pose.qRotation.w,   pose.qRotation.x,    pose.qRotation.y,
+                             pose.qRotation.z,   pose.vecPosition[0], pose.vecPosition[1],
+                             pose.vecPosition[2]};
+    for (double v : values) {
+        if (!std::isfinite(v)) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+void Require(bool condition, const char* what) {
+    if (!condition) {
+        std::fprintf(stderr, "link invariant broken: %s\n", what);
+        std::abort();
+    }
+}
+
+LinkUnderFuzz::LinkUnderFuzz()
+    : runtime_([] {
+          runtime::FakeRuntimeOptions options;
+          options.activation = runtime::ActivationPolicy::Inline;
+          options.recordPerFrameEvents = false;
+          return options;
+      }()) {
+    // The headset's own pipe channel looks for a companion under names nobody else uses.
+    const std::string suffix = "_fuzz_" + std::to_string(platform::CurrentProcessId());
+    setenv("QUILLO_PIPE_SUFFIX", suffix.c_str(), 1);
+    std::string error;
+    Require(runtime_.Settings().LoadJson(kSettings, error), "settings load");
+    provider_.SetCompanionCheck(&CompanionRunning);
+    Require(provider_.Init(runtime_.Context()) == vr::VRInitError_None, "provider starts");
+    Require(provider_.hmd() != nullptr, "headset made");
+    EndInput();
+}
+
+LinkUnderFuzz::~LinkUnderFuzz() {
+    provider_.Cleanup();
+}
+
+void LinkUnderFuzz::Dispatch(uint32_t type, const uint8_t* payload, uint32_t length) {
+    switch (type) {
+        case wire::kTrackingMessage:
+            tracking_.DecodeTracking(payload, length);
+            break;
+        case wire::kRecenterMessage:
+            tracking_.Recenter();
+            break;
+        case wire::kRefreshRateMessage: {
+            int32_t hz = 0;
+            if (wire::DecodeRefreshRate(payload, length, hz) == wire::WireError::kNone) {
+                // The link's listener first, then the headset's, as registered.
+                HMDDriver* hmd = provider_.hmd();
+                hmd->Core().OnFramerateUpdated(hz);
+                hmd->OnFramerateUpdated(hz);
+            }
+            break;
+        }
+        case wire::kControllerMessage: {
+            ControllerRecord record;
+            if (wire::DecodeControllerRecord(payload, length, record) == wire::WireError::kNone) {
+                provider_.OnControllerUpdated(record);
+                lastControllerId_ = record.controllerId;
+            }
+            break;
+        }
+        default:
+            break;  // read completely and skipped
+    }
+    CheckPublishedState();
+}
+
+void LinkUnderFuzz::CheckPublishedState() {
+    HMDDriver* hmd = provider_.hmd();
+    const vr::DriverPose_t head = BuildHeadsetPose(tracking_.Snapshot(), hmd->rotationOffsets());
+    Require(PoseFinite(head), "head pose finite");
+    const OrientationFilter& f = tracking_.orientationFilter();
+    Require(
+        std::isfinite(f.q0) && std::isfinite(f.q1) && std::isfinite(f.q2) && std::isfinite(f.q3),
+        "attitude filter finite");
+    if (ControllerDevice* controller = provider_.controller(lastControllerId_)) {
+        Require(PoseFinite(controller->CurrentPose()), "controller pose finite");
+    }
+    Require(provider_.controllerCount() <= ControllerAdmission::kMaxControllers,
+            "controllers capped");
+    const double interval = hmd->Core().frameIntervalMs();
+    Require(std::isfinite(interval) && interval > 0.0, "frame interval finite and positive");
+}
+
+void LinkUnderFuzz::EndInput() {
+    runtime_.ClearEvents();
+}
+
+}  // namespace quillo::fuzz
