@@ -20,6 +20,7 @@
 
 #include "gpu/frame_compositor.h"
 #include "gpu/gpu_backend.h"
+#include "gpu/software/texel_format.h"
 
 #include "allocation_counter.h"
 
@@ -78,17 +79,30 @@ std::shared_ptr<gpu::Texture> MakeEyeTexture(FrameCompositor& compositor, uint32
                                              uint32_t height, uint32_t format, uint64_t& handle) {
     FrameCompositor::SwapTexture swap = compositor.CreateSwapTexture(width, height, format);
     if (!swap.texture) return nullptr;
-    std::vector<uint8_t> texels(static_cast<size_t>(width) * height * 4);
+    // Half floats for the RGBA16F case (a byte gradient scaled into [0, 1]), bytes otherwise.
+    const bool half = format == 10;
+    const uint32_t texelSize = half ? 8 : 4;
+    std::vector<uint8_t> texels(static_cast<size_t>(width) * height * texelSize);
     for (uint32_t y = 0; y < height; ++y) {
         for (uint32_t x = 0; x < width; ++x) {
-            uint8_t* t = &texels[(static_cast<size_t>(y) * width + x) * 4];
-            t[0] = static_cast<uint8_t>(x * 255 / width);
-            t[1] = static_cast<uint8_t>(y * 255 / height);
-            t[2] = static_cast<uint8_t>((x + y) & 255);
-            t[3] = 255;
+            uint8_t* t = &texels[(static_cast<size_t>(y) * width + x) * texelSize];
+            const uint8_t channels[4] = {static_cast<uint8_t>(x * 255 / width),
+                                         static_cast<uint8_t>(y * 255 / height),
+                                         static_cast<uint8_t>((x + y) & 255), 255};
+            for (int c = 0; c < 4; ++c) {
+                if (!half) {
+                    t[c] = channels[c];
+                    continue;
+                }
+                const uint16_t bits = gpu::software::FloatToHalf(channels[c] / 255.0f);
+                t[2 * c] = static_cast<uint8_t>(bits);
+                t[2 * c + 1] = static_cast<uint8_t>(bits >> 8);
+            }
         }
     }
-    compositor.device()->UpdateTexture(*swap.texture, texels.data(), width * 4);
+    if (!compositor.device()->UpdateTexture(*swap.texture, texels.data(), width * texelSize)) {
+        return nullptr;
+    }
     compositor.OpenSharedTexture(swap.handle);
     handle = swap.handle;
     return swap.texture;

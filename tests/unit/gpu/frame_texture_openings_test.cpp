@@ -1,5 +1,6 @@
 // The software backend's kept openings of the runtime's per-frame textures: served again only
-// while the handle still names the same live texture.
+// while the handle still names the same live texture (a texture re-created under a reused
+// handle value is tested through the present path, in unit/core).
 #include "gpu/software/frame_texture_openings.h"
 
 #include <gtest/gtest.h>
@@ -27,7 +28,6 @@ class FrameTextureOpeningsTest : public ::testing::Test {
         EXPECT_TRUE(runtime->UpdateTexture(*texture, bytes.data(), 16));
         return texture;
     }
-    static uint8_t FirstByte(const SoftwareTexture& texture) { return texture.Row(0)[0]; }
 
     std::unique_ptr<gpu::Device> runtime = gpu::CreateSoftwareDevice();
     FrameTextureOpenings openings;
@@ -63,30 +63,6 @@ TEST_F(FrameTextureOpeningsTest, TexturesTheRuntimeReleasedAreLetGoAtTheNextOpen
     auto replacement = Make(0x33);
     ASSERT_TRUE(openings.Open(replacement->SharedHandle()));
     EXPECT_EQ(openings.size(), 2u) << "the released texture is still kept open";
-}
-
-TEST_F(FrameTextureOpeningsTest, ATextureRecreatedUnderAReusedHandleIsNotServedStale) {
-    auto old = Make(0x11);
-    const uint64_t handle = old->SharedHandle();
-    auto opened = openings.Open(handle);
-    ASSERT_TRUE(opened);
-    EXPECT_EQ(FirstByte(*opened), 0x11);
-    opened.reset();
-    old.reset();
-    // Handle values come back after 65535 further textures; make textures until one does.
-    std::shared_ptr<gpu::Texture> reused;
-    const gpu::TextureDesc desc{4, 4, 28, gpu::kBindShaderResource, gpu::kMiscShared};
-    for (int i = 0; i < 70000 && !reused; ++i) {
-        auto candidate = runtime->CreateTexture(desc);
-        if (candidate && candidate->SharedHandle() == handle) reused = candidate;
-    }
-    ASSERT_TRUE(reused) << "the handle value never came back";
-    const std::vector<uint8_t> bytes(64, 0x77);
-    ASSERT_TRUE(runtime->UpdateTexture(*reused, bytes.data(), 16));
-    auto again = openings.Open(handle);
-    ASSERT_TRUE(again);
-    EXPECT_EQ(FirstByte(*again), 0x77);
-    EXPECT_FALSE(again->HasKeyedMutex());
 }
 
 }  // namespace
