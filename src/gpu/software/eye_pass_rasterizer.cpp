@@ -147,6 +147,7 @@ void EyePassRasterizer::Draw(const SoftwareTexture& target, uint32_t targetForma
     const bool texelCentred = unormTarget && AllWeightsZero(columns_) && AllWeightsZero(rows_);
     if (texelCentred && IsEightBitFormat(sourceFormat)) {
         pass_.path = Path::TexelCentredEightBit;
+        PrepareTexelCentredWords();
     } else if (texelCentred && sourceFormat == dxgi::kR16G16B16A16Float) {
         HalfToByte();  // built here, once, rather than by racing threads
         pass_.path = Path::TexelCentredHalf;
@@ -261,22 +262,38 @@ void EyePassRasterizer::DrawEightBitRows(size_t yBegin, size_t yEnd, unsigned wo
     }
 }
 
+// Source byte k of a texel (k = 0, 1, 2) -> its output byte, already shifted to where that
+// channel sits in a target texel read as a little-endian word.
+void EyePassRasterizer::PrepareTexelCentredWords() {
+    const uint8_t* bytes = texelCentredBytes_[IsSrgbFormat(pass_.sourceFormat) ? 1 : 0];
+    const bool rgbaSource = IsRgbaOrder(pass_.sourceFormat);
+    const bool rgbaTarget = IsRgbaOrder(pass_.targetFormat);
+    for (int k = 0; k < 3; ++k) {
+        const int channel = rgbaSource ? k : 2 - k;  // 0 red, 1 green, 2 blue
+        const int targetByte = rgbaTarget ? channel : 2 - channel;
+        for (int value = 0; value < 256; ++value) {
+            texelCentredWords_[k][value] = static_cast<uint32_t>(bytes[value]) << (8 * targetByte);
+        }
+    }
+}
+
 // Every pixel shows its upper-left texel unblended: one table look-up per channel.
 void EyePassRasterizer::DrawTexelCentredEightBitRows(size_t yBegin, size_t yEnd, unsigned worker) {
-    const uint8_t* bytes = texelCentredBytes_[IsSrgbFormat(pass_.sourceFormat) ? 1 : 0];
-    const int sr = IsRgbaOrder(pass_.sourceFormat) ? 0 : 2, sb = 2 - sr;
-    const int tr = IsRgbaOrder(pass_.targetFormat) ? 0 : 2, tb = 2 - tr;
+    static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "texels are read as host words");
+    const uint32_t* first = texelCentredWords_[0];
+    const uint32_t* second = texelCentredWords_[1];
+    const uint32_t* third = texelCentredWords_[2];
     const Tap* columns = columns_.data();
     const int width = pass_.x1 - pass_.x0;
     for (size_t r = yBegin; r < yEnd; ++r) {
         const uint8_t* in = pass_.source->Row(rows_[r].first);
         uint8_t* out = outputRows_[worker].data();
         for (int i = 0; i < width; ++i, out += 4) {
-            const uint8_t* texel = in + static_cast<size_t>(columns[i].first) * 4;
-            out[tr] = bytes[texel[sr]];
-            out[1] = bytes[texel[1]];
-            out[tb] = bytes[texel[sb]];
-            out[3] = 255;
+            uint32_t texel;
+            std::memcpy(&texel, in + static_cast<size_t>(columns[i].first) * 4, 4);
+            const uint32_t word = first[texel & 255] | second[(texel >> 8) & 255] |
+                                  third[(texel >> 16) & 255] | 0xFF000000u;
+            std::memcpy(out, &word, 4);
         }
         WriteRow(r, worker);
     }

@@ -55,6 +55,7 @@ class EyePassRasterizer {
     static bool AllWeightsZero(const std::vector<Tap>& taps);
     // Column slots for the 8-bit path (see below), on the calling thread.
     void PrepareEightBit();
+    void PrepareTexelCentredWords();
 
     // Rows [yBegin, yEnd) of the current pass (y relative to the pass's first row).
     void DrawRows(size_t yBegin, size_t yEnd, unsigned worker);
@@ -94,6 +95,8 @@ class EyePassRasterizer {
     std::vector<std::vector<uint8_t>> outputRows_;
     // Output byte of each 8-bit channel value when no blending happens: [0] UNORM, [1] sRGB.
     uint8_t texelCentredBytes_[2][256];
+    // The same per source byte of the current pass, placed in a little-endian target word.
+    uint32_t texelCentredWords_[3][256];
 };
 
 }  // namespace quillo::gpu::software
