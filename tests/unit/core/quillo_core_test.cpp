@@ -193,6 +193,9 @@ TEST_F(Handover, VirtualDisplayCopiesTheBackBufferIntoTheTextureItHandsOver) {
     back->ReleaseSync(0);
 }
 
+// Only POSIX can give a handle value out again while the driver still has the old texture
+// open (its name goes with the creator's release); on Windows an opening keeps the name taken.
+#if !defined(_WIN32)
 TEST_F(Handover, ABackBufferRecreatedUnderAReusedHandleValueIsNotShownStale) {
     auto first = MakeRuntimeTexture(kWidth, kHeight);
     ASSERT_TRUE(first);
@@ -223,6 +226,7 @@ TEST_F(Handover, ABackBufferRecreatedUnderAReusedHandleValueIsNotShownStale) {
     EXPECT_EQ(Read(*out1), fresh);
     out1->ReleaseSync(0);
 }
+#endif
 
 TEST_F(Handover, VirtualDisplayDropsAFrameWhoseBackBufferStaysLocked) {
     LogCapture log;
