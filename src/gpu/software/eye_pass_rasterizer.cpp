@@ -169,7 +169,7 @@ void EyePassRasterizer::DrawRows(size_t yBegin, size_t yEnd, unsigned worker) {
             DrawEightBitRows(yBegin, yEnd, worker);
             return;
         case Path::TexelCentredEightBit:
-            DrawTexelCentredEightBitRows(yBegin, yEnd, worker);
+            DrawTexelCentredEightBitRows(yBegin, yEnd);
             return;
         case Path::TexelCentredHalf:
             DrawTexelCentredHalfRows(yBegin, yEnd, worker);
@@ -265,6 +265,10 @@ void EyePassRasterizer::DrawEightBitRows(size_t yBegin, size_t yEnd, unsigned wo
 // Source byte k of a texel (k = 0, 1, 2) -> its output byte, already shifted to where that
 // channel sits in a target texel read as a little-endian word.
 void EyePassRasterizer::PrepareTexelCentredWords() {
+    columnsContiguous_ = true;
+    for (size_t i = 1; i < columns_.size(); ++i) {
+        if (columns_[i].first != columns_[0].first + i) columnsContiguous_ = false;
+    }
     const uint8_t* bytes = texelCentredBytes_[IsSrgbFormat(pass_.sourceFormat) ? 1 : 0];
     const bool rgbaSource = IsRgbaOrder(pass_.sourceFormat);
     const bool rgbaTarget = IsRgbaOrder(pass_.targetFormat);
@@ -278,25 +282,33 @@ void EyePassRasterizer::PrepareTexelCentredWords() {
 }
 
 // Every pixel shows its upper-left texel unblended: one table look-up per channel.
-void EyePassRasterizer::DrawTexelCentredEightBitRows(size_t yBegin, size_t yEnd, unsigned worker) {
+void EyePassRasterizer::DrawTexelCentredEightBitRows(size_t yBegin, size_t yEnd) {
     static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "texels are read as host words");
     const uint32_t* first = texelCentredWords_[0];
     const uint32_t* second = texelCentredWords_[1];
     const uint32_t* third = texelCentredWords_[2];
     const Tap* columns = columns_.data();
     const int width = pass_.x1 - pass_.x0;
+    auto convert = [&](const uint8_t* texel, uint8_t* out) {
+        uint32_t bits;
+        std::memcpy(&bits, texel, 4);
+        StreamWord(out, first[bits & 255] | second[(bits >> 8) & 255] | third[(bits >> 16) & 255] |
+                            0xFF000000u);
+    };
     for (size_t r = yBegin; r < yEnd; ++r) {
         const uint8_t* in = pass_.source->Row(rows_[r].first);
-        uint8_t* out = outputRows_[worker].data();
-        for (int i = 0; i < width; ++i, out += 4) {
-            uint32_t texel;
-            std::memcpy(&texel, in + static_cast<size_t>(columns[i].first) * 4, 4);
-            const uint32_t word = first[texel & 255] | second[(texel >> 8) & 255] |
-                                  third[(texel >> 16) & 255] | 0xFF000000u;
-            std::memcpy(out, &word, 4);
+        uint8_t* out = pass_.target->Row(static_cast<uint32_t>(pass_.y0 + static_cast<int>(r))) +
+                       static_cast<size_t>(pass_.x0) * 4;
+        if (columnsContiguous_) {
+            in += static_cast<size_t>(columns[0].first) * 4;
+            for (int i = 0; i < width; ++i) convert(in + 4 * i, out + 4 * i);
+        } else {
+            for (int i = 0; i < width; ++i) {
+                convert(in + static_cast<size_t>(columns[i].first) * 4, out + 4 * i);
+            }
         }
-        WriteRow(r, worker);
     }
+    EndStreamingStores();
 }
 
 void EyePassRasterizer::DrawTexelCentredHalfRows(size_t yBegin, size_t yEnd, unsigned worker) {

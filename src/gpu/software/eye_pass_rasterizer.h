@@ -60,7 +60,7 @@ class EyePassRasterizer {
     // Rows [yBegin, yEnd) of the current pass (y relative to the pass's first row).
     void DrawRows(size_t yBegin, size_t yEnd, unsigned worker);
     void DrawEightBitRows(size_t yBegin, size_t yEnd, unsigned worker);
-    void DrawTexelCentredEightBitRows(size_t yBegin, size_t yEnd, unsigned worker);
+    void DrawTexelCentredEightBitRows(size_t yBegin, size_t yEnd);
     void DrawTexelCentredHalfRows(size_t yBegin, size_t yEnd, unsigned worker);
     void DrawGenericRows(size_t yBegin, size_t yEnd);
     // Copies this thread's output row into row r of the pass.
@@ -97,6 +97,8 @@ class EyePassRasterizer {
     uint8_t texelCentredBytes_[2][256];
     // The same per source byte of the current pass, placed in a little-endian target word.
     uint32_t texelCentredWords_[3][256];
+    // The pass's columns read consecutive source texels (no wrap, no skip).
+    bool columnsContiguous_ = false;
 };
 
 }  // namespace quillo::gpu::software

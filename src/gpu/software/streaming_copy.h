@@ -36,4 +36,22 @@ inline void StreamingCopy(uint8_t* destination, const uint8_t* source, size_t by
 #endif
 }
 
+// One texel word, little-endian, written the same way; a run of these ends with
+// EndStreamingStores().
+inline void StreamWord(uint8_t* destination, uint32_t word) {
+#if defined(__SSE2__)
+    int value;
+    std::memcpy(&value, &word, sizeof value);
+    _mm_stream_si32(reinterpret_cast<int*>(destination), value);
+#else
+    std::memcpy(destination, &word, sizeof word);
+#endif
+}
+
+inline void EndStreamingStores() {
+#if defined(__SSE2__)
+    _mm_sfence();
+#endif
+}
+
 }  // namespace quillo::gpu::software
