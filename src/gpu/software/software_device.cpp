@@ -6,6 +6,7 @@
 #include "gpu/gpu_backend.h"
 #include "gpu/software/gamma_encoder.h"
 #include "gpu/software/software_texture.h"
+#include "gpu/software/streaming_copy.h"
 #include "gpu/software/texel_format.h"
 
 namespace quillo::gpu::software {
@@ -133,8 +134,8 @@ void SoftwareDevice::CopyTexture(Texture& destination, Texture& source) {
     const size_t rowBytes = static_cast<size_t>(toDesc.width) * TexelSize(toDesc.format);
     auto copy = [&](size_t begin, size_t end, unsigned) {
         for (size_t y = begin; y < end; ++y) {
-            std::memcpy(to->Row(static_cast<uint32_t>(y)), from->Row(static_cast<uint32_t>(y)),
-                        rowBytes);
+            StreamingCopy(to->Row(static_cast<uint32_t>(y)), from->Row(static_cast<uint32_t>(y)),
+                          rowBytes);
         }
     };
     pool_.ForEach(toDesc.height, kRowsPerChunk, copy);
