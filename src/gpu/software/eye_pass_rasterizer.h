@@ -18,7 +18,8 @@
 // upper-left texel unchanged, so 8-bit and half-float sources go through per-channel tables
 // from the stored texel straight to the output byte; that is exact, not an approximation (a
 // half-float neighbour that is infinite or NaN would turn the blend into NaN, so such pixels
-// take the full computation).
+// take the full computation). Output rows go to the target with streaming stores: the driver
+// does not read them again, the companion does.
 #pragma once
 
 #include <cstdint>

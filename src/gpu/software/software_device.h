@@ -1,4 +1,6 @@
-// The software backend's device: textures in shared memory, the eye pass on the CPU.
+// The software backend's device: textures in shared memory, the eye pass on the CPU. Eye
+// passes, clears and copies are shared out over the device's own worker threads (one per core,
+// made with the device), so the frame path keeps up with the display without a GPU.
 #pragma once
 
 #include <memory>
