@@ -20,40 +20,9 @@
 
 #include "gpu/frame_compositor.h"
 #include "gpu/gpu_backend.h"
+#include "gpu/software/texel_format.h"
 
-namespace {
-
-std::atomic<long long> gAllocations{0};
-
-}  // namespace
-
-void* operator new(std::size_t size) {
-    gAllocations.fetch_add(1, std::memory_order_relaxed);
-    if (void* p = std::malloc(size ? size : 1)) return p;
-    throw std::bad_alloc();
-}
-void* operator new[](std::size_t size) {
-    return operator new(size);
-}
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    gAllocations.fetch_add(1, std::memory_order_relaxed);
-    return std::malloc(size ? size : 1);
-}
-void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept {
-    return operator new(size, tag);
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept {
-    std::free(p);
-}
+#include "allocation_counter.h"
 
 namespace {
 
@@ -75,7 +44,7 @@ Figures Measure(int frames, Frame&& frame) {
     for (int i = 0; i < kWarmUpFrames; ++i) frame(i);
     std::vector<double> times;
     times.reserve(static_cast<size_t>(frames));
-    const long long allocationsBefore = gAllocations.load();
+    const long long allocationsBefore = bench::Allocations();
     const std::clock_t cpuBefore = std::clock();
     for (int i = 0; i < frames; ++i) {
         const auto start = std::chrono::steady_clock::now();
@@ -83,7 +52,7 @@ Figures Measure(int frames, Frame&& frame) {
         const auto end = std::chrono::steady_clock::now();
         times.push_back(std::chrono::duration<double, std::milli>(end - start).count());
     }
-    const long long allocations = gAllocations.load() - allocationsBefore;
+    const long long allocations = bench::Allocations() - allocationsBefore;
     Figures figures;
     figures.cpuMs =
         1000.0 * static_cast<double>(std::clock() - cpuBefore) / CLOCKS_PER_SEC / frames;
@@ -110,17 +79,30 @@ std::shared_ptr<gpu::Texture> MakeEyeTexture(FrameCompositor& compositor, uint32
                                              uint32_t height, uint32_t format, uint64_t& handle) {
     FrameCompositor::SwapTexture swap = compositor.CreateSwapTexture(width, height, format);
     if (!swap.texture) return nullptr;
-    std::vector<uint8_t> texels(static_cast<size_t>(width) * height * 4);
+    // Half floats for the RGBA16F case (a byte gradient scaled into [0, 1]), bytes otherwise.
+    const bool half = format == 10;
+    const uint32_t texelSize = half ? 8 : 4;
+    std::vector<uint8_t> texels(static_cast<size_t>(width) * height * texelSize);
     for (uint32_t y = 0; y < height; ++y) {
         for (uint32_t x = 0; x < width; ++x) {
-            uint8_t* t = &texels[(static_cast<size_t>(y) * width + x) * 4];
-            t[0] = static_cast<uint8_t>(x * 255 / width);
-            t[1] = static_cast<uint8_t>(y * 255 / height);
-            t[2] = static_cast<uint8_t>((x + y) & 255);
-            t[3] = 255;
+            uint8_t* t = &texels[(static_cast<size_t>(y) * width + x) * texelSize];
+            const uint8_t channels[4] = {static_cast<uint8_t>(x * 255 / width),
+                                         static_cast<uint8_t>(y * 255 / height),
+                                         static_cast<uint8_t>((x + y) & 255), 255};
+            for (int c = 0; c < 4; ++c) {
+                if (!half) {
+                    t[c] = channels[c];
+                    continue;
+                }
+                const uint16_t bits = gpu::software::FloatToHalf(channels[c] / 255.0f);
+                t[2 * c] = static_cast<uint8_t>(bits);
+                t[2 * c + 1] = static_cast<uint8_t>(bits >> 8);
+            }
         }
     }
-    compositor.device()->UpdateTexture(*swap.texture, texels.data(), width * 4);
+    if (!compositor.device()->UpdateTexture(*swap.texture, texels.data(), width * texelSize)) {
+        return nullptr;
+    }
     compositor.OpenSharedTexture(swap.handle);
     handle = swap.handle;
     return swap.texture;
@@ -167,6 +149,9 @@ int main(int argc, char** argv) {
                   opened->ReleaseSync(0);
                   handOver();
               }));
+    // Opened every frame, as the present path does: the backend serves the opening it keeps,
+    // which it may only do when no one else holds it.
+    opened.reset();
     if (Selected("copy path, back buffer opened every frame"))
         Print("copy path, back buffer opened every frame", Measure(frames, [&](int) {
                   std::shared_ptr<gpu::Texture> texture =

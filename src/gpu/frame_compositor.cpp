@@ -4,6 +4,7 @@
 
 #include "gpu/dxgi_format.h"
 #include "gpu/gpu_backend.h"
+#include "platform/log_sink.h"
 
 namespace quillo {
 
@@ -15,7 +16,9 @@ FrameCompositor::~FrameCompositor() = default;
 
 bool FrameCompositor::CreateDevice() {
     if (device_) return true;
-    device_ = gpu::CreateGpuDevice();
+    gpu::CreatedDevice created = gpu::CreateGpuDeviceWithReason();
+    device_ = std::move(created.device);
+    if (device_) platform::LogLine("%s", gpu::BackendLogLine(created.reason));
     return device_ != nullptr;
 }
 
@@ -101,7 +104,7 @@ void FrameCompositor::OpenSharedTexture(uint64_t handle) {
 }
 
 void FrameCompositor::ReleaseSharedTexture(uint64_t handle) {
-    std::unique_ptr<gpu::ShaderResourceView> released;
+    std::shared_ptr<gpu::ShaderResourceView> released;
     {
         std::lock_guard<std::mutex> lock(sharedViewsLock_);
         auto found = sharedViews_.find(handle);
@@ -116,9 +119,9 @@ void FrameCompositor::ReleaseSharedTexture(uint64_t handle) {
 // Looking up never enters the handle: an absent handle stays absent, so the insert rule of
 // OpenSharedTexture (first entry wins) cannot be blocked by an empty entry that a draw or a
 // release of a not-yet-registered handle would otherwise leave behind.
-const gpu::ShaderResourceView* FrameCompositor::LookupView(uint64_t handle) const {
+const std::shared_ptr<gpu::ShaderResourceView>* FrameCompositor::LookupView(uint64_t handle) const {
     auto found = sharedViews_.find(handle);
-    return found == sharedViews_.end() ? nullptr : found->second.get();
+    return found == sharedViews_.end() ? nullptr : &found->second;
 }
 
 size_t FrameCompositor::SharedEntryCount() const {
@@ -133,14 +136,22 @@ bool FrameCompositor::HasSharedEntry(uint64_t handle) const {
 
 bool FrameCompositor::HasSharedView(uint64_t handle) const {
     std::lock_guard<std::mutex> lock(sharedViewsLock_);
-    return LookupView(handle) != nullptr;
+    const std::shared_ptr<gpu::ShaderResourceView>* view = LookupView(handle);
+    return view != nullptr && *view != nullptr;
 }
 
 void FrameCompositor::RenderLayer(int outputIndex, const uint64_t handles[2],
                                   const TextureBounds bounds[2]) {
-    // Held through the draw so that a concurrent release cannot free a view being sampled.
-    std::lock_guard<std::mutex> lock(sharedViewsLock_);
-    const gpu::ShaderResourceView* views[2] = {LookupView(handles[0]), LookupView(handles[1])};
+    // References of our own (no allocation: the count goes up), so that the lock is held only
+    // for the look-up and a concurrent release cannot free a view being sampled.
+    std::shared_ptr<gpu::ShaderResourceView> held[2];
+    {
+        std::lock_guard<std::mutex> lock(sharedViewsLock_);
+        for (int eye = 0; eye < 2; ++eye) {
+            if (const auto* view = LookupView(handles[eye])) held[eye] = *view;
+        }
+    }
+    const gpu::ShaderResourceView* views[2] = {held[0].get(), held[1].get()};
     DrawEyes(outputIndex, views, bounds);
 }
 
@@ -170,7 +181,7 @@ void FrameCompositor::ClearOutput(int index) {
 
 std::shared_ptr<gpu::Texture> FrameCompositor::OpenRuntimeTexture(uint64_t handle) {
     if (!device_ || handle == 0) return nullptr;
-    return device_->OpenSharedTexture(handle);
+    return device_->OpenFrameTexture(handle);
 }
 
 void FrameCompositor::CopyIntoOutput(int index, gpu::Texture& source) {

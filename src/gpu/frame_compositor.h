@@ -24,7 +24,8 @@ class FrameCompositor {
     // --- device -------------------------------------------------------------------------
     // Makes the GPU device: Direct3D 11 on Windows unless QUILLO_GPU_BACKEND=software, the
     // software backend elsewhere (and as the fallback when no Direct3D 11 device can be made).
-    // Returns false only when there is no device at all. A second call does nothing.
+    // Logs once which backend it got and why. Returns false only when there is no device at
+    // all. A second call does nothing.
     bool CreateDevice();
     // Uses the given device instead (tests, tools). Returns false for a null device.
     bool CreateDevice(std::unique_ptr<gpu::Device> device);
@@ -90,9 +91,9 @@ class FrameCompositor {
     // Binds output `index`'s render-target view as the only target and clears it to opaque
     // black (0, 0, 0, 1).
     void ClearOutput(int index);
-    // Opens a texture the runtime shares (back buffer, sync texture). The reference releases
-    // the texture when it goes out of scope; its keyed mutex is reached through
-    // HasKeyedMutex / AcquireSync / ReleaseSync. Null when the handle cannot be opened.
+    // Opens a texture the runtime shares (back buffer, sync texture) for one frame. The
+    // reference releases the texture when it goes out of scope; its keyed mutex is reached
+    // through HasKeyedMutex / AcquireSync / ReleaseSync. Null when the handle cannot be opened.
     std::shared_ptr<gpu::Texture> OpenRuntimeTexture(uint64_t handle);
     // CopyResource from `source` into output texture `index`.
     void CopyIntoOutput(int index, gpu::Texture& source);
@@ -110,7 +111,8 @@ class FrameCompositor {
     void CreateRenderStates();
     std::unique_ptr<gpu::ShaderResourceView> CreateTextureView(
         const std::shared_ptr<gpu::Texture>& texture, uint32_t format);
-    const gpu::ShaderResourceView* LookupView(uint64_t handle) const;
+    // Caller holds sharedViewsLock_.
+    const std::shared_ptr<gpu::ShaderResourceView>* LookupView(uint64_t handle) const;
     void DrawEyes(int outputIndex, const gpu::ShaderResourceView* const views[2],
                   const TextureBounds bounds[2]);
 
@@ -121,9 +123,11 @@ class FrameCompositor {
     bool renderStatesMade_ = false;
 
     // The runtime may register and release swap textures on one thread while it presents on
-    // another; the table is guarded so that a release never frees a view that a draw is using.
+    // another. The lock guards the table only: a draw takes its own references to the views it
+    // samples and draws without the lock, so registering or releasing never waits for a frame,
+    // and a view released meanwhile lives until that draw lets go of it.
     mutable std::mutex sharedViewsLock_;
-    std::unordered_map<uint64_t, std::unique_ptr<gpu::ShaderResourceView>> sharedViews_;
+    std::unordered_map<uint64_t, std::shared_ptr<gpu::ShaderResourceView>> sharedViews_;
 
     bool invertY_ = false;
     bool ready_ = false;

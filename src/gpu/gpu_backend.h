@@ -16,6 +16,27 @@ enum class Backend {
 // The backend Automatic resolves to on this system, from the build and QUILLO_GPU_BACKEND.
 Backend ChooseBackend();
 
+// Why a device has the backend it has, for the one log line that says so.
+enum class BackendReason {
+    D3D11Made,          // Direct3D 11 device made
+    SoftwareRequested,  // QUILLO_GPU_BACKEND=software, or the software backend asked for
+    NoD3D11InBuild,     // this build has no Direct3D 11 backend (every non-Windows build)
+    D3D11Failed,        // Windows: no Direct3D 11 device could be made, software used instead
+};
+
+struct CreatedDevice {
+    std::unique_ptr<Device> device;  // null only if not even the software device could be made
+    BackendReason reason = BackendReason::SoftwareRequested;
+};
+
+// The log line for a made device (with its line end). A fallback from Direct3D 11 to the
+// software backend on Windows reads as the failure it is: neither the runtime nor the
+// companion can open the software backend's textures there, so no frame reaches the companion.
+const char* BackendLogLine(BackendReason reason);
+
+// As CreateGpuDevice, also telling why.
+CreatedDevice CreateGpuDeviceWithReason(Backend backend = Backend::Automatic);
+
 // Makes a device. A Direct3D 11 device that cannot be made (no usable adapter, or a build
 // without the Direct3D 11 backend) falls back to the software backend, so the frame path
 // always has a device; BackendName() tells which one it got. Null only if even the software

@@ -107,6 +107,13 @@ class Device {
     // ID3D11Device::OpenSharedResource + QueryInterface(ID3D11Texture2D) (+ IDXGIKeyedMutex
     // when the texture has one). Null when the handle names no texture this device can open.
     virtual std::shared_ptr<Texture> OpenSharedTexture(uint64_t handle) = 0;
+    // The same for a texture opened for one frame and released before the frame ends (the
+    // runtime's back buffer or sync texture). A backend may hand out an opening it keeps
+    // between frames, provided the handle still names that same live texture and no one else
+    // holds that opening; the software backend does, so a steady frame allocates nothing.
+    virtual std::shared_ptr<Texture> OpenFrameTexture(uint64_t handle) {
+        return OpenSharedTexture(handle);
+    }
 
     // CreateRenderTargetView / CreateShaderResourceView (2D, mip 0, one level) with the given
     // view format; the caller maps typeless formats first. Null on failure, which includes a

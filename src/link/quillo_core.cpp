@@ -26,8 +26,6 @@ QuilloCore::~QuilloCore() {
     // nothing calls OnFramerateUpdated or reads the link's state any more.
     if (pipe_) pipe_->Stop();
     pipe_.reset();
-    // Textures opened on the compositor's device go before the device.
-    runtimeTextures_.Clear();
     compositor_.reset();
     namedMutexes_.reset();
     sharedMemory_.reset();
@@ -167,9 +165,10 @@ void QuilloCore::PresentDirect(uint64_t syncTexture, std::vector<SubmittedLayer>
     }
     sharedMemory_->WriteSlot(frameIndex_, 0);
 
-    gpu::Texture* sync = runtimeTextures_.Open(*compositor_, syncTexture);
-    if (sync != nullptr && !sync->HasKeyedMutex()) sync = nullptr;
-    if (sync != nullptr && !AcquireRuntimeTexture(*sync, "sync texture")) {
+    // Opened for this frame only; the reference is released when the present returns.
+    std::shared_ptr<gpu::Texture> sync = compositor_->OpenRuntimeTexture(syncTexture);
+    if (sync && !sync->HasKeyedMutex()) sync.reset();
+    if (sync && !AcquireRuntimeTexture(*sync, "sync texture")) {
         // Dropped: nothing drawn, nothing handed over, no pacing.
         layers.clear();
         return;
@@ -183,20 +182,21 @@ void QuilloCore::PresentDirect(uint64_t syncTexture, std::vector<SubmittedLayer>
     compositor_->ClearOutput(frameIndex_);
     pacer_.WaitForFrameInterval();
 
-    if (sync != nullptr) sync->ReleaseSync(0);
+    if (sync) sync->ReleaseSync(0);
 }
 
 void QuilloCore::PresentVirtual(uint64_t backBuffer) {
     if (!initialized_) return;
-    gpu::Texture* source = runtimeTextures_.Open(*compositor_, backBuffer);
+    // Opened for this frame only; the reference is released when the present returns.
+    std::shared_ptr<gpu::Texture> source = compositor_->OpenRuntimeTexture(backBuffer);
     bool held = false;
-    if (source != nullptr && source->HasKeyedMutex()) {
+    if (source && source->HasKeyedMutex()) {
         if (!AcquireRuntimeTexture(*source, "back buffer")) return;
         held = true;
     }
     // A back buffer that cannot be opened skips the copy; the output texture is still handed
     // over.
-    if (source != nullptr) compositor_->CopyIntoOutput(frameIndex_, *source);
+    if (source) compositor_->CopyIntoOutput(frameIndex_, *source);
     if (held) source->ReleaseSync(0);
     HandOverOutputTexture();
 }

@@ -13,12 +13,14 @@
 
 #include "gpu/submitted_layer.h"
 #include "link/frame_pacer.h"
-#include "link/frame_texture_cache.h"
 #include "link/listeners.h"
 #include "platform/clock.h"
 
 namespace quillo {
 
+namespace gpu {
+class Texture;
+}
 class TransmissionPipe;
 class FrameCompositor;
 class FrameSharedMemory;
@@ -112,8 +114,6 @@ class QuilloCore final : public IFramerateUpdatedListener {
     bool initialized_ = false;
     // Frames dropped in a row because a runtime texture stayed locked (presenting thread).
     uint32_t droppedFrames_ = 0;
-    // Back buffers and the sync texture, kept open so a present allocates nothing.
-    FrameTextureCache runtimeTextures_;
     // Whether the last rate given was rejected, so a run of bad rates is logged once.
     std::atomic<bool> rejectingRates_{false};
     // The destructor tears these down pipe first (declared last, so the implicit order

@@ -106,20 +106,34 @@ std::shared_ptr<Texture> D3D11Device::CreateTexture(const TextureDesc& desc) {
     return std::make_shared<D3D11Texture>(std::move(texture), sharedHandle, std::move(keyedMutex));
 }
 
-std::shared_ptr<Texture> D3D11Device::OpenSharedTexture(uint64_t handle) {
+bool D3D11Device::OpenShared(uint64_t handle, ComPtr<ID3D11Texture2D>& texture,
+                             ComPtr<IDXGIKeyedMutex>& keyedMutex) {
     ComPtr<ID3D11Resource> resource;
     const HRESULT hr = objects_.device->OpenSharedResource(
         reinterpret_cast<HANDLE>(static_cast<uintptr_t>(handle)),
         IID_PPV_ARGS(resource.ReleaseAndGetAddressOf()));
     sharedOpen_.Record(SUCCEEDED(hr) && resource, static_cast<uint32_t>(hr));
-    if (FAILED(hr) || !resource) return nullptr;
+    if (FAILED(hr) || !resource) return false;
     // The resource reference goes at the end of this scope; the texture holds its own.
-    ComPtr<ID3D11Texture2D> texture;
-    if (FAILED(resource.As(&texture)) || !texture) return nullptr;
+    if (FAILED(resource.As(&texture)) || !texture) return false;
     // A texture shared without a keyed mutex opens without one.
-    ComPtr<IDXGIKeyedMutex> keyedMutex;
     if (FAILED(texture.As(&keyedMutex))) keyedMutex.Reset();
+    return true;
+}
+
+std::shared_ptr<Texture> D3D11Device::OpenSharedTexture(uint64_t handle) {
+    ComPtr<ID3D11Texture2D> texture;
+    ComPtr<IDXGIKeyedMutex> keyedMutex;
+    if (!OpenShared(handle, texture, keyedMutex)) return nullptr;
     return std::make_shared<D3D11Texture>(std::move(texture), handle, std::move(keyedMutex));
+}
+
+std::shared_ptr<Texture> D3D11Device::OpenFrameTexture(uint64_t handle) {
+    ComPtr<ID3D11Texture2D> texture;
+    ComPtr<IDXGIKeyedMutex> keyedMutex;
+    if (!OpenShared(handle, texture, keyedMutex)) return nullptr;
+    return std::allocate_shared<D3D11Texture>(BlockAllocator<D3D11Texture>(frameBlocks_),
+                                              std::move(texture), handle, std::move(keyedMutex));
 }
 
 std::unique_ptr<RenderTargetView> D3D11Device::CreateRenderTargetView(

@@ -15,6 +15,7 @@
 #include "gpu/d3d11/device_creation.h"
 #include "gpu/d3d11/failure_log.h"
 #include "gpu/gpu_device.h"
+#include "gpu/recycled_blocks.h"
 
 namespace quillo::gpu::d3d11 {
 
@@ -27,6 +28,9 @@ class D3D11Device final : public Device {
 
     std::shared_ptr<Texture> CreateTexture(const TextureDesc& desc) override;
     std::shared_ptr<Texture> OpenSharedTexture(uint64_t handle) override;
+    // OpenSharedResource in every frame, as the present paths require; the texture object
+    // itself lives in recycled blocks, so a steady frame makes no heap allocation of ours.
+    std::shared_ptr<Texture> OpenFrameTexture(uint64_t handle) override;
     std::unique_ptr<RenderTargetView> CreateRenderTargetView(
         const std::shared_ptr<Texture>& texture, uint32_t format) override;
     std::unique_ptr<ShaderResourceView> CreateShaderResourceView(
@@ -52,6 +56,9 @@ class D3D11Device final : public Device {
     // Map(WRITE_DISCARD), copy `size` bytes, Unmap. False when the map fails.
     bool WriteConstants(ID3D11Buffer* buffer, const void* data, size_t size);
     void CreateBlackView();
+    // OpenSharedResource + ID3D11Texture2D + IDXGIKeyedMutex. False when the handle does not open.
+    bool OpenShared(uint64_t handle, ComPtr<ID3D11Texture2D>& texture,
+                    ComPtr<IDXGIKeyedMutex>& keyedMutex);
 
     DeviceObjects objects_;
     ComPtr<ID3D11Buffer> boundsBuffer_;      // VSConstBuffer, b0 of the vertex stage
@@ -68,6 +75,7 @@ class D3D11Device final : public Device {
     RepeatedFailure textureCreation_{"creating a texture"};
     RepeatedFailure sharedOpen_{"opening a shared texture"};
     RepeatedFailure constantsMap_{"mapping an eye-pass constant buffer"};
+    std::shared_ptr<RecycledBlocks> frameBlocks_ = std::make_shared<RecycledBlocks>();
 };
 
 }  // namespace quillo::gpu::d3d11

@@ -4,12 +4,18 @@
 #include <cmath>
 #include <cstring>
 
+#include "gpu/dxgi_format.h"
 #include "gpu/software/gamma_encoder.h"
+#include "gpu/software/streaming_copy.h"
 #include "gpu/software/texel_format.h"
 
 namespace quillo::gpu::software {
 
 namespace {
+
+// Rows per chunk handed to a thread: small enough that a late thread still gets a share,
+// large enough that taking a chunk costs nothing next to drawing it.
+constexpr size_t kRowsPerChunk = 8;
 
 // First pixel whose centre is at or after `edge`.
 int FirstPixelFrom(float edge) {
@@ -20,7 +26,49 @@ float Lerp(float a, float b, float t) {
     return a + (b - a) * t;
 }
 
+uint16_t ReadU16(const uint8_t* p) {
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
+
+// Output byte of every half-float bit pattern, for pixels drawn without blending.
+struct HalfToByteTable {
+    uint8_t bytes[65536];
+    HalfToByteTable() {
+        const GammaToUnorm8& encode = GammaToUnorm8::Instance();
+        for (uint32_t bits = 0; bits < 65536; ++bits) {
+            bytes[bits] = encode(HalfToFloat(static_cast<uint16_t>(bits)));
+        }
+    }
+};
+
+const uint8_t* HalfToByte() {
+    static const HalfToByteTable table;
+    return table.bytes;
+}
+
+// Whether any of the red, green and blue halves of a little-endian R16G16B16A16 texel is
+// infinite or NaN (exponent all ones): adding 1 to a 5-bit exponent field that is all ones
+// carries into the sign bit position, which was cleared.
+bool HasNonFiniteColour(const uint8_t* texel) {
+    static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "texels are read as host words");
+    uint64_t bits;
+    std::memcpy(&bits, texel, sizeof bits);
+    const uint64_t exponents = bits & 0x00007C007C007C00ull;
+    return ((exponents + 0x0000040004000400ull) & 0x0000800080008000ull) != 0;
+}
+
 }  // namespace
+
+EyePassRasterizer::EyePassRasterizer(WorkerPool& pool)
+    : pool_(pool), filteredRows_(pool.size()), outputRows_(pool.size()) {
+    const GammaToUnorm8& encode = GammaToUnorm8::Instance();
+    for (int srgb = 0; srgb < 2; ++srgb) {
+        const float* decode = EightBitDecodeTable(srgb != 0);
+        for (int value = 0; value < 256; ++value) {
+            texelCentredBytes_[srgb][value] = encode(decode[value]);
+        }
+    }
+}
 
 void EyePassRasterizer::ComputeTaps(std::vector<Tap>& taps, int begin, int end, float viewportStart,
                                     float viewportSize, float boundsMin, float boundsMax,
@@ -46,6 +94,13 @@ void EyePassRasterizer::ComputeTaps(std::vector<Tap>& taps, int begin, int end, 
     }
 }
 
+bool EyePassRasterizer::AllWeightsZero(const std::vector<Tap>& taps) {
+    for (const Tap& tap : taps) {
+        if (tap.weight != 0.0f) return false;
+    }
+    return true;
+}
+
 void EyePassRasterizer::Draw(const SoftwareTexture& target, uint32_t targetFormat,
                              const Viewport& viewport, const SoftwareTexture* source,
                              uint32_t sourceFormat, const TextureBounds& bounds, int32_t invertY) {
@@ -60,7 +115,15 @@ void EyePassRasterizer::Draw(const SoftwareTexture& target, uint32_t targetForma
     if (x0 >= x1 || y0 >= y1) return;
 
     if (source == nullptr) {
-        FillBlack(target, targetFormat, x0, x1, y0, y1);
+        static constexpr float kOpaqueBlack[4] = {0.0f, 0.0f, 0.0f, 1.0f};
+        uint8_t texel[16];
+        EncodeTexel(targetFormat, kOpaqueBlack, texel);
+        const uint32_t texelSize = TexelSize(targetFormat);
+        auto fill = [&](size_t begin, size_t end, unsigned) {
+            FillRect(target, texelSize, texel, x0, x1, y0 + static_cast<int>(begin),
+                     y0 + static_cast<int>(end));
+        };
+        pool_.ForEach(static_cast<size_t>(y1 - y0), kRowsPerChunk * 4, fill);
         return;
     }
     const TextureDesc sourceDesc = source->Describe();
@@ -68,24 +131,59 @@ void EyePassRasterizer::Draw(const SoftwareTexture& target, uint32_t targetForma
                 false, sourceDesc.width);
     ComputeTaps(rows_, y0, y1, viewport.topLeftY, viewport.height, bounds.vMin, bounds.vMax,
                 invertY > 0, sourceDesc.height);
-    if (IsEightBitFormat(sourceFormat) && IsEightBitFormat(targetFormat) &&
-        !IsSrgbFormat(targetFormat) && GammaToUnorm8::Instance().singleStep()) {
-        DrawEightBit(target, targetFormat, x0, x1, y0, y1, *source, sourceFormat);
-    } else {
-        DrawGeneric(target, targetFormat, x0, x1, y0, y1, *source, sourceFormat);
+
+    pass_ = Pass{&target,
+                 source,
+                 targetFormat,
+                 sourceFormat,
+                 TexelSize(sourceFormat),
+                 TexelSize(targetFormat),
+                 x0,
+                 x1,
+                 y0,
+                 y1,
+                 Path::Generic};
+    const bool unormTarget = IsEightBitFormat(targetFormat) && !IsSrgbFormat(targetFormat);
+    const bool texelCentred = unormTarget && AllWeightsZero(columns_) && AllWeightsZero(rows_);
+    if (texelCentred && IsEightBitFormat(sourceFormat)) {
+        pass_.path = Path::TexelCentredEightBit;
+        PrepareTexelCentredWords();
+    } else if (texelCentred && sourceFormat == dxgi::kR16G16B16A16Float) {
+        HalfToByte();  // built here, once, rather than by racing threads
+        pass_.path = Path::TexelCentredHalf;
+    } else if (unormTarget && IsEightBitFormat(sourceFormat) &&
+               GammaToUnorm8::Instance().singleStep()) {
+        pass_.path = Path::EightBit;
+        PrepareEightBit();
+    }
+    for (std::vector<uint8_t>& row : outputRows_) {
+        row.resize(static_cast<size_t>(x1 - x0) * pass_.targetTexel);  // grows only
+    }
+    auto rows = [this](size_t begin, size_t end, unsigned worker) { DrawRows(begin, end, worker); };
+    pool_.ForEach(static_cast<size_t>(y1 - y0), kRowsPerChunk, rows);
+}
+
+void EyePassRasterizer::DrawRows(size_t yBegin, size_t yEnd, unsigned worker) {
+    switch (pass_.path) {
+        case Path::EightBit:
+            DrawEightBitRows(yBegin, yEnd, worker);
+            return;
+        case Path::TexelCentredEightBit:
+            DrawTexelCentredEightBitRows(yBegin, yEnd);
+            return;
+        case Path::TexelCentredHalf:
+            DrawTexelCentredHalfRows(yBegin, yEnd, worker);
+            return;
+        case Path::Generic:
+            DrawGenericRows(yBegin, yEnd);
+            return;
     }
 }
 
-// The common case: 8-bit source (UNORM or sRGB, RGBA or BGRA order) into an 8-bit UNORM target.
-// Each target row blends its two source rows once per used source column, then every pixel
-// blends two of those.
-void EyePassRasterizer::DrawEightBit(const SoftwareTexture& target, uint32_t targetFormat, int x0,
-                                     int x1, int y0, int y1, const SoftwareTexture& source,
-                                     uint32_t sourceFormat) {
-    const uint32_t sourceWidth = source.Describe().width;
-    const int width = x1 - x0;
-
-    // Which source columns the taps use, and where each lands in the filtered row.
+// Which source columns the taps use, and where each lands in a filtered row.
+void EyePassRasterizer::PrepareEightBit() {
+    const uint32_t sourceWidth = pass_.source->Describe().width;
+    const int width = pass_.x1 - pass_.x0;
     slotOfColumn_.assign(sourceWidth, -1);
     usedColumns_.clear();
     columnSlots_.resize(static_cast<size_t>(width) * 2);
@@ -101,33 +199,50 @@ void EyePassRasterizer::DrawEightBit(const SoftwareTexture& target, uint32_t tar
         columnSlots_[2 * i] = slotOf(columns_[static_cast<size_t>(i)].first);
         columnSlots_[2 * i + 1] = slotOf(columns_[static_cast<size_t>(i)].second);
     }
-    filteredRow_.resize(usedColumns_.size() * 3);
+    for (std::vector<float>& row : filteredRows_) row.resize(usedColumns_.size() * 3);
+}
 
-    const float* decode = EightBitDecodeTable(IsSrgbFormat(sourceFormat));
+// The common case: 8-bit source (UNORM or sRGB, RGBA or BGRA order) into an 8-bit UNORM target.
+// Each target row blends its two source rows once per used source column, then every pixel
+// blends two of those.
+void EyePassRasterizer::DrawEightBitRows(size_t yBegin, size_t yEnd, unsigned worker) {
+    const SoftwareTexture& source = *pass_.source;
+    const int width = pass_.x1 - pass_.x0;
+    const float* decode = EightBitDecodeTable(IsSrgbFormat(pass_.sourceFormat));
     const uint8_t* buckets = GammaToUnorm8::Instance().buckets();
     const float* thresholds = GammaToUnorm8::Instance().thresholds();
     // Byte positions of red and blue in a source texel; bit shifts of them in a target texel.
-    const int sr = IsRgbaOrder(sourceFormat) ? 0 : 2, sb = 2 - sr;
-    const int redShift = IsRgbaOrder(targetFormat) ? 0 : 16, blueShift = 16 - redShift;
+    const int sr = IsRgbaOrder(pass_.sourceFormat) ? 0 : 2, sb = 2 - sr;
+    const int redShift = IsRgbaOrder(pass_.targetFormat) ? 0 : 16, blueShift = 16 - redShift;
     const Tap* columns = columns_.data();
     const uint32_t* slots = columnSlots_.data();
     const uint32_t* used = usedColumns_.data();
     const size_t usedCount = usedColumns_.size();
-    float* filtered = filteredRow_.data();
+    float* filtered = filteredRows_[worker].data();
 
-    for (int y = y0; y < y1; ++y) {
-        const Tap& row = rows_[static_cast<size_t>(y - y0)];
+    for (size_t r = yBegin; r < yEnd; ++r) {
+        const Tap& row = rows_[r];
         const uint8_t* upper = source.Row(row.first);
         const uint8_t* lower = source.Row(row.second);
         const float fy = row.weight;
-        for (size_t k = 0; k < usedCount; ++k) {
-            const uint8_t* a = upper + used[k] * 4;
-            const uint8_t* c = lower + used[k] * 4;
-            filtered[3 * k] = Lerp(decode[a[sr]], decode[c[sr]], fy);
-            filtered[3 * k + 1] = Lerp(decode[a[1]], decode[c[1]], fy);
-            filtered[3 * k + 2] = Lerp(decode[a[sb]], decode[c[sb]], fy);
+        if (fy == 0.0f) {
+            // Lerp(a, c, 0) is a for every finite a and c.
+            for (size_t k = 0; k < usedCount; ++k) {
+                const uint8_t* a = upper + used[k] * 4;
+                filtered[3 * k] = decode[a[sr]];
+                filtered[3 * k + 1] = decode[a[1]];
+                filtered[3 * k + 2] = decode[a[sb]];
+            }
+        } else {
+            for (size_t k = 0; k < usedCount; ++k) {
+                const uint8_t* a = upper + used[k] * 4;
+                const uint8_t* c = lower + used[k] * 4;
+                filtered[3 * k] = Lerp(decode[a[sr]], decode[c[sr]], fy);
+                filtered[3 * k + 1] = Lerp(decode[a[1]], decode[c[1]], fy);
+                filtered[3 * k + 2] = Lerp(decode[a[sb]], decode[c[sb]], fy);
+            }
         }
-        uint8_t* out = target.Row(static_cast<uint32_t>(y)) + static_cast<size_t>(x0) * 4;
+        uint8_t* out = outputRows_[worker].data();
         for (int i = 0; i < width; ++i, out += 4) {
             const float* left = filtered + 3 * slots[2 * i];
             const float* right = filtered + 3 * slots[2 * i + 1];
@@ -143,57 +258,136 @@ void EyePassRasterizer::DrawEightBit(const SoftwareTexture& target, uint32_t tar
             out[2] = static_cast<uint8_t>(word >> 16);
             out[3] = static_cast<uint8_t>(word >> 24);
         }
+        WriteRow(r, worker);
     }
 }
 
-// Any other pairing (float or 16-bit sources, float or sRGB targets): texel by texel.
-void EyePassRasterizer::DrawGeneric(const SoftwareTexture& target, uint32_t targetFormat, int x0,
-                                    int x1, int y0, int y1, const SoftwareTexture& source,
-                                    uint32_t sourceFormat) {
-    const uint32_t sourceTexel = TexelSize(sourceFormat);
-    const uint32_t targetTexel = TexelSize(targetFormat);
-    // 8-bit UNORM targets take the exact table instead of exp2/log2 per channel.
-    const bool unormTarget = IsEightBitFormat(targetFormat) && !IsSrgbFormat(targetFormat);
-    const int tr = IsRgbaOrder(targetFormat) ? 0 : 2, tb = 2 - tr;
-    const GammaToUnorm8& encode = GammaToUnorm8::Instance();
-    for (int y = y0; y < y1; ++y) {
-        const Tap& row = rows_[static_cast<size_t>(y - y0)];
-        const uint8_t* upper = source.Row(row.first);
-        const uint8_t* lower = source.Row(row.second);
-        uint8_t* out = target.Row(static_cast<uint32_t>(y)) + static_cast<size_t>(x0) * targetTexel;
-        for (int x = x0; x < x1; ++x, out += targetTexel) {
-            const Tap& column = columns_[static_cast<size_t>(x - x0)];
-            float a[4], b[4], c[4], d[4];
-            DecodeTexel(sourceFormat, upper + column.first * sourceTexel, a);
-            DecodeTexel(sourceFormat, upper + column.second * sourceTexel, b);
-            DecodeTexel(sourceFormat, lower + column.first * sourceTexel, c);
-            DecodeTexel(sourceFormat, lower + column.second * sourceTexel, d);
-            float colour[4];
-            for (int k = 0; k < 3; ++k) {
-                const float left = Lerp(a[k], c[k], row.weight);
-                const float right = Lerp(b[k], d[k], row.weight);
-                colour[k] = Lerp(left, right, column.weight);
-            }
-            if (unormTarget) {
-                out[tr] = encode(colour[0]);
-                out[1] = encode(colour[1]);
-                out[tb] = encode(colour[2]);
-                out[3] = 255;
-                continue;
-            }
-            for (int k = 0; k < 3; ++k) colour[k] = GammaEncode(colour[k]);
-            colour[3] = 1.0f;
-            EncodeTexel(targetFormat, colour, out);
+// Source byte k of a texel (k = 0, 1, 2) -> its output byte, already shifted to where that
+// channel sits in a target texel read as a little-endian word.
+void EyePassRasterizer::PrepareTexelCentredWords() {
+    columnsContiguous_ = true;
+    for (size_t i = 1; i < columns_.size(); ++i) {
+        if (columns_[i].first != columns_[0].first + i) columnsContiguous_ = false;
+    }
+    const uint8_t* bytes = texelCentredBytes_[IsSrgbFormat(pass_.sourceFormat) ? 1 : 0];
+    const bool rgbaSource = IsRgbaOrder(pass_.sourceFormat);
+    const bool rgbaTarget = IsRgbaOrder(pass_.targetFormat);
+    for (int k = 0; k < 3; ++k) {
+        const int channel = rgbaSource ? k : 2 - k;  // 0 red, 1 green, 2 blue
+        const int targetByte = rgbaTarget ? channel : 2 - channel;
+        for (int value = 0; value < 256; ++value) {
+            texelCentredWords_[k][value] = static_cast<uint32_t>(bytes[value]) << (8 * targetByte);
         }
     }
 }
 
-void EyePassRasterizer::FillBlack(const SoftwareTexture& target, uint32_t targetFormat, int x0,
-                                  int x1, int y0, int y1) {
-    static constexpr float kOpaqueBlack[4] = {0.0f, 0.0f, 0.0f, 1.0f};
-    uint8_t texel[16];
-    EncodeTexel(targetFormat, kOpaqueBlack, texel);
-    FillRect(target, TexelSize(targetFormat), texel, x0, x1, y0, y1);
+// Every pixel shows its upper-left texel unblended: one table look-up per channel.
+void EyePassRasterizer::DrawTexelCentredEightBitRows(size_t yBegin, size_t yEnd) {
+    static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "texels are read as host words");
+    const uint32_t* first = texelCentredWords_[0];
+    const uint32_t* second = texelCentredWords_[1];
+    const uint32_t* third = texelCentredWords_[2];
+    const Tap* columns = columns_.data();
+    const int width = pass_.x1 - pass_.x0;
+    auto convert = [&](const uint8_t* texel, uint8_t* out) {
+        uint32_t bits;
+        std::memcpy(&bits, texel, 4);
+        StreamWord(out, first[bits & 255] | second[(bits >> 8) & 255] | third[(bits >> 16) & 255] |
+                            0xFF000000u);
+    };
+    for (size_t r = yBegin; r < yEnd; ++r) {
+        const uint8_t* in = pass_.source->Row(rows_[r].first);
+        uint8_t* out = pass_.target->Row(static_cast<uint32_t>(pass_.y0 + static_cast<int>(r))) +
+                       static_cast<size_t>(pass_.x0) * 4;
+        if (columnsContiguous_) {
+            in += static_cast<size_t>(columns[0].first) * 4;
+            for (int i = 0; i < width; ++i) convert(in + 4 * i, out + 4 * i);
+        } else {
+            for (int i = 0; i < width; ++i) {
+                convert(in + static_cast<size_t>(columns[i].first) * 4, out + 4 * i);
+            }
+        }
+    }
+    EndStreamingStores();
+}
+
+void EyePassRasterizer::DrawTexelCentredHalfRows(size_t yBegin, size_t yEnd, unsigned worker) {
+    const uint8_t* bytes = HalfToByte();
+    const int tr = IsRgbaOrder(pass_.targetFormat) ? 0 : 2, tb = 2 - tr;
+    const Tap* columns = columns_.data();
+    const int width = pass_.x1 - pass_.x0;
+    for (size_t r = yBegin; r < yEnd; ++r) {
+        const Tap& row = rows_[r];
+        const uint8_t* upper = pass_.source->Row(row.first);
+        const uint8_t* lower = pass_.source->Row(row.second);
+        uint8_t* out = outputRows_[worker].data();
+        for (int i = 0; i < width; ++i, out += 4) {
+            const Tap& column = columns[i];
+            const uint8_t* a = upper + static_cast<size_t>(column.first) * 8;
+            if (HasNonFiniteColour(a) || HasNonFiniteColour(upper + column.second * 8) ||
+                HasNonFiniteColour(lower + column.first * 8) ||
+                HasNonFiniteColour(lower + column.second * 8)) {
+                DrawGenericPixel(upper, lower, row, column, out);
+                continue;
+            }
+            out[tr] = bytes[ReadU16(a)];
+            out[1] = bytes[ReadU16(a + 2)];
+            out[tb] = bytes[ReadU16(a + 4)];
+            out[3] = 255;
+        }
+        WriteRow(r, worker);
+    }
+}
+
+void EyePassRasterizer::WriteRow(size_t r, unsigned worker) {
+    uint8_t* row = pass_.target->Row(static_cast<uint32_t>(pass_.y0 + static_cast<int>(r)));
+    const size_t texel = pass_.targetTexel;
+    StreamingCopy(row + static_cast<size_t>(pass_.x0) * texel, outputRows_[worker].data(),
+                  static_cast<size_t>(pass_.x1 - pass_.x0) * texel);
+}
+
+// Any other pairing (float or 16-bit sources, float or sRGB targets): texel by texel.
+void EyePassRasterizer::DrawGenericRows(size_t yBegin, size_t yEnd) {
+    for (size_t r = yBegin; r < yEnd; ++r) {
+        const Tap& row = rows_[r];
+        const uint8_t* upper = pass_.source->Row(row.first);
+        const uint8_t* lower = pass_.source->Row(row.second);
+        uint8_t* out = pass_.target->Row(static_cast<uint32_t>(pass_.y0 + static_cast<int>(r))) +
+                       static_cast<size_t>(pass_.x0) * pass_.targetTexel;
+        for (int x = pass_.x0; x < pass_.x1; ++x, out += pass_.targetTexel) {
+            DrawGenericPixel(upper, lower, row, columns_[static_cast<size_t>(x - pass_.x0)], out);
+        }
+    }
+}
+
+void EyePassRasterizer::DrawGenericPixel(const uint8_t* upper, const uint8_t* lower, const Tap& row,
+                                         const Tap& column, uint8_t* out) const {
+    const uint32_t sourceFormat = pass_.sourceFormat, targetFormat = pass_.targetFormat;
+    const uint32_t sourceTexel = pass_.sourceTexel;
+    float a[4], b[4], c[4], d[4];
+    DecodeTexel(sourceFormat, upper + column.first * sourceTexel, a);
+    DecodeTexel(sourceFormat, upper + column.second * sourceTexel, b);
+    DecodeTexel(sourceFormat, lower + column.first * sourceTexel, c);
+    DecodeTexel(sourceFormat, lower + column.second * sourceTexel, d);
+    float colour[4];
+    for (int k = 0; k < 3; ++k) {
+        const float left = Lerp(a[k], c[k], row.weight);
+        const float right = Lerp(b[k], d[k], row.weight);
+        colour[k] = Lerp(left, right, column.weight);
+    }
+    // 8-bit UNORM targets take the exact table instead of exp2/log2 per channel.
+    if (IsEightBitFormat(targetFormat) && !IsSrgbFormat(targetFormat)) {
+        const GammaToUnorm8& encode = GammaToUnorm8::Instance();
+        const int tr = IsRgbaOrder(targetFormat) ? 0 : 2, tb = 2 - tr;
+        out[tr] = encode(colour[0]);
+        out[1] = encode(colour[1]);
+        out[tb] = encode(colour[2]);
+        out[3] = 255;
+        return;
+    }
+    for (int k = 0; k < 3; ++k) colour[k] = GammaEncode(colour[k]);
+    colour[3] = 1.0f;
+    EncodeTexel(targetFormat, colour, out);
 }
 
 }  // namespace quillo::gpu::software

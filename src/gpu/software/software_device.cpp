@@ -6,11 +6,15 @@
 #include "gpu/gpu_backend.h"
 #include "gpu/software/gamma_encoder.h"
 #include "gpu/software/software_texture.h"
+#include "gpu/software/streaming_copy.h"
 #include "gpu/software/texel_format.h"
 
 namespace quillo::gpu::software {
 
 namespace {
+
+// Rows per chunk of a clear or copy shared out over the pool.
+constexpr size_t kRowsPerChunk = 32;
 
 // A view is its texture (kept alive) and the format it reads or writes the texels in.
 struct SoftwareView {
@@ -50,12 +54,18 @@ bool MakeView(const std::shared_ptr<Texture>& texture, uint32_t format, uint32_t
 
 }  // namespace
 
+SoftwareDevice::SoftwareDevice(unsigned threads) : pool_(threads) {}
+
 std::shared_ptr<Texture> SoftwareDevice::CreateTexture(const TextureDesc& desc) {
     return SoftwareTexture::Create(desc);
 }
 
 std::shared_ptr<Texture> SoftwareDevice::OpenSharedTexture(uint64_t handle) {
     return SoftwareTexture::Open(handle);
+}
+
+std::shared_ptr<Texture> SoftwareDevice::OpenFrameTexture(uint64_t handle) {
+    return frameTextures_.Open(handle);
 }
 
 std::unique_ptr<RenderTargetView> SoftwareDevice::CreateRenderTargetView(
@@ -103,8 +113,12 @@ void SoftwareDevice::ClearRenderTarget(const RenderTargetView& target, const flo
     const TextureDesc desc = texture.Describe();
     uint8_t texel[16];
     EncodeTexel(rtv.view.format, rgba, texel);
-    FillRect(texture, TexelSize(rtv.view.format), texel, 0, static_cast<int>(desc.width), 0,
-             static_cast<int>(desc.height));
+    const uint32_t texelSize = TexelSize(rtv.view.format);
+    auto fill = [&](size_t begin, size_t end, unsigned) {
+        FillRect(texture, texelSize, texel, 0, static_cast<int>(desc.width),
+                 static_cast<int>(begin), static_cast<int>(end));
+    };
+    pool_.ForEach(desc.height, kRowsPerChunk, fill);
 }
 
 void SoftwareDevice::CopyTexture(Texture& destination, Texture& source) {
@@ -118,7 +132,13 @@ void SoftwareDevice::CopyTexture(Texture& destination, Texture& source) {
         return;
     }
     const size_t rowBytes = static_cast<size_t>(toDesc.width) * TexelSize(toDesc.format);
-    for (uint32_t y = 0; y < toDesc.height; ++y) std::memcpy(to->Row(y), from->Row(y), rowBytes);
+    auto copy = [&](size_t begin, size_t end, unsigned) {
+        for (size_t y = begin; y < end; ++y) {
+            StreamingCopy(to->Row(static_cast<uint32_t>(y)), from->Row(static_cast<uint32_t>(y)),
+                          rowBytes);
+        }
+    };
+    pool_.ForEach(toDesc.height, kRowsPerChunk, copy);
 }
 
 bool SoftwareDevice::UpdateTexture(Texture& texture, const void* data, uint32_t rowPitch) {

@@ -1,18 +1,26 @@
-// The software backend's device: textures in shared memory, the eye pass on the CPU.
+// The software backend's device: textures in shared memory, the eye pass on the CPU. Eye
+// passes, clears and copies are shared out over the device's own worker threads (one per core,
+// made with the device), so the frame path keeps up with the display without a GPU.
 #pragma once
 
 #include <memory>
 
 #include "gpu/gpu_device.h"
 #include "gpu/software/eye_pass_rasterizer.h"
+#include "gpu/software/frame_texture_openings.h"
+#include "gpu/software/worker_pool.h"
 
 namespace quillo::gpu::software {
 
 class SoftwareDevice final : public Device {
   public:
+    // `threads`: how many threads share a pass, the calling one included.
+    explicit SoftwareDevice(unsigned threads = WorkerPool::DefaultThreadCount());
+
     const char* BackendName() const override { return "software"; }
     std::shared_ptr<Texture> CreateTexture(const TextureDesc& desc) override;
     std::shared_ptr<Texture> OpenSharedTexture(uint64_t handle) override;
+    std::shared_ptr<Texture> OpenFrameTexture(uint64_t handle) override;
     std::unique_ptr<RenderTargetView> CreateRenderTargetView(
         const std::shared_ptr<Texture>& texture, uint32_t format) override;
     std::unique_ptr<ShaderResourceView> CreateShaderResourceView(
@@ -30,8 +38,13 @@ class SoftwareDevice final : public Device {
 
     BlendState blendState() const { return blendState_; }
 
+    unsigned threadCount() const { return pool_.size(); }
+
   private:
-    EyePassRasterizer rasterizer_;
+    // The pool goes last: the rasterizer uses it.
+    WorkerPool pool_;
+    EyePassRasterizer rasterizer_{pool_};
+    FrameTextureOpenings frameTextures_;
     BlendState blendState_ = BlendState::Alpha;
     const RenderTargetView* boundTarget_ = nullptr;
 };

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "gpu/software/streaming_copy.h"
 #include "gpu/software/texel_format.h"
 #include "platform/process.h"
 
@@ -13,6 +14,7 @@ namespace {
 
 constexpr uint32_t kMagic = 0x58545351u;  // "QSTX"
 constexpr uint32_t kLayoutVersion = 1;
+constexpr uint32_t kCreatorHoldsOffset = 36;
 constexpr uint32_t kOwnerWordOffset = 40;
 // How many handles a creation tries before it gives up (names left behind by processes that
 // died, or this process's own live textures after the serial wrapped).
@@ -57,6 +59,13 @@ bool ValidDesc(const TextureDesc& desc) {
            desc.height <= SoftwareTexture::kMaxDimension && TexelSize(desc.format) != 0;
 }
 
+std::atomic<uint32_t>* CreatorHoldsWord(void* section) {
+    static_assert(sizeof(std::atomic<uint32_t>) == 4 && std::atomic<uint32_t>::is_always_lock_free,
+                  "the flag is shared between processes");
+    return reinterpret_cast<std::atomic<uint32_t>*>(static_cast<uint8_t*>(section) +
+                                                    kCreatorHoldsOffset);
+}
+
 }  // namespace
 
 void SectionNameForHandle(uint32_t handle, char (&name)[40]) {
@@ -90,11 +99,13 @@ void FillRect(const SoftwareTexture& texture, uint32_t texelSize, const uint8_t*
     }
     const size_t rowBytes = static_cast<size_t>(x1 - x0) * texelSize;
     for (int y = y0 + 1; y < y1; ++y) {
-        std::memcpy(texture.Row(static_cast<uint32_t>(y)) + offset, first, rowBytes);
+        StreamingCopy(texture.Row(static_cast<uint32_t>(y)) + offset, first, rowBytes);
     }
 }
 
 SoftwareTexture::~SoftwareTexture() {
+    // Openings that other code keeps between frames see this and let go of the texture.
+    if (creator_) CreatorHoldsWord(section_.data())->store(0, std::memory_order_release);
     // The lock goes first: it releases the keyed mutex if this opening holds it, which touches
     // the owner word in the section.
     lock_.Close();
@@ -148,10 +159,12 @@ std::shared_ptr<SoftwareTexture> SoftwareTexture::Create(const TextureDesc& desc
         WriteU32(base, 24, desc.miscFlags);
         WriteU32(base, 28, texture->rowPitch_);
         WriteU32(base, 32, platform::CurrentProcessId());
+        new (CreatorHoldsWord(base)) std::atomic<uint32_t>(1);
         std::atomic_thread_fence(std::memory_order_release);
         WriteU32(base, 0, kMagic);
         texture->pixels_ = base + kHeaderSize;
         texture->handle_ = handle;
+        texture->creator_ = true;
         return texture;
     }
     return nullptr;
@@ -197,6 +210,11 @@ std::shared_ptr<SoftwareTexture> SoftwareTexture::Open(uint64_t handle) {
     texture->pixels_ = base + kHeaderSize;
     texture->handle_ = low;
     return texture;
+}
+
+bool SoftwareTexture::CreatorHoldsTexture() const {
+    if (handle_ == 0) return true;  // not shared: only its creator knows it
+    return CreatorHoldsWord(pixels_ - kHeaderSize)->load(std::memory_order_acquire) != 0;
 }
 
 SyncResult SoftwareTexture::AcquireSync(uint64_t key, uint32_t timeoutMs) {

@@ -7,7 +7,8 @@
 //
 // Header layout (little-endian, the same on every system that maps it):
 //   0 magic "QSTX"   4 layout version (1)   8 width   12 height   16 format   20 bind flags
-//   24 misc flags    28 row pitch           32 creating process id           36 reserved
+//   24 misc flags    28 row pitch           32 creating process id
+//   36 creator holds the texture (1 from creation until the creator releases it, then 0)
 //   40 keyed-mutex owner word (64-bit)      48..63 reserved          64 first row
 //
 // Handles are made of the creating process id (folded to 16 bits) and a per-process serial
@@ -52,6 +53,11 @@ class SoftwareTexture final : public Texture {
     SyncResult AcquireSync(uint64_t key, uint32_t timeoutMs) override;
     bool ReleaseSync(uint64_t key) override;
 
+    // False once the process that made the texture has released it (this opening and other
+    // openings may still keep the memory mapped). A process that died holding its texture
+    // leaves this set, but then its name is never removed, so its handle is not given out again.
+    bool CreatorHoldsTexture() const;
+
     uint8_t* Row(uint32_t y) const { return pixels_ + static_cast<size_t>(y) * rowPitch_; }
     uint32_t rowPitch() const { return rowPitch_; }
 
@@ -62,6 +68,7 @@ class SoftwareTexture final : public Texture {
     uint64_t handle_ = 0;
     uint32_t rowPitch_ = 0;
     uint8_t* pixels_ = nullptr;
+    bool creator_ = false;  // this object made the section
     platform::SharedMemory section_;
     std::vector<uint8_t> memory_;  // textures that are not shared
     platform::CrossProcessLock lock_;

@@ -2,6 +2,10 @@
 // typeless textures, the viewports and the order of what is drawn.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
+#include <thread>
+
 #include "gpu/dxgi_format.h"
 #include "gpu/frame_compositor.h"
 #include "unit/gpu/recording_device.h"
@@ -67,6 +71,44 @@ TEST_F(FrameCompositorTest, ReleaseForgetsTheHandleAndItsViewAndLaterDrawsAreBla
 
     Draw(7, 7);
     EXPECT_EQ(log.draws.back().sourceIds, (std::vector<int>{-1, -1}));
+}
+
+TEST_F(FrameCompositorTest, RegisteringAndReleasingOnAnotherThreadDoNotWaitForADraw) {
+    Openable(7, 28);
+    Openable(8, 28);
+    MakeOutputs();
+    compositor.OpenSharedTexture(7);
+    const int aliveBefore = log.viewsAlive;  // two render targets and the view of 7
+
+    std::promise<void> drawing, finish;
+    std::shared_future<void> finishing = finish.get_future().share();
+    recording->duringDraw = [&] {
+        drawing.set_value();
+        finishing.wait();
+    };
+    std::thread presenter([&] { Draw(7, 7); });
+    drawing.get_future().wait();
+    // A runtime thread makes a new swap set and destroys the one being drawn meanwhile.
+    auto runtimeThread = std::async(std::launch::async, [&] {
+        compositor.OpenSharedTexture(8);
+        compositor.ReleaseSharedTexture(7);
+    });
+    const bool finishedDuringDraw =
+        runtimeThread.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    const int aliveDuringDraw = log.viewsAlive;
+    finish.set_value();
+    presenter.join();
+    runtimeThread.wait();
+
+    EXPECT_TRUE(finishedDuringDraw) << "registering waited for the frame being drawn";
+    // The released view stayed alive while the draw sampled it, and went when the draw ended.
+    EXPECT_EQ(aliveDuringDraw, aliveBefore + 1);
+    EXPECT_EQ(log.viewsAlive, aliveBefore);
+    EXPECT_TRUE(compositor.HasSharedView(8));
+    EXPECT_FALSE(compositor.HasSharedEntry(7));
+    ASSERT_EQ(log.draws.size(), 1u);
+    EXPECT_EQ(log.draws[0].sourceIds[0], log.draws[0].sourceIds[1]);
+    EXPECT_NE(log.draws[0].sourceIds[0], -1);
 }
 
 TEST_F(FrameCompositorTest, UnknownHandlesDrawNothingAndAreNotEntered) {

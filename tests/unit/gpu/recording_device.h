@@ -2,6 +2,7 @@
 // compositor asks of it (views made and destroyed, formats, passes drawn, blend states).
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -69,6 +70,8 @@ class RecordingDevice final : public gpu::Device {
     std::map<uint64_t, gpu::TextureDesc> openable;
     bool failTextureCreation = false;
     bool failBlendStates = false;
+    // Called at the start of every draw, on the drawing thread (to hold a draw in progress).
+    std::function<void()> duringDraw;
 
     const char* BackendName() const override { return "recording"; }
     std::shared_ptr<gpu::Texture> CreateTexture(const gpu::TextureDesc& desc) override {
@@ -101,6 +104,7 @@ class RecordingDevice final : public gpu::Device {
     void SetBlendState(gpu::BlendState state) override { log_.blendStates.push_back(state); }
     void DrawEyePasses(const gpu::RenderTargetView& target, int32_t invertY,
                        const gpu::EyePass* passes, size_t count) override {
+        if (duringDraw) duringDraw();
         DeviceLog::Draw draw;
         draw.target = static_cast<const RecordingView&>(target).id;
         draw.invertY = invertY;

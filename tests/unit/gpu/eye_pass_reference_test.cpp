@@ -1,0 +1,197 @@
+// The software eye pass, drawn by several threads through whatever fast path applies, against
+// a second formulation written from the sampling rules alone: one pixel at a time, no tables,
+// double-checked decoding. Sources hold every byte value (and, for half floats, infinities and
+// NaNs), so any texel or row that a thread, a table or a shortcut gets wrong shows up.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "gpu/gpu_device.h"
+#include "gpu/software/software_device.h"
+
+namespace quillo {
+namespace {
+
+float KFromBits() {
+    const uint32_t bits = 0x3EE8BA2Fu;
+    float k;
+    std::memcpy(&k, &bits, sizeof k);
+    return k;
+}
+
+// exp2(log2(c) * k) in single precision, then D3D's float -> UNORM8.
+uint8_t Encode(float c) {
+    const float out = std::exp2(std::log2(c) * KFromBits());
+    if (!(out > 0.0f)) return 0;
+    if (out >= 1.0f) return 255;
+    return static_cast<uint8_t>(out * 255.0f + 0.5f);
+}
+
+float Half(uint16_t h) {
+    const int exponent = (h >> 10) & 31, mantissa = h & 1023;
+    const float sign = (h & 0x8000) ? -1.0f : 1.0f;
+    if (exponent == 31) return mantissa ? NAN : sign * INFINITY;
+    if (exponent == 0) return sign * std::ldexp(static_cast<float>(mantissa), -24);
+    return sign * std::ldexp(static_cast<float>(1024 + mantissa), exponent - 25);
+}
+
+float SrgbByte(int v) {
+    const double c = v / 255.0;
+    return static_cast<float>(c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4));
+}
+
+struct Source {
+    uint32_t width, height, format;  // 28 RGBA8, 91 BGRA8 sRGB, 10 RGBA16F
+    std::vector<uint8_t> bytes;
+    uint32_t texel() const { return format == 10 ? 8 : 4; }
+    // Linear red, green, blue of texel (x, y).
+    void Colour(uint32_t x, uint32_t y, float rgb[3]) const {
+        const uint8_t* t = &bytes[(static_cast<size_t>(y) * width + x) * texel()];
+        for (int c = 0; c < 3; ++c) {
+            if (format == 10) {
+                rgb[c] = Half(static_cast<uint16_t>(t[2 * c] | (t[2 * c + 1] << 8)));
+            } else if (format == 91) {
+                rgb[c] = SrgbByte(t[2 - c]);
+            } else {
+                rgb[c] = t[c] / 255.0f;
+            }
+        }
+    }
+};
+
+// Lower tap and weight of the second along one axis, 8 fractional bits, wrapped.
+void Tap(int pixel, float start, float size, float lo, float hi, bool invert, uint32_t texels,
+         uint32_t& first, float& weight) {
+    float coordinate = (hi - lo) * ((pixel + 0.5f - start) / size) + lo;
+    if (invert) coordinate = 1.0f - coordinate;
+    const long long fixed = std::llround(std::floor((coordinate * texels - 0.5f) * 256.0f + 0.5f));
+    const long long index = ((fixed >> 8) % texels + texels) % texels;
+    first = static_cast<uint32_t>(index);
+    weight = static_cast<float>(fixed & 255) / 256.0f;
+}
+
+std::vector<uint8_t> Expected(const Source& source, uint32_t outWidth, uint32_t outHeight,
+                              const gpu::Viewport& viewport, const TextureBounds& b, bool invert) {
+    std::vector<uint8_t> out(static_cast<size_t>(outWidth) * outHeight * 4, 0x5A);
+    auto lerp = [](float a, float c, float t) { return a + (c - a) * t; };
+    for (uint32_t y = 0; y < outHeight; ++y) {
+        for (uint32_t x = 0; x < outWidth; ++x) {
+            uint32_t x0, y0;
+            float wx, wy;
+            Tap(static_cast<int>(x), viewport.topLeftX, viewport.width, b.uMin, b.uMax, false,
+                source.width, x0, wx);
+            Tap(static_cast<int>(y), viewport.topLeftY, viewport.height, b.vMin, b.vMax, invert,
+                source.height, y0, wy);
+            const uint32_t x1 = (x0 + 1) % source.width, y1 = (y0 + 1) % source.height;
+            float a[3], bb[3], c[3], d[3];
+            source.Colour(x0, y0, a);
+            source.Colour(x1, y0, bb);
+            source.Colour(x0, y1, c);
+            source.Colour(x1, y1, d);
+            uint8_t* p = &out[(static_cast<size_t>(y) * outWidth + x) * 4];
+            for (int k = 0; k < 3; ++k) {
+                p[k] = Encode(lerp(lerp(a[k], c[k], wy), lerp(bb[k], d[k], wy), wx));
+            }
+            p[3] = 255;
+        }
+    }
+    return out;
+}
+
+struct Case {
+    const char* name;
+    Source source;
+    TextureBounds bounds;
+    bool invert;
+};
+
+Source Make(uint32_t width, uint32_t height, uint32_t format) {
+    Source s{width, height, format, {}};
+    s.bytes.resize(static_cast<size_t>(width) * height * s.texel());
+    uint32_t state = 0x1234567u + format;
+    for (size_t i = 0; i < s.bytes.size(); ++i) {
+        state = state * 1664525u + 1013904223u;
+        s.bytes[i] = static_cast<uint8_t>(state >> 24);
+    }
+    if (format == 10) {
+        // Mostly values in [0, 2], with an infinity and NaNs among them.
+        for (size_t i = 0; i + 1 < s.bytes.size(); i += 2) s.bytes[i + 1] &= 0x3F;
+        const uint16_t specials[3] = {0x7C00, 0x7E00, 0xFC00};
+        for (int n = 0; n < 3; ++n) {
+            const size_t at = (static_cast<size_t>(n) * 397 + 11) % (width * height) * 8 + 2 * n;
+            s.bytes[at] = static_cast<uint8_t>(specials[n]);
+            s.bytes[at + 1] = static_cast<uint8_t>(specials[n] >> 8);
+        }
+    }
+    return s;
+}
+
+TEST(EyePassReference, EveryPathOnSeveralThreadsMatchesThePixelByPixelFormulation) {
+    // Output 96x50, drawn into a 48x44 viewport, so 1:1 sources are 48x44. 44 rows in chunks
+    // of 8 give every thread several bands, the last one short.
+    constexpr uint32_t kWidth = 96, kHeight = 50;
+    const TextureBounds full{0.0f, 0.0f, 1.0f, 1.0f};
+    const Case cases[] = {
+        {"RGBA8 1:1", Make(48, 44, 28), full, false},
+        {"RGBA8 1:1, flipped and shifted by whole texels",
+         Make(48, 44, 28),
+         {0.25f, 1.0f, 1.25f, 0.0f},
+         false},
+        {"BGRA8 sRGB 1:1, invertY", Make(48, 44, 91), full, true},
+        {"RGBA8 scaled", Make(37, 61, 28), {0.1f, -0.3f, 0.95f, 0.9f}, false},
+        {"BGRA8 sRGB scaled", Make(53, 29, 91), full, false},
+        {"RGBA16F 1:1 with infinities and NaNs", Make(48, 44, 10), full, false},
+        {"RGBA16F scaled", Make(31, 45, 10), {0.0f, 0.0f, 1.5f, 1.0f}, true},
+    };
+    for (unsigned threads : {1u, 3u}) {
+        gpu::software::SoftwareDevice device(threads);
+        ASSERT_EQ(device.threadCount(), threads);
+        gpu::TextureDesc targetDesc{kWidth, kHeight, 28,
+                                    gpu::kBindRenderTarget | gpu::kBindShaderResource, 0};
+        auto target = device.CreateTexture(targetDesc);
+        auto rtv = device.CreateRenderTargetView(target, 28);
+        ASSERT_TRUE(rtv);
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + ", threads " + std::to_string(threads));
+            gpu::TextureDesc desc{c.source.width, c.source.height, c.source.format,
+                                  gpu::kBindShaderResource, 0};
+            auto texture = device.CreateTexture(desc);
+            ASSERT_TRUE(texture);
+            ASSERT_TRUE(device.UpdateTexture(*texture, c.source.bytes.data(),
+                                             c.source.width * c.source.texel()));
+            auto view = device.CreateShaderResourceView(texture, c.source.format);
+            ASSERT_TRUE(view);
+            std::vector<uint8_t> fill(static_cast<size_t>(kWidth) * kHeight * 4, 0x5A);
+            ASSERT_TRUE(device.UpdateTexture(*target, fill.data(), kWidth * 4));
+            // Right of column 48 and below row 3, so taps are not pixel indices.
+            const gpu::Viewport right{48.0f, 3.0f, 48.0f, 44.0f, 0.0f, 1.0f};
+            const gpu::EyePass pass{right, view.get(), c.bounds};
+            device.DrawEyePasses(*rtv, c.invert ? 1 : 0, &pass, 1);
+            std::vector<uint8_t> pixels;
+            ASSERT_TRUE(device.ReadTexture(*target, pixels));
+            const std::vector<uint8_t> all =
+                Expected(c.source, kWidth, kHeight, right, c.bounds, c.invert);
+            int wrong = 0;
+            for (uint32_t y = 0; y < kHeight; ++y) {
+                for (uint32_t x = 0; x < kWidth; ++x) {
+                    const size_t at = (static_cast<size_t>(y) * kWidth + x) * 4;
+                    const bool inside = x >= 48 && y >= 3 && y < 47;
+                    for (int k = 0; k < 4; ++k) {
+                        const uint8_t expected = inside ? all[at + k] : 0x5A;
+                        if (pixels[at + k] != expected && ++wrong <= 5) {
+                            ADD_FAILURE() << "pixel " << x << "," << y << " channel " << k << ": "
+                                          << int(pixels[at + k]) << ", expected " << int(expected);
+                        }
+                    }
+                }
+            }
+            EXPECT_EQ(wrong, 0);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace quillo
