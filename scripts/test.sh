@@ -106,9 +106,15 @@ else
     skip "package check (missing build)"
 fi
 
+# test_share: how large the tests are against the code (informational, never fails).
+test_share() {
+    scripts/test-share.sh || echo "test share: not measured"
+}
+
 echo
 echo "=== summary ($((SECONDS - START)) s)"
 printf '%s\n' "${SUMMARY[@]}"
+test_share
 if ((FAILED)); then
     echo "RESULT: FAILED"
     exit 1
