@@ -6,7 +6,9 @@
 #   3. builds the MinGW preset (the Windows product) and runs its tests under Wine;
 #   4. checks the formatting of the tracked sources with clang-format;
 #   5. checks the driver library's exports and imports and the installed driver folder
-#      (scripts/check-package.sh).
+#      (scripts/check-package.sh);
+#   6. runs the CI subset of the mutation check (scripts/mutation-check.sh --subset ci: faults put
+#      into the product one at a time must each make a test fail).
 # Every step runs even when an earlier one failed (unless its build is missing); the summary
 # lists them and the exit code is 0 only when all passed.
 #
@@ -99,6 +101,8 @@ else
 fi
 
 step "clang-format check" format_check
+
+step "mutation check (CI subset)" scripts/mutation-check.sh --subset ci --jobs "$JOBS"
 
 if [[ -f "$LINUX_BUILD/CMakeCache.txt" && -f "$MINGW_BUILD/CMakeCache.txt" ]]; then
     step "package check" scripts/check-package.sh "$MINGW_BUILD" "$LINUX_BUILD"

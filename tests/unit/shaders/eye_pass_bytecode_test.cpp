@@ -14,7 +14,7 @@ namespace quillo::dxbc {
 namespace {
 
 // Shader-model-4 opcodes and operand fields used below.
-constexpr uint32_t kOpSample = 0x45;
+constexpr uint32_t kOpExp = 0x19, kOpLog = 0x2f, kOpMul = 0x38, kOpSample = 0x45;
 constexpr uint32_t kOpDclResource = 0x58;
 constexpr uint32_t kOpDclConstantBuffer = 0x59;
 constexpr uint32_t kOpDclSampler = 0x5a;
@@ -23,7 +23,7 @@ constexpr uint32_t kOpDclInputPs = 0x62;
 constexpr uint32_t kOpDclOutput = 0x65;
 constexpr uint32_t kOpDclOutputSiv = 0x67;
 constexpr uint32_t kOperandInput = 1, kOperandOutput = 2, kOperandSampler = 6, kOperandResource = 7,
-                   kOperandConstantBuffer = 8;
+                   kOperandConstantBuffer = 8, kOperandImmediate32 = 4;
 uint32_t OperandType(uint32_t token) {
     return (token >> 12) & 0xff;
 }
@@ -284,16 +284,66 @@ TEST_F(EyePassBytecode, PixelShaderTakesTexcoordLinearAndWritesOneTarget) {
     EXPECT_EQ(DeclarationControl(inputs[0]->tokens[0]) & 0xf, 2u);  // linear
 }
 
-TEST_F(EyePassBytecode, PixelShaderSamplesOnceAndUsesTheExactGammaConstant) {
-    EXPECT_EQ(ps_.All(kOpSample).size(), 1u);
-    // 0x3EE8BA2F, the float nearest to 1/2.2, appears as an immediate operand.
-    bool found = false;
-    for (const Instruction& instruction : ps_.instructions) {
-        if (instruction.opcode >= kOpDclResource) continue;  // declarations
-        found = found || std::find(instruction.tokens.begin(), instruction.tokens.end(),
-                                   0x3EE8BA2Fu) != instruction.tokens.end();
+// One source operand of an instruction: its register type, the modifier of its extended token
+// (1 negate, 2 abs, 3 both) and, for an immediate, its values.
+struct Operand {
+    uint32_t type = 0;
+    uint32_t modifier = 0;
+    std::vector<uint32_t> immediate;
+};
+
+// Walks the operands after the opcode token(s); only immediate indices occur in these shaders.
+std::vector<Operand> Operands(const Instruction& instruction) {
+    const std::vector<uint32_t>& t = instruction.tokens;
+    size_t pos = 1;
+    for (uint32_t token = t[0]; token >> 31 && pos < t.size(); token = t[pos++]) {
     }
-    EXPECT_TRUE(found);
+    std::vector<Operand> operands;
+    while (pos < t.size()) {
+        const uint32_t token = t[pos++];
+        Operand operand;
+        operand.type = OperandType(token);
+        for (bool extended = token >> 31; extended && pos < t.size();) {
+            const uint32_t ext = t[pos++];
+            if ((ext & 0x3f) == 1) operand.modifier = (ext >> 6) & 0xff;
+            extended = ext >> 31;
+        }
+        if (operand.type == kOperandImmediate32) {
+            const size_t count = (token & 3) == 2 ? 4 : 1;
+            operand.immediate.assign(t.begin() + pos, t.begin() + std::min(t.size(), pos + count));
+            pos += count;
+        } else {
+            pos += (token >> 20) & 3;  // one immediate index per dimension
+        }
+        operands.push_back(operand);
+    }
+    return operands;
+}
+
+TEST_F(EyePassBytecode, PixelShaderEncodesGammaAsLogTimesTheExactConstantThenExp) {
+    EXPECT_EQ(ps_.All(kOpSample).size(), 1u);
+    // pow(c, k) as exp(k log c): log, mul by 0x3EE8BA2F (the float nearest 1/2.2), exp, in that
+    // order and never on |c|, which would turn a negative colour into a positive one.
+    // Unoptimised code may move the constant into a register first: it counts between log and
+    // exp.
+    std::vector<uint32_t> order;
+    bool constantMultiplied = false;
+    for (const Instruction& instruction : ps_.instructions) {
+        const uint32_t op = instruction.opcode;
+        const bool betweenLogAndExp = !order.empty() && order.back() != kOpExp;
+        const std::vector<Operand> operands = Operands(instruction);
+        for (size_t i = 1; i < operands.size(); ++i) {
+            const std::vector<uint32_t>& values = operands[i].immediate;
+            constantMultiplied |=
+                betweenLogAndExp && std::count(values.begin(), values.end(), 0x3EE8BA2Fu) >= 3;
+            if (op == kOpLog || op == kOpMul || op == kOpExp) {
+                EXPECT_EQ(operands[i].modifier & 2u, 0u) << "abs on a source of opcode " << op;
+            }
+        }
+        if (op == kOpLog || op == kOpMul || op == kOpExp) order.push_back(op);
+    }
+    EXPECT_EQ(order, (std::vector<uint32_t>{kOpLog, kOpMul, kOpExp}));
+    EXPECT_TRUE(constantMultiplied);
 }
 
 }  // namespace
