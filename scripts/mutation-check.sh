@@ -21,7 +21,7 @@ parser.add_argument("--id", action="append", default=[])
 parser.add_argument("--build-dir", default="build/mutation")
 parser.add_argument("--jobs", default=os.environ.get("QUILLO_JOBS", "2"))
 parser.add_argument("--faults", default="tests/mutation/faults.toml")
-parser.add_argument("--timeout", type=int, default=300, help="per ctest run, seconds")
+parser.add_argument("--timeout", type=int, default=120, help="per ctest run, seconds")
 args = parser.parse_args()
 
 with open(args.faults, "rb") as f:

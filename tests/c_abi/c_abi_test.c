@@ -666,6 +666,8 @@ int main(int argc, char** argv) {
     CHECK(factory("IVRWatchdogProvider_001", &code) == NULL);
     CHECK(code == 105);
     CHECK(factory("IVRWatchdogProvider_001", NULL) == NULL);
+    CHECK(factory("iservertrackeddeviceprovider_004", NULL) == NULL); /* exact letter case */
+    CHECK(factory("IServerTrackedDeviceProvider_003", NULL) == NULL);
     code = 1234;
     void* provider = factory("IServerTrackedDeviceProvider_004", &code);
     CHECK(provider != NULL && code == 1234);
