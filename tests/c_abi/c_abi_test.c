@@ -680,10 +680,12 @@ int main(int argc, char** argv) {
     const ProviderVtbl* p = VTBL(ProviderVtbl, provider);
 
     const char* const* versions = p->GetInterfaceVersions(provider);
-    int versionCount = 0;
-    while (versions[versionCount] != NULL) ++versionCount;
-    CHECK(versionCount == 9);
-    CHECK(strcmp(versions[6], "IServerTrackedDeviceProvider_004") == 0);
+    /* The list itself is the provider tests' business; here: it comes through the vtable. */
+    int listsProvider = 0;
+    for (int i = 0; versions[i] != NULL; ++i) {
+        listsProvider |= strcmp(versions[i], "IServerTrackedDeviceProvider_004") == 0;
+    }
+    CHECK(listsProvider);
 
     CHECK(p->Init(provider, &g_context) == 0);
     CHECK(g_deviceCount == 2);
