@@ -19,6 +19,9 @@ PACKAGES=(
     util-linux coreutils procps
     # format check
     clang-format
+    # mutation check: its driver (Python 3.11 reads the TOML fault list) and the compiler cache
+    # that keeps its rebuilds short
+    python3 ccache
 )
 
 # One dpkg-query for all of them (packages dpkg has never heard of are left out of its answer).
