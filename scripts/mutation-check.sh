@@ -91,6 +91,7 @@ def build_and_test(tests, log_prefix):
     if run(build_cmd, log_prefix + ".build.log") != 0:
         return "build"
     ctest = ["ctest", "--test-dir", build, "--timeout", str(args.timeout), "-j", args.jobs,
+             "--output-on-failure",
              "--stop-on-failure"]
     if targets:
         ctest += ["-R", "^(" + "|".join(targets) + ")$"]
