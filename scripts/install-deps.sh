@@ -30,6 +30,9 @@ PACKAGES=(
     gnuplot-nox
     # format check
     clang-format
+    # mutation check: its driver (Python 3.11 reads the TOML fault list) and the compiler cache
+    # that keeps its rebuilds short
+    python3 ccache
 )
 
 fail() {

@@ -8,7 +8,9 @@
 #   5. checks the driver library's exports and imports and the installed driver folder
 #      (scripts/check-package.sh);
 #   6. builds the linux-fuzz preset (clang, libFuzzer, ASan + UBSan) and runs each fuzz target
-#      of tests/fuzz for a fixed number of executions from freshly generated seeds.
+#      of tests/fuzz for a fixed number of executions from freshly generated seeds;
+#   7. runs the CI subset of the mutation check (scripts/mutation-check.sh --subset ci: faults put
+#      into the product one at a time must each make a test fail).
 # When the packages cannot be installed it stops there. Every later step runs even when an
 # earlier one failed (unless its build is missing); the summary lists them and the exit code is
 # 0 only when all passed.
@@ -141,6 +143,8 @@ fi
 
 step "clang-format check" format_check
 
+step "mutation check (CI subset)" scripts/mutation-check.sh --subset ci --jobs "$JOBS"
+
 if [[ -f "$LINUX_BUILD/CMakeCache.txt" && -f "$MINGW_BUILD/CMakeCache.txt" ]]; then
     step "package check" scripts/check-package.sh "$MINGW_BUILD" "$LINUX_BUILD"
 else
@@ -152,6 +156,7 @@ step "fuzz targets" fuzz_targets
 echo
 echo "=== summary ($((SECONDS - START)) s)"
 printf '%s\n' "${SUMMARY[@]}"
+test_share
 if ((FAILED)); then
     echo "RESULT: FAILED"
     exit 1

@@ -596,8 +596,8 @@ static void CheckHeadset(void* hmd) {
         CHECK(vx == 1280 && vy == 0 && vw == 1280 && vh == 1440);
         float left = 0, right = 0, top = 0, bottom = 0;
         d->GetProjectionRaw(display, 0, &left, &right, &top, &bottom);
-        CHECK(left == (float)-1.05866 && right == (float)1.09237);
-        CHECK(top == -1.3316f && bottom == 1.3316f);
+        /* The values are the headset tests' business; here: the slot and the argument order. */
+        CHECK(left < 0 && right > 0 && -left != right && top < 0 && top == -bottom);
         DistortionCoordinates c = CallComputeDistortion(display, 1, 0.25f, 0.625f);
         CHECK(c.rfRed[0] == 0.25f && c.rfRed[1] == 0.625f);
         CHECK(c.rfGreen[0] == 0.25f && c.rfGreen[1] == 0.625f);
@@ -666,6 +666,8 @@ int main(int argc, char** argv) {
     CHECK(factory("IVRWatchdogProvider_001", &code) == NULL);
     CHECK(code == 105);
     CHECK(factory("IVRWatchdogProvider_001", NULL) == NULL);
+    CHECK(factory("iservertrackeddeviceprovider_004", NULL) == NULL); /* exact letter case */
+    CHECK(factory("IServerTrackedDeviceProvider_003", NULL) == NULL);
     code = 1234;
     void* provider = factory("IServerTrackedDeviceProvider_004", &code);
     CHECK(provider != NULL && code == 1234);
@@ -678,10 +680,12 @@ int main(int argc, char** argv) {
     const ProviderVtbl* p = VTBL(ProviderVtbl, provider);
 
     const char* const* versions = p->GetInterfaceVersions(provider);
-    int versionCount = 0;
-    while (versions[versionCount] != NULL) ++versionCount;
-    CHECK(versionCount == 9);
-    CHECK(strcmp(versions[6], "IServerTrackedDeviceProvider_004") == 0);
+    /* The list itself is the provider tests' business; here: it comes through the vtable. */
+    int listsProvider = 0;
+    for (int i = 0; versions[i] != NULL; ++i) {
+        listsProvider |= strcmp(versions[i], "IServerTrackedDeviceProvider_004") == 0;
+    }
+    CHECK(listsProvider);
 
     CHECK(p->Init(provider, &g_context) == 0);
     CHECK(g_deviceCount == 2);

@@ -1,6 +1,6 @@
 // The built driver library loaded the way the runtime loads it, driven by the fake runtime in
-// this process: the factory, Init with and without the companion, activation, frames, settings
-// and Cleanup.
+// this process: when Init declines, and settings choosing the direct-mode headset. (The factory,
+// activation, frames and Cleanup through the vtables are in tests/c_abi.)
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -14,8 +14,6 @@
 namespace quillo {
 namespace {
 
-using runtime::EventKind;
-using runtime::RuntimeEvent;
 using HmdDriverFactoryFn = void* (*)(const char*, int*);
 
 class DriverLibraryTest : public ::testing::Test {
@@ -62,23 +60,6 @@ class DriverLibraryTest : public ::testing::Test {
 constexpr const char* kDefaults = R"({"driver_quillo": {"windowWidth": 2560,
     "windowHeight": 1440, "renderScale": 100, "hmdMode": 0, "fakeSensorEnabled": true}})";
 
-TEST_F(DriverLibraryTest, FactoryHandsOutOnlyTheProvider) {
-    int code = 7;
-    EXPECT_EQ(factory("IVRWatchdogProvider_001", &code), nullptr);
-    EXPECT_EQ(code, vr::VRInitError_Init_InterfaceNotFound);
-    EXPECT_EQ(factory("IServerTrackedDeviceProvider_003", nullptr), nullptr);
-    // The comparison is exact: another letter case is another name.
-    code = 7;
-    EXPECT_EQ(factory("iservertrackeddeviceprovider_004", &code), nullptr);
-    EXPECT_EQ(code, vr::VRInitError_Init_InterfaceNotFound);
-
-    code = 7;
-    void* first = factory("IServerTrackedDeviceProvider_004", &code);
-    EXPECT_NE(first, nullptr);
-    EXPECT_EQ(code, 7);
-    EXPECT_EQ(factory("IServerTrackedDeviceProvider_004", nullptr), first);
-}
-
 TEST_F(DriverLibraryTest, WithoutCompanionInitDeclines) {
     QUILLO_SKIP_IF_COMPANION_RUNS();
     EXPECT_EQ(Init(kDefaults), vr::VRInitError_Init_HmdNotFound);
@@ -113,59 +94,6 @@ TEST_F(DriverLibraryTest, MissingHostInterfaceGives105) {
     ASSERT_NE(provider, nullptr);
     EXPECT_EQ(provider->Init(partial.Context()), vr::VRInitError_Init_InterfaceNotFound);
     EXPECT_TRUE(partial.Events().empty());
-}
-
-TEST_F(DriverLibraryTest, WithCompanionTheDevicesComeUpAndRun) {
-    platform::ChildProcess companion;
-    ASSERT_TRUE(test::StartStandinCompanion(companion));
-    ASSERT_EQ(Init(kDefaults), vr::VRInitError_None);
-    EXPECT_TRUE(Logged("Quillo process is running\n"));
-    EXPECT_TRUE(Logged("driver_quillo: Window: -1 -1 2560 1440\n"));
-
-    const std::vector<RuntimeEvent> added = fake.EventsOfKind(EventKind::DeviceAdded);
-    ASSERT_EQ(added.size(), 2u);
-    EXPECT_EQ(added[0].serial, "serialNumber");
-    EXPECT_EQ(added[0].deviceClass, vr::TrackedDeviceClass_HMD);
-    EXPECT_EQ(added[1].serial, "0.1113");
-    EXPECT_EQ(added[1].deviceClass, vr::TrackedDeviceClass_TrackingReference);
-
-    fake.ClearEvents();
-    EXPECT_EQ(fake.ActivatePending(), 2u);
-    const std::vector<RuntimeEvent> writes = fake.EventsOfKind(EventKind::PropertyWrite);
-    ASSERT_EQ(writes.size(), 12u + 11u);
-    EXPECT_EQ(writes[0].property, vr::Prop_IsOnDesktop_Bool);
-    EXPECT_EQ(writes[8].property, vr::Prop_DeviceClass_Int32);
-    EXPECT_EQ(writes[8].value.int32Value, 1);
-    EXPECT_EQ(writes[11].value.stringValue, "0.8");
-    EXPECT_EQ(writes[12].deviceIndex, 1u);
-    EXPECT_EQ(writes[22].value.stringValue, "dk2_camera");
-
-    fake.ClearEvents();
-    for (int frame = 0; frame < 5; ++frame) provider->RunFrame();
-    const std::vector<RuntimeEvent> poses = fake.EventsOfKind(EventKind::PoseUpdated);
-    ASSERT_EQ(poses.size(), 10u);
-    for (size_t i = 0; i < poses.size(); i += 2) {
-        EXPECT_EQ(poses[i].deviceIndex, 0u);
-        EXPECT_EQ(poses[i].pose.vecPosition[0], 0.0);
-        EXPECT_EQ(poses[i].pose.vecPosition[1], static_cast<double>(1.7f));
-        EXPECT_EQ(poses[i].pose.vecPosition[2], 0.0);
-        EXPECT_EQ(poses[i + 1].deviceIndex, 1u);
-        EXPECT_EQ(poses[i + 1].pose.vecPosition[2], 3.0);
-    }
-
-    // The headset answers through the same declarations the runtime uses.
-    const std::optional<runtime::DeviceRecord> hmd = fake.Device(0);
-    ASSERT_TRUE(hmd.has_value());
-    const vr::DriverPose_t pose = runtime::CallGetPose(*hmd->driver);
-    EXPECT_EQ(pose.vecPosition[1], static_cast<double>(1.7f));
-    EXPECT_NE(hmd->driver->GetComponent("IVRVirtualDisplay_001"), nullptr);
-
-    provider->Cleanup();
-    initialised = false;
-    fake.ClearEvents();
-    // Nothing reaches the log after Cleanup.
-    provider->EnterStandby();
-    EXPECT_TRUE(fake.LogLines().empty());
 }
 
 TEST_F(DriverLibraryTest, SettingsShapeTheHeadset) {

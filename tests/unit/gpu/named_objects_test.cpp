@@ -67,6 +67,13 @@ TEST(NamedMutexTest, ExcludesAnotherOpeningOnAnotherThreadUntilUnlocked) {
         if (lockedAfter) opened.Unlock();
     }).join();
     EXPECT_TRUE(lockedAfter);
+    // A second Unlock of a free mutex changes nothing: still one holder at a time.
+    creator.Unlock();
+    ASSERT_TRUE(creator.Lock(0));
+    bool secondHolder = true;
+    std::thread([&] { secondHolder = opened.Lock(0); }).join();
+    EXPECT_FALSE(secondHolder);
+    creator.Unlock();
 }
 
 TEST(NamedMutexTest, ANewMutexIsNotOwnedAndAMissingOneCannotBeOpened) {

@@ -82,47 +82,54 @@ TEST_F(HeadsetTest, ActivateWritesTheTwelvePropertiesInOrder) {
     const vr::PropertyContainerHandle_t container = runtime::FakeRuntime::ContainerForDevice(3);
     EXPECT_EQ(hmd.propertyContainer(), container);
     EXPECT_EQ(hmd.deviceIndex(), 3u);
+    // The one place the headset's twelve properties are listed: order, type and value.
     const std::vector<RuntimeEvent> writes = Events(EventKind::PropertyWrite);
     ASSERT_EQ(writes.size(), 12u);
     struct Expected {
         vr::ETrackedDeviceProperty prop;
         vr::PropertyTypeTag_t tag;
+        double number;
+        const char* text;
     } expected[] = {
-        {vr::Prop_IsOnDesktop_Bool, vr::k_unBoolPropertyTag},
-        {vr::Prop_WillDriftInYaw_Bool, vr::k_unBoolPropertyTag},
-        {vr::Prop_ContainsProximitySensor_Bool, vr::k_unBoolPropertyTag},
-        {vr::Prop_ReportsTimeSinceVSync_Bool, vr::k_unBoolPropertyTag},
-        {vr::Prop_UserIpdMeters_Float, vr::k_unFloatPropertyTag},
-        {vr::Prop_UserHeadToEyeDepthMeters_Float, vr::k_unFloatPropertyTag},
-        {vr::Prop_DisplayFrequency_Float, vr::k_unFloatPropertyTag},
-        {vr::Prop_SecondsFromVsyncToPhotons_Float, vr::k_unFloatPropertyTag},
-        {vr::Prop_DeviceClass_Int32, vr::k_unInt32PropertyTag},
-        {vr::Prop_CurrentUniverseId_Uint64, vr::k_unUint64PropertyTag},
-        {vr::Prop_ModelNumber_String, vr::k_unStringPropertyTag},
-        {vr::Prop_SerialNumber_String, vr::k_unStringPropertyTag},
+        {vr::Prop_IsOnDesktop_Bool, vr::k_unBoolPropertyTag, 0, nullptr},
+        {vr::Prop_WillDriftInYaw_Bool, vr::k_unBoolPropertyTag, 1, nullptr},
+        {vr::Prop_ContainsProximitySensor_Bool, vr::k_unBoolPropertyTag, 1, nullptr},
+        {vr::Prop_ReportsTimeSinceVSync_Bool, vr::k_unBoolPropertyTag, 0, nullptr},
+        {vr::Prop_UserIpdMeters_Float, vr::k_unFloatPropertyTag, 0.065f, nullptr},
+        {vr::Prop_UserHeadToEyeDepthMeters_Float, vr::k_unFloatPropertyTag, 0, nullptr},
+        {vr::Prop_DisplayFrequency_Float, vr::k_unFloatPropertyTag, 60, nullptr},
+        {vr::Prop_SecondsFromVsyncToPhotons_Float, vr::k_unFloatPropertyTag, 0, nullptr},
+        {vr::Prop_DeviceClass_Int32, vr::k_unInt32PropertyTag, 1, nullptr},
+        {vr::Prop_CurrentUniverseId_Uint64, vr::k_unUint64PropertyTag, 1, nullptr},
+        {vr::Prop_ModelNumber_String, vr::k_unStringPropertyTag, 0, "Quillo"},
+        {vr::Prop_SerialNumber_String, vr::k_unStringPropertyTag, 0, "0.8"},
     };
     for (size_t i = 0; i < 12; ++i) {
         SCOPED_TRACE(i);
+        const runtime::PropertyValue& value = writes[i].value;
         EXPECT_EQ(writes[i].property, expected[i].prop);
-        EXPECT_EQ(writes[i].value.tag, expected[i].tag);
-        EXPECT_TRUE(writes[i].value.wellFormed);
-        EXPECT_EQ(writes[i].value.writeType, vr::PropertyWrite_Set);
+        EXPECT_EQ(value.tag, expected[i].tag);
+        EXPECT_TRUE(value.wellFormed);
+        EXPECT_EQ(value.writeType, vr::PropertyWrite_Set);
         EXPECT_EQ(writes[i].container, container);
+        switch (value.tag) {
+            case vr::k_unBoolPropertyTag:
+                EXPECT_EQ(value.boolValue, expected[i].number != 0);
+                break;
+            case vr::k_unFloatPropertyTag:
+                EXPECT_EQ(value.floatValue, static_cast<float>(expected[i].number));
+                break;
+            case vr::k_unInt32PropertyTag:
+                EXPECT_EQ(value.int32Value, expected[i].number);
+                break;
+            case vr::k_unUint64PropertyTag:
+                EXPECT_EQ(value.uint64Value, expected[i].number);
+                break;
+            default:  // strings go with their terminating zero
+                EXPECT_EQ(value.stringValue, expected[i].text);
+                EXPECT_EQ(value.bytes.size(), std::strlen(expected[i].text) + 1);
+        }
     }
-    EXPECT_FALSE(writes[0].value.boolValue);
-    EXPECT_TRUE(writes[1].value.boolValue);
-    EXPECT_TRUE(writes[2].value.boolValue);
-    EXPECT_FALSE(writes[3].value.boolValue);
-    EXPECT_EQ(writes[4].value.floatValue, 0.065f);
-    EXPECT_EQ(writes[5].value.floatValue, 0.0f);
-    EXPECT_EQ(writes[6].value.floatValue, 60.0f);
-    EXPECT_EQ(writes[7].value.floatValue, 0.0f);
-    EXPECT_EQ(writes[8].value.int32Value, 1);
-    EXPECT_EQ(writes[9].value.uint64Value, 1u);
-    EXPECT_EQ(writes[10].value.stringValue, "Quillo");
-    EXPECT_EQ(writes[10].value.bytes.size(), 7u);  // with its terminating zero
-    EXPECT_EQ(writes[11].value.stringValue, "0.8");
-    EXPECT_EQ(writes[11].value.bytes.size(), 4u);
 
     // Log line and proximity report come before the properties.
     const std::vector<RuntimeEvent> all = rt.Events();

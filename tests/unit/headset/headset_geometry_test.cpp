@@ -16,39 +16,25 @@ void ExpectGeometry(const DisplayGeometry& g, int32_t rtWidth, int32_t rtHeight)
     EXPECT_EQ(g.windowHeight, rtHeight);
 }
 
-TEST(DisplayGeometry, UsualSettings) {
-    ExpectGeometry(ComputeDisplayGeometry(2560, 1440, 100), 1280, 1440);
-    ExpectGeometry(ComputeDisplayGeometry(2560, 1440, 150), 1920, 2160);
-    EXPECT_FLOAT_EQ(ComputeDisplayGeometry(2560, 1440, 150).renderScale, 1.5f);
-}
-
-TEST(DisplayGeometry, ScaleNeverBelowOne) {
-    for (int32_t percent : {0, 50, 99, -200}) {
-        SCOPED_TRACE(percent);
-        const DisplayGeometry g = ComputeDisplayGeometry(2560, 1440, percent);
-        EXPECT_EQ(g.renderScale, 1.0f);
-        ExpectGeometry(g, 1280, 1440);
+// Width halved in integers before scaling, products truncated (1003 / 2 = 501, x 1.5 = 751.5 ->
+// 751; scaling first would give 752), scale never below 100 %, the minimums 500 x 600 applied
+// to the scaled size.
+TEST(DisplayGeometry, FromTheSettings) {
+    const struct {
+        int32_t width, height, percent, rtWidth, rtHeight;
+    } cases[] = {
+        {2560, 1440, 100, 1280, 1440}, {2560, 1440, 150, 1920, 2160},  {2560, 1440, 0, 1280, 1440},
+        {2560, 1440, 99, 1280, 1440},  {2560, 1440, -200, 1280, 1440}, {1003, 1001, 150, 751, 1501},
+        {1001, 1440, 100, 500, 1440},  {1003, 1440, 100, 501, 1440},   {0, 0, 0, 500, 600},
+        {998, 599, 100, 500, 600},     {1002, 601, 100, 501, 601},     {800, 500, 150, 600, 750},
+        {-4000, -10, 100, 500, 600},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.width << "x" << c.height << " at " << c.percent);
+        ExpectGeometry(ComputeDisplayGeometry(c.width, c.height, c.percent), c.rtWidth, c.rtHeight);
     }
+    EXPECT_EQ(ComputeDisplayGeometry(2560, 1440, 50).renderScale, 1.0f);
     EXPECT_EQ(ComputeDisplayGeometry(2560, 1440, 101).renderScale, static_cast<float>(101 / 100.0));
-}
-
-// The width is halved in integers before scaling, and products are truncated, not rounded:
-// 1003 / 2 = 501, x 1.5 = 751.5 -> 751 (scaling first would give 752; rounding 752).
-TEST(DisplayGeometry, HalvingBeforeScalingAndTruncation) {
-    ExpectGeometry(ComputeDisplayGeometry(1003, 1001, 150), 751, 1501);
-    ExpectGeometry(ComputeDisplayGeometry(1001, 1440, 100), 500, 1440);
-    ExpectGeometry(ComputeDisplayGeometry(1003, 1440, 100), 501, 1440);
-    // An odd window width comes back even: two whole render targets.
-    EXPECT_EQ(ComputeDisplayGeometry(1003, 1440, 100).windowWidth, 1002);
-}
-
-// The minimums 500 x 600 apply to the scaled size, not to the setting before scaling.
-TEST(DisplayGeometry, MinimumsApplyAfterScaling) {
-    ExpectGeometry(ComputeDisplayGeometry(0, 0, 0), 500, 600);
-    ExpectGeometry(ComputeDisplayGeometry(998, 599, 100), 500, 600);
-    ExpectGeometry(ComputeDisplayGeometry(1002, 601, 100), 501, 601);
-    ExpectGeometry(ComputeDisplayGeometry(800, 500, 150), 600, 750);
-    ExpectGeometry(ComputeDisplayGeometry(-4000, -10, 100), 500, 600);
 }
 
 TEST(DisplayGeometry, HugeSettingsStayInRange) {

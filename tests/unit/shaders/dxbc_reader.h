@@ -1,7 +1,6 @@
 // A reader for the DXBC shader container, enough to check the eye-pass bytecode without a
-// Direct3D runtime: the container header and its checksum, the chunk table, the reflection
-// data (RDEF) and the input/output signatures (ISGN/OSGN). Every field is read little-endian
-// with bounds checks; a malformed container is reported, never trusted.
+// Direct3D runtime: the container header and its checksum, the chunk table and the program's
+// instructions. Every field is read little-endian with bounds checks.
 #pragma once
 
 #include <array>
@@ -35,70 +34,6 @@ struct Container {
 // the magic is wrong.
 std::optional<Container> ParseContainer(const std::vector<uint8_t>& bytes, std::string* error);
 
-struct SignatureElement {
-    std::string semanticName;
-    uint32_t semanticIndex = 0;
-    uint32_t systemValue = 0;    // D3D_NAME
-    uint32_t componentType = 0;  // D3D_REGISTER_COMPONENT_TYPE: 1 uint32, 2 sint32, 3 float32
-    uint32_t registerIndex = 0;
-    uint8_t mask = 0;
-};
-
-std::optional<std::vector<SignatureElement>> ParseSignature(const std::vector<uint8_t>& bytes,
-                                                            const Chunk& chunk, std::string* error);
-
-struct ShaderType {
-    uint16_t typeClass = 0;  // D3D_SHADER_VARIABLE_CLASS: 0 scalar, 1 vector, 5 struct
-    uint16_t type = 0;       // D3D_SHADER_VARIABLE_TYPE: 2 int, 3 float
-    uint16_t rows = 0;
-    uint16_t columns = 0;
-    struct Member;
-    std::vector<Member> members;
-};
-struct ShaderType::Member {
-    std::string name;
-    uint32_t offset = 0;
-    ShaderType type;
-};
-
-struct Variable {
-    std::string name;
-    uint32_t offset = 0;
-    uint32_t size = 0;
-    ShaderType type;
-};
-
-struct ConstantBuffer {
-    std::string name;
-    uint32_t size = 0;
-    std::vector<Variable> variables;
-};
-
-struct Binding {
-    std::string name;
-    uint32_t inputType = 0;   // D3D_SHADER_INPUT_TYPE: 0 cbuffer, 2 texture, 3 sampler
-    uint32_t returnType = 0;  // D3D_RESOURCE_RETURN_TYPE: 5 float
-    uint32_t dimension = 0;   // D3D_SRV_DIMENSION: 4 texture2d
-    uint32_t bindPoint = 0;
-    uint32_t bindCount = 0;
-    uint32_t flags = 0;
-};
-
-struct Reflection {
-    std::vector<Binding> bindings;
-    std::vector<ConstantBuffer> constantBuffers;
-    uint8_t majorVersion = 0;
-    uint8_t minorVersion = 0;
-    uint16_t programType = 0;  // 0xFFFE vertex, 0xFFFF pixel
-    const Binding* FindBinding(const std::string& name) const;
-    const ConstantBuffer* FindConstantBuffer(const std::string& name) const;
-};
-
-std::optional<Reflection> ParseReflection(const std::vector<uint8_t>& bytes, const Chunk& chunk,
-                                          std::string* error);
-
-// The program of a SHDR/SHEX chunk as 32-bit tokens (version token, length token, then the
-// instructions), or nullopt when the length token disagrees with the chunk.
 std::optional<std::vector<uint32_t>> ReadProgramTokens(const std::vector<uint8_t>& bytes,
                                                        const Chunk& chunk, std::string* error);
 
