@@ -52,6 +52,8 @@ MIRROR=${QUILLO_FRESH_MIRROR:-$(find_mirror)}
 [[ -n "$MIRROR" ]] || fail "no Debian source found in /etc/apt; set QUILLO_FRESH_MIRROR"
 
 ROOT=${1:-$(mktemp -d /var/tmp/quillo-fresh.XXXXXX)}
+# A root used before holds the packages installed then: it is no longer a bare machine.
+[[ ! -e "$ROOT" || -z "$(ls -A "$ROOT")" ]] || fail "$ROOT is not empty; give a new folder"
 mkdir -p "$ROOT"
 ROOT=$(cd "$ROOT" && pwd -P)
 [[ "$ROOT" != / ]] || fail "refusing to use / as the root folder"
@@ -88,10 +90,8 @@ mount_in_root() { # mount_in_root <target below root> <mount arguments...>
 }
 
 echo "== debootstrap --variant=minbase $SUITE $ROOT $MIRROR (log: $LOGS/debootstrap.log)"
-if [[ ! -x "$ROOT/usr/bin/apt-get" ]]; then
-    debootstrap --variant=minbase "$SUITE" "$ROOT" "$MIRROR" >"$LOGS/debootstrap.log" 2>&1 ||
-        { tail -n 20 "$LOGS/debootstrap.log" >&2; fail "debootstrap failed"; }
-fi
+debootstrap --variant=minbase "$SUITE" "$ROOT" "$MIRROR" >"$LOGS/debootstrap.log" 2>&1 ||
+    { tail -n 20 "$LOGS/debootstrap.log" >&2; fail "debootstrap failed"; }
 
 # The same apt sources as this machine (updates and security too), and its name server.
 cp /etc/resolv.conf "$ROOT/etc/resolv.conf"
