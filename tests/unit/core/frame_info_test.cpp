@@ -1,6 +1,7 @@
 // What the link writes on the companion's pipe: FrameInfo once per connection, haptic pulses.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -103,6 +104,37 @@ TEST_F(LinkMessages, DirectModeSendsTheFrameInfoToo) {
     wire::FrameInfo info;
     wire::HapticPulse marker;
     EXPECT_EQ(FrameInfosBeforeMarker(companion, info, marker), 1);
+}
+
+TEST_F(LinkMessages, HapticPulsesToACompanionThatStopsReadingAreDroppedNotWaitedFor) {
+    test::LogCapture log;
+    CompanionEnd companion(suffix);
+    ASSERT_TRUE(companion.created());
+    ASSERT_TRUE(companion.Accept());
+    ASSERT_TRUE(WaitForNewConnection());
+    core->Pipe().ClearNewConnection();
+    // The companion keeps its pipes open and reads nothing, so the pipe fills up. The
+    // runtime's thread must come back from every pulse; the guard only keeps a hang from
+    // stalling the suite.
+    std::atomic<bool> done{false};
+    std::thread runtimeThread([&] {
+        for (int i = 0; i < 20000; ++i) core->SendHapticPulse(3, 100);
+        done.store(true);
+    });
+    bool returned = false;
+    for (int i = 0; i < 3000 && !returned; ++i) {
+        returned = done.load();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (!returned) companion.Disconnect();  // unblocks the thread of a broken build
+    runtimeThread.join();
+    ASSERT_TRUE(returned) << "a haptic pulse kept the runtime's thread on a full pipe";
+    EXPECT_GE(core->droppedHapticPulses(), 1u);
+    EXPECT_EQ(log.Count("dropping haptic pulses: the companion's pipe does not take data"), 1u);
+    // A write that could not finish broke the connection; the driver connects anew.
+    companion.Disconnect();
+    ASSERT_TRUE(companion.Accept());
+    ASSERT_TRUE(WaitForNewConnection());
 }
 
 TEST_F(LinkMessages, SendFrameInfoClearsTheFlagEvenWithoutAConnection) {
