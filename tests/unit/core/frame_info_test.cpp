@@ -8,14 +8,14 @@
 #include "link/little_endian.h"
 #include "link/transmission_pipe.h"
 #include "link/wire_format.h"
-#include "unit/core/companion_end.h"
 #include "unit/core/core_fixture.h"
+#include "unit/pipe/test_companion.h"
 
 namespace quillo {
 namespace {
 
-using test::CompanionEnd;
-using test::ReceivedMessage;
+using testing::ReceivedMessage;
+using testing::TestCompanion;
 
 class LinkMessages : public test::CoreFixture {
   protected:
@@ -30,11 +30,11 @@ class LinkMessages : public test::CoreFixture {
     }
     // Reads messages up to the next haptic pulse (sent as an end marker) and counts the
     // FrameInfos before it; the last one is kept in `info`.
-    int FrameInfosBeforeMarker(CompanionEnd& companion, wire::FrameInfo& info,
+    int FrameInfosBeforeMarker(TestCompanion& companion, wire::FrameInfo& info,
                                wire::HapticPulse& marker) {
         int count = 0;
         ReceivedMessage message;
-        while (companion.Read(message)) {
+        while (companion.Receive(message)) {
             if (message.type == wire::kFrameInfo) {
                 EXPECT_EQ(
                     wire::DecodeFrameInfo(message.payload.data(), message.payload.size(), info),
@@ -57,9 +57,9 @@ class LinkMessages : public test::CoreFixture {
 };
 
 TEST_F(LinkMessages, OneFrameInfoPerConnectionWithTheLinksFacts) {
-    CompanionEnd companion(suffix);
-    ASSERT_TRUE(companion.created());
-    ASSERT_TRUE(companion.Accept());
+    TestCompanion companion(suffix);
+    ASSERT_TRUE(companion.Create());
+    ASSERT_TRUE(companion.AcceptDriver());
     ASSERT_TRUE(WaitForNewConnection());
 
     for (int i = 0; i < 3; ++i) core->PresentVirtual(0);
@@ -82,7 +82,7 @@ TEST_F(LinkMessages, OneFrameInfoPerConnectionWithTheLinksFacts) {
     // The companion goes away and comes back: exactly one new FrameInfo, from the first
     // present after the reconnection.
     companion.Disconnect();
-    ASSERT_TRUE(companion.Accept());
+    ASSERT_TRUE(companion.AcceptDriver());
     ASSERT_TRUE(WaitForNewConnection());
     core->PresentVirtual(0);
     core->PresentVirtual(0);
@@ -93,9 +93,9 @@ TEST_F(LinkMessages, OneFrameInfoPerConnectionWithTheLinksFacts) {
 }
 
 TEST_F(LinkMessages, DirectModeSendsTheFrameInfoToo) {
-    CompanionEnd companion(suffix);
-    ASSERT_TRUE(companion.created());
-    ASSERT_TRUE(companion.Accept());
+    TestCompanion companion(suffix);
+    ASSERT_TRUE(companion.Create());
+    ASSERT_TRUE(companion.AcceptDriver());
     ASSERT_TRUE(WaitForNewConnection());
     std::vector<SubmittedLayer> layers;
     core->PresentDirect(0, layers);
@@ -108,9 +108,9 @@ TEST_F(LinkMessages, DirectModeSendsTheFrameInfoToo) {
 
 TEST_F(LinkMessages, HapticPulsesToACompanionThatStopsReadingAreDroppedNotWaitedFor) {
     test::LogCapture log;
-    CompanionEnd companion(suffix);
-    ASSERT_TRUE(companion.created());
-    ASSERT_TRUE(companion.Accept());
+    TestCompanion companion(suffix);
+    ASSERT_TRUE(companion.Create());
+    ASSERT_TRUE(companion.AcceptDriver());
     ASSERT_TRUE(WaitForNewConnection());
     core->Pipe().ClearNewConnection();
     // The companion keeps its pipes open and reads nothing, so the pipe fills up. The
@@ -133,7 +133,7 @@ TEST_F(LinkMessages, HapticPulsesToACompanionThatStopsReadingAreDroppedNotWaited
     EXPECT_EQ(log.Count("dropping haptic pulses: the companion's pipe does not take data"), 1u);
     // A write that could not finish broke the connection; the driver connects anew.
     companion.Disconnect();
-    ASSERT_TRUE(companion.Accept());
+    ASSERT_TRUE(companion.AcceptDriver());
     ASSERT_TRUE(WaitForNewConnection());
 }
 
@@ -144,9 +144,9 @@ TEST_F(LinkMessages, SendFrameInfoClearsTheFlagEvenWithoutAConnection) {
 }
 
 TEST_F(LinkMessages, HapticTimeStampIsCounterMicrosecondsLowBits) {
-    CompanionEnd companion(suffix);
-    ASSERT_TRUE(companion.created());
-    ASSERT_TRUE(companion.Accept());
+    TestCompanion companion(suffix);
+    ASSERT_TRUE(companion.Create());
+    ASSERT_TRUE(companion.AcceptDriver());
     ASSERT_TRUE(WaitForNewConnection());
     core->SendFrameInfo();
 

@@ -1,5 +1,5 @@
-// An in-process stand-in for the companion's pipe side, for the pipe channel tests: creates
-// both pipes as server, accepts the driver's two ends and reads and writes whole messages.
+// An in-process stand-in for the companion's pipe side, for the link tests: creates both
+// pipes as server, accepts the driver's two ends and reads and writes whole messages.
 #pragma once
 
 #include <atomic>
@@ -54,6 +54,10 @@ class TestCompanion {
     bool Create(std::string& error) {
         return in_.Create(inPath_, platform::PipeAccess::kRead, error) &&
                out_.Create(outPath_, platform::PipeAccess::kWrite, error);
+    }
+    bool Create() {
+        std::string error;
+        return Create(error);
     }
     bool CreateInOnly(std::string& error) {
         return in_.Create(inPath_, platform::PipeAccess::kRead, error);
