@@ -3,6 +3,7 @@
 #   1. installs the packages (scripts/install-deps.sh);
 #   2. builds the Linux preset (Debug, AddressSanitizer + UndefinedBehaviorSanitizer) and runs
 #      its tests;
+#   2b. builds the linux-tsan preset and runs the threaded link tests under ThreadSanitizer;
 #   3. builds the MinGW preset (the Windows product) and runs its tests under Wine;
 #   4. checks the formatting of the tracked sources with clang-format;
 #   5. checks the driver library's exports and imports and the installed driver folder
@@ -77,6 +78,16 @@ wine_tests() {
     return "$rc"
 }
 
+# The link's threads under ThreadSanitizer: the link, pipe, core, controller and provider tests
+# (the stress test among them) in their own build folder.
+tsan_tests() {
+    local build=${QUILLO_TSAN_BUILD_DIR:-build/linux-tsan}
+    cmake --preset linux-tsan -B "$build" &&
+        cmake --build "$build" -j "$JOBS" --target unit_pipe unit_core unit_controller unit_driver &&
+        TSAN_OPTIONS="halt_on_error=1 ${TSAN_OPTIONS:-}" ctest --test-dir "$build" \
+            --output-on-failure --timeout 600 -R '^unit_(pipe|core|controller|driver)$'
+}
+
 if [[ "${QUILLO_SKIP_DEPS:-0}" != 1 ]]; then
     step "install dependencies" scripts/install-deps.sh
 fi
@@ -88,6 +99,8 @@ if step "configure linux" cmake --preset linux -B "$LINUX_BUILD" &&
 else
     skip "test linux (no build)"
 fi
+
+step "thread sanitizer" tsan_tests
 
 if step "configure mingw" cmake --preset mingw -B "$MINGW_BUILD" &&
     step "build mingw" cmake --build "$MINGW_BUILD" -j "$JOBS"; then
