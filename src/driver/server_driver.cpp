@@ -80,6 +80,9 @@ CServerDriver_Quillo::~CServerDriver_Quillo() {
         release();
         return;
     }
+    // The threads are told to stop; they return into this library's code, so ask (late, but
+    // where the loader still allows it) for the library to stay mapped.
+    platform::KeepThisLibraryLoaded();
     hmd->Core().Pipe().ReleaseWhenThreadsEnd(release);
 }
 

@@ -68,6 +68,43 @@ struct RejectionRun {
     uint32_t count = 0;
 };
 
+// A mutex whose waiters can give up after a time-out (TimedLockable, for std::unique_lock).
+// Built on a condition variable rather than TimedLock, whose timed wait the thread
+// sanitizer of the toolchain here does not follow.
+class TimedLock {
+  public:
+    void lock() {
+        std::unique_lock<std::mutex> guard(mutex_);
+        free_.wait(guard, [this] { return !held_; });
+        held_ = true;
+    }
+    bool try_lock() {
+        std::lock_guard<std::mutex> guard(mutex_);
+        if (held_) return false;
+        held_ = true;
+        return true;
+    }
+    template <typename Rep, typename Period>
+    bool try_lock_for(const std::chrono::duration<Rep, Period>& timeout) {
+        std::unique_lock<std::mutex> guard(mutex_);
+        if (!free_.wait_for(guard, timeout, [this] { return !held_; })) return false;
+        held_ = true;
+        return true;
+    }
+    void unlock() {
+        {
+            std::lock_guard<std::mutex> guard(mutex_);
+            held_ = false;
+        }
+        free_.notify_one();
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable free_;
+    bool held_ = false;
+};
+
 // See ThreadsRunningInProcess.
 std::atomic<int> gThreadsRunning{0};
 
@@ -110,7 +147,7 @@ struct TransmissionPipe::Impl {
     // Stop(); writeLock guards writing to the write end and replacing or closing either end,
     // so a writer holding it may interrupt both. Order: connection, write.
     std::mutex connectionLock;
-    std::timed_mutex writeLock;
+    TimedLock writeLock;
     platform::PipeStream writeEnd;
     platform::PipeStream readEnd;
     // threadsLock guards the two thread objects, liveThreads and releaseWhenEnded.
@@ -174,13 +211,13 @@ void TransmissionPipe::Impl::ReleaseConnection() {
         previous.join();
     }
     std::lock_guard<std::mutex> connection(connectionLock);
-    std::lock_guard<std::timed_mutex> write(writeLock);
+    std::lock_guard<TimedLock> write(writeLock);
     writeEnd.Close();
     readEnd.Close();
 }
 
 bool TransmissionPipe::Impl::WriteEndGone() {
-    std::unique_lock<std::timed_mutex> lock(writeLock, std::try_to_lock);
+    std::unique_lock<TimedLock> lock(writeLock, std::try_to_lock);
     return lock.owns_lock() && writeEnd.PeerGone();
 }
 
@@ -207,7 +244,7 @@ void TransmissionPipe::Impl::ConnectLoop() {
                             break;  // Stop came first; the new ends close with `write`, `read`
                         }
                         {
-                            std::lock_guard<std::timed_mutex> lock(writeLock);
+                            std::lock_guard<TimedLock> lock(writeLock);
                             writeEnd = std::move(write);
                             readEnd = std::move(read);
                         }
@@ -440,7 +477,7 @@ TransmissionPipe::WriteResult TransmissionPipe::WriteMessage(uint32_t type, cons
                           type, length);
         return WriteResult::kBroken;
     }
-    std::unique_lock<std::timed_mutex> lock(impl_->writeLock, std::defer_lock);
+    std::unique_lock<TimedLock> lock(impl_->writeLock, std::defer_lock);
     if (!lock.try_lock_for(std::chrono::milliseconds(kWriteLockWaitMs))) {
         return WriteResult::kBusy;
     }
