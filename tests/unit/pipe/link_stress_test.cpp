@@ -120,7 +120,9 @@ void RunRound(Teardown how, int round) {
             break;
         case Teardown::kCompanionGoneMidStream:
             ASSERT_TRUE(companion.AcceptDriver());
-            for (int i = 0; i < 20; ++i) ASSERT_TRUE(companion.SendRaw(traffic.data(), 13 * i));
+            for (int i = 0; i < 20; ++i)
+                ASSERT_TRUE(companion.SendRaw(traffic.data(), traffic.size()));
+            ASSERT_TRUE(companion.SendRaw(traffic.data(), 13));
             companion.Disconnect();  // mid-message: the last send stopped inside one
             ASSERT_TRUE(companion.AcceptDriver());
             ASSERT_TRUE(companion.SendRaw(traffic.data(), traffic.size()));
