@@ -49,7 +49,7 @@ class TransmissionPipe {
         kBusy,
         // The companion did not take the message within the write bound, or its pipe failed:
         // not written (or only partly), and the connection is dropped so the channel
-        // reconnects.
+        // reconnects. Also a payload too long to frame (logged; the connection stays).
         kBroken,
     };
     // Writes header and payload as one message that no other writer can interleave with.
