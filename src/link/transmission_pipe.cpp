@@ -19,9 +19,10 @@
 //   kPeerCheckMs while idle to check that "In" still has its companion.
 // - Writes never keep a runtime thread for long: the write lock is waited for at most
 //   kWriteLockWaitMs (then the message is not written, kBusy), the write itself at most
-//   kWriteTimeoutMs. A companion that does not take a message in that time has stopped
-//   reading, and a partly written message has broken the framing anyway: the connection is
-//   dropped and made anew.
+//   kWriteTimeoutMs. A message of which nothing went out in that time is dropped (the stream
+//   is still framed); a partly written one has broken the framing, and a companion that has
+//   taken nothing for kStalledLimitMs has stopped reading: then the connection is dropped and
+//   made anew.
 // - Teardown that must not wait (see ReleaseWhenThreadsEnd) hands the freeing to the threads:
 //   liveThreads counts the connect and reader threads, and the last one to end runs the
 //   release as its final act.
@@ -39,6 +40,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -148,6 +150,8 @@ struct TransmissionPipe::Impl {
     // so a writer holding it may interrupt both. Order: connection, write.
     std::mutex connectionLock;
     TimedLock writeLock;
+    // Under writeLock: since when writes have been timing out without moving a byte.
+    std::optional<std::chrono::steady_clock::time_point> refusingSince;
     platform::PipeStream writeEnd;
     platform::PipeStream readEnd;
     // threadsLock guards the two thread objects, liveThreads and releaseWhenEnded.
@@ -484,16 +488,31 @@ TransmissionPipe::WriteResult TransmissionPipe::WriteMessage(uint32_t type, cons
     if (!impl_->connected.load()) {
         return WriteResult::kNotConnected;
     }
-    if (impl_->writeEnd.WriteAllWithin(message, size, kWriteTimeoutMs)) {
+    size_t written = 0;
+    const auto now = std::chrono::steady_clock::now();
+    if (impl_->writeEnd.WriteAllWithin(message, size, kWriteTimeoutMs, written)) {
+        impl_->refusingSince.reset();
         return WriteResult::kWritten;
     }
+    if (written == 0 && !impl_->writeEnd.PeerGone()) {
+        // Nothing of it went out, so the stream is still framed: a companion that is only
+        // slow for a moment (a loaded machine) costs this message, not the connection. One
+        // that refuses for kStalledLimitMs has stopped reading.
+        if (!impl_->refusingSince) impl_->refusingSince = now;
+        if (now - *impl_->refusingSince < std::chrono::milliseconds(kStalledLimitMs)) {
+            return WriteResult::kBusy;
+        }
+    }
+    impl_->refusingSince.reset();
     // Both ends go: the reader wakes, ends the connection and the channel reconnects.
+    // Later writers see the connection gone at once.
+    impl_->connected.store(false);
     impl_->writeEnd.Interrupt();
     impl_->readEnd.Interrupt();
     platform::LogLine(
-        "driver_quillo: the companion did not take a message (type %u) within %u ms; "
-        "dropping the connection and reconnecting\n",
-        type, kWriteTimeoutMs);
+        "driver_quillo: the companion stopped taking messages (one of type %u could not be "
+        "written); dropping the connection and reconnecting\n",
+        type);
     return WriteResult::kBroken;
 }
 

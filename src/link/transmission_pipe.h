@@ -45,11 +45,13 @@ class TransmissionPipe {
     enum class WriteResult {
         kWritten,
         kNotConnected,
-        // Another thread was writing for longer than the caller may wait: not written.
+        // Another thread was writing for longer than the caller may wait, or the companion
+        // took none of it within the write bound: not written, the connection stays.
         kBusy,
-        // The companion did not take the message within the write bound, or its pipe failed:
-        // not written (or only partly), and the connection is dropped so the channel
-        // reconnects. Also a payload too long to frame (logged; the connection stays).
+        // The companion took only part of the message within the write bound, has taken
+        // nothing for kStalledLimitMs, or its pipe failed: the connection is dropped so the
+        // channel reconnects. Also a payload too long to frame (logged; the connection
+        // stays).
         kBroken,
     };
     // Writes header and payload as one message that no other writer can interleave with.
@@ -57,6 +59,7 @@ class TransmissionPipe {
     WriteResult WriteMessage(uint32_t type, const uint8_t* payload, uint32_t length);
     static constexpr uint32_t kWriteLockWaitMs = 2;
     static constexpr uint32_t kWriteTimeoutMs = 5;
+    static constexpr uint32_t kStalledLimitMs = 500;
 
     // Clears `running` and wakes a reader blocked in a read; the threads end on their own.
     // The destructor joins them.

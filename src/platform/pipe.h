@@ -67,10 +67,10 @@ class PipeStream {
 
     // The same with a bound: ReadSomeWithin returns 0 with `timedOut` set when nothing arrived
     // within `timeoutMs` (the stream stays usable); WriteAllWithin returns false when the
-    // bytes could not all be written within `timeoutMs`. What was written of them then is
-    // unknown, so the caller must treat the stream as broken.
+    // bytes could not all be written within `timeoutMs`, with `written` telling how many
+    // were (when some were, the stream's framing is broken).
     size_t ReadSomeWithin(uint8_t* buffer, size_t capacity, uint32_t timeoutMs, bool& timedOut);
-    bool WriteAllWithin(const uint8_t* data, size_t length, uint32_t timeoutMs);
+    bool WriteAllWithin(const uint8_t* data, size_t length, uint32_t timeoutMs, size_t& written);
 
     // Never blocks. True when the other end of a write stream is known to be gone (closed, its
     // process ended). A stream the other end only stopped reading is not gone. On Windows it

@@ -151,7 +151,9 @@ size_t PipeStream::ReadSomeWithin(uint8_t* buffer, size_t capacity, uint32_t tim
     return ReadSome(buffer, capacity);
 }
 
-bool PipeStream::WriteAllWithin(const uint8_t* data, size_t length, uint32_t timeoutMs) {
+bool PipeStream::WriteAllWithin(const uint8_t* data, size_t length, uint32_t timeoutMs,
+                                size_t& written) {
+    written = 0;
     if (native_.handle < 0) {
         return false;
     }
@@ -162,6 +164,7 @@ bool PipeStream::WriteAllWithin(const uint8_t* data, size_t length, uint32_t tim
         if (sent > 0) {
             data += sent;
             length -= static_cast<size_t>(sent);
+            written += static_cast<size_t>(sent);
             continue;
         }
         if (sent < 0 && errno == EINTR) {

@@ -119,10 +119,13 @@ size_t PipeStream::ReadSomeWithin(uint8_t* buffer, size_t capacity, uint32_t tim
 }
 
 bool PipeStream::WriteAll(const uint8_t* data, size_t length) {
-    return WriteAllWithin(data, length, INFINITE);
+    size_t written = 0;
+    return WriteAllWithin(data, length, INFINITE, written);
 }
 
-bool PipeStream::WriteAllWithin(const uint8_t* data, size_t length, uint32_t timeoutMs) {
+bool PipeStream::WriteAllWithin(const uint8_t* data, size_t length, uint32_t timeoutMs,
+                                size_t& written) {
+    written = 0;
     if (!IsOpen()) {
         return false;
     }
@@ -149,8 +152,16 @@ bool PipeStream::WriteAllWithin(const uint8_t* data, size_t length, uint32_t tim
                 return false;
             }
         } else if (GetLastError() == ERROR_IO_PENDING) {
-            // A pending write waits for the companion to read; past the bound it is cancelled.
-            sent = FinishRequest(pipe, overlapped, wake, left);
+            // A pending write waits for the companion to read; past the bound it is cancelled
+            // (the bytes it had moved by then still count).
+            bool timedOut = false;
+            sent = FinishRequest(pipe, overlapped, wake, left, &timedOut);
+            if (timedOut) {
+                DWORD moved = 0;
+                GetOverlappedResult(pipe, &overlapped, &moved, FALSE);
+                written += moved;
+                return false;
+            }
         } else {
             return false;
         }
@@ -159,6 +170,7 @@ bool PipeStream::WriteAllWithin(const uint8_t* data, size_t length, uint32_t tim
         }
         data += sent;
         length -= sent;
+        written += sent;
     }
     return true;
 }

@@ -130,8 +130,10 @@ TEST_F(LinkMessages, HapticPulsesToACompanionThatStopsReadingAreDroppedNotWaited
     runtimeThread.join();
     ASSERT_TRUE(returned) << "a haptic pulse kept the runtime's thread on a full pipe";
     EXPECT_GE(core->droppedHapticPulses(), 1u);
-    EXPECT_EQ(log.Count("dropping haptic pulses: the companion's pipe does not take data"), 1u);
-    // A write that could not finish broke the connection; the driver connects anew.
+    EXPECT_EQ(log.Count("dropping haptic pulses"), 1u);
+    // A companion that took nothing for long enough broke the connection; the driver
+    // connects anew.
+    EXPECT_EQ(log.Count("one of type 11 could not be written"), 1u);
     companion.Disconnect();
     ASSERT_TRUE(companion.AcceptDriver());
     ASSERT_TRUE(WaitForNewConnection());
