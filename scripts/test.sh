@@ -3,13 +3,15 @@
 #   1. installs the packages (scripts/install-deps.sh);
 #   2. builds the Linux preset (Debug, AddressSanitizer + UndefinedBehaviorSanitizer) and runs
 #      its tests;
+#   2b. builds the linux-tsan preset and runs the threaded link tests under ThreadSanitizer;
 #   3. builds the MinGW preset (the Windows product) and runs its tests under Wine;
 #   4. checks the formatting of the tracked sources with clang-format;
 #   5. checks the driver library's exports and imports and the installed driver folder
 #      (scripts/check-package.sh);
-#   6. builds the linux-fuzz preset (clang, libFuzzer, ASan + UBSan) and runs each fuzz target
+#   6. builds the link's threaded tests with ThreadSanitizer (linux-tsan preset) and runs them;
+#   7. builds the linux-fuzz preset (clang, libFuzzer, ASan + UBSan) and runs each fuzz target
 #      of tests/fuzz for a fixed number of executions from freshly generated seeds;
-#   7. runs the CI subset of the mutation check (scripts/mutation-check.sh --subset ci: faults put
+#   8. runs the CI subset of the mutation check (scripts/mutation-check.sh --subset ci: faults put
 #      into the product one at a time must each make a test fail).
 # When the packages cannot be installed it stops there. Every later step runs even when an
 # earlier one failed (unless its build is missing); the summary lists them and the exit code is
@@ -111,6 +113,16 @@ fuzz_targets() {
     return "$rc"
 }
 
+# The link's threads under ThreadSanitizer: the link, pipe, core, controller and provider tests
+# (the stress test among them) in their own build folder.
+tsan_tests() {
+    local build=${QUILLO_TSAN_BUILD_DIR:-build/linux-tsan}
+    cmake --preset linux-tsan -B "$build" &&
+        cmake --build "$build" -j "$JOBS" --target unit_pipe unit_core unit_controller unit_driver &&
+        TSAN_OPTIONS="halt_on_error=1 ${TSAN_OPTIONS:-}" ctest --test-dir "$build" \
+            --output-on-failure --timeout 600 -R '^unit_(pipe|core|controller|driver)$'
+}
+
 if [[ "${QUILLO_SKIP_DEPS:-0}" != 1 ]]; then
     # Without the packages every later step fails for that one reason: stop here.
     if ! step "install dependencies" scripts/install-deps.sh; then
@@ -131,6 +143,8 @@ if step "configure linux" cmake --preset linux -B "$LINUX_BUILD" &&
 else
     skip "test linux (no build)"
 fi
+
+step "thread sanitizer" tsan_tests
 
 if step "configure mingw" cmake --preset mingw -B "$MINGW_BUILD" &&
     step "build mingw" cmake --build "$MINGW_BUILD" -j "$JOBS"; then

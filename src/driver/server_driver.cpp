@@ -13,7 +13,7 @@
 #include "driver/companion_check.h"
 #include "link/controller_record.h"
 #include "link/transmission_pipe.h"
-#include "platform/clock.h"
+#include "platform/library_pin.h"
 #include "platform/log_sink.h"
 
 namespace quillo {
@@ -23,8 +23,9 @@ namespace {
 constexpr const char* kSettingsSection = "driver_quillo";
 // The literal serial the runtime knows the headset by (not the headset's own serial field).
 constexpr const char* kHeadsetSerial = "serialNumber";
-// Time the link's threads get to notice that the channel stopped, before the headset goes.
-constexpr uint32_t kCleanupGraceMs = 300;
+// How long Cleanup waits for the link's threads to finish what they are doing. A thread that
+// is inside a slow runtime call by then is not waited for: the headset is handed to it.
+constexpr uint32_t kCleanupWaitMs = 300;
 
 const char* const kInterfaceVersions[] = {
     "IVRSettings_002",
@@ -56,17 +57,33 @@ const char* const* DriverInterfaceVersions() {
 }
 
 CServerDriver_Quillo::~CServerDriver_Quillo() {
-    ShutDownHeadset();
+    // The library's provider is a static object: this runs while the library unloads, on
+    // Windows under the loader lock. A thread that is ending needs that lock, so waiting here
+    // for a link thread (a join, or a sleep hoping it ends) can deadlock the runtime's
+    // process. So nothing here waits: a headset the runtime did not clean up is stopped and
+    // handed, with every device the link's reader thread may still touch, to the link's
+    // threads; the last of them frees it all as its final act, or this thread does at once
+    // when they have all finished.
+    std::vector<ControllerDevice*> controllers = retiredControllers_;
     for (auto& entry : controllers_) {
-        delete entry.second;
+        controllers.push_back(entry.second);
     }
-    for (ControllerDevice* controller : retiredControllers_) {
-        delete controller;
+    std::vector<CFakeSensorDriver_Quillo*> sensors = retiredSensors_;
+    sensors.push_back(fakeSensor_);
+    HMDDriver* hmd = hmd_.exchange(nullptr, std::memory_order_acq_rel);
+    auto release = [hmd, controllers, sensors] {
+        delete hmd;
+        for (ControllerDevice* controller : controllers) delete controller;
+        for (CFakeSensorDriver_Quillo* sensor : sensors) delete sensor;
+    };
+    if (hmd == nullptr) {
+        release();
+        return;
     }
-    delete fakeSensor_;
-    for (CFakeSensorDriver_Quillo* sensor : retiredSensors_) {
-        delete sensor;
-    }
+    // The threads are told to stop; they return into this library's code, so ask (late, but
+    // where the loader still allows it) for the library to stay mapped.
+    platform::KeepThisLibraryLoaded();
+    hmd->Core().Pipe().ReleaseWhenThreadsEnd(release);
 }
 
 ControllerDevice* CServerDriver_Quillo::controller(uint32_t id) const {
@@ -148,14 +165,21 @@ void CServerDriver_Quillo::ShutDownHeadset() {
     if (hmd == nullptr) {
         return;
     }
-    hmd->Core().Pipe().Stop();
-    platform::SleepMilliseconds(kCleanupGraceMs);
-    // The grace period does not bound a listener call already under way on the reader
-    // thread, so the threads are joined before any part of the headset (the listener) is
-    // destroyed.
-    hmd->Core().Pipe().StopAndJoin();
-    delete hmd;
     hmd_.store(nullptr, std::memory_order_release);
+    TransmissionPipe& pipe = hmd->Core().Pipe();
+    pipe.Stop();
+    // Usually both threads end at once. One that is inside a runtime call (a slow
+    // TrackedDeviceAdded for a new controller, say) may take any time, and that call may wait
+    // for the runtime's thread that runs Cleanup; so Cleanup waits only so long and leaves
+    // the headset (the listener that thread may still call) for that thread to free.
+    if (pipe.WaitForThreadsToEnd(kCleanupWaitMs)) {
+        delete hmd;  // joins the threads, which have finished
+        return;
+    }
+    // The thread left behind returns into this library's code whenever the runtime lets it,
+    // possibly after the runtime has unloaded the library: keep the library mapped.
+    platform::KeepThisLibraryLoaded();
+    pipe.ReleaseWhenThreadsEnd([hmd] { delete hmd; });
 }
 
 void CServerDriver_Quillo::Cleanup() {

@@ -25,9 +25,9 @@ class CServerDriver_Quillo final : public vr::IServerTrackedDeviceProvider,
                                    public IControllerUpdatedListener {
   public:
     CServerDriver_Quillo() = default;
-    // At library unload. The runtime calls Cleanup first; if it did not, the headset is shut
-    // down here so that no link thread outlives the library. Controllers and tracking
-    // references are freed too: the runtime no longer calls them after Cleanup.
+    // At library unload. The runtime calls Cleanup first; if it did not, the headset is
+    // stopped here without waiting for its threads (see the definition). Controllers and
+    // tracking references are freed too: the runtime no longer calls them after Cleanup.
     ~CServerDriver_Quillo();
     CServerDriver_Quillo(const CServerDriver_Quillo&) = delete;
     CServerDriver_Quillo& operator=(const CServerDriver_Quillo&) = delete;

@@ -5,6 +5,7 @@
 
 #include "gpu/frame_compositor.h"
 #include "link/frame_shared_memory.h"
+#include "link/haptic_channel.h"
 #include "link/link_named_mutexes.h"
 #include "link/transmission_pipe.h"
 #include "link/wire_format.h"
@@ -17,11 +18,14 @@ namespace quillo {
 static_assert(sizeof(QuilloCore::kLinkNameAlphabet) == 63, "62 characters and the NUL");
 static_assert(QuilloCore::kLinkNameFieldSize == wire::kLinkNameFieldSize, "FrameInfo field");
 
-QuilloCore::QuilloCore(platform::Clock& clock) : clock_(clock), pacer_(clock) {
+QuilloCore::QuilloCore(platform::Clock& clock)
+    : clock_(clock), pacer_(clock), haptics_(std::make_shared<HapticChannel>(this)) {
     platform::RaiseTimerResolution();
 }
 
 QuilloCore::~QuilloCore() {
+    // Controllers keep the channel; from here on their pulses go nowhere.
+    haptics_->Detach();
     // The pipe goes first: its destructor joins the connect and reader threads, after which
     // nothing calls OnFramerateUpdated or reads the link's state any more.
     if (pipe_) pipe_->Stop();
@@ -108,7 +112,13 @@ void QuilloCore::SendFrameInfo() {
         wire::EncodeFrameInfo(platform::CurrentProcessId(), handleLow, linkName_,
                               compositor_->invertY(), payload, sizeof payload);
     if (error != wire::WireError::kNone) return;  // cannot happen with a 58-character name
-    if (pipe_->IsConnected()) pipe_->WriteMessage(wire::kFrameInfo, payload, sizeof payload);
+    if (!pipe_->IsConnected()) return;
+    if (pipe_->WriteMessage(wire::kFrameInfo, payload, sizeof payload) ==
+        TransmissionPipe::WriteResult::kBusy) {
+        // A haptic pulse held the pipe: try again at the next present rather than leave the
+        // companion without its FrameInfo. (A broken write reconnects, which asks anew.)
+        pipe_->MarkNewConnection();
+    }
 }
 
 void QuilloCore::SendHapticPulse(uint32_t controllerId, uint16_t durationMicros) {
@@ -122,7 +132,23 @@ void QuilloCore::SendHapticPulse(uint32_t controllerId, uint16_t durationMicros)
     pulse.durationMicros = durationMicros;
     uint8_t payload[wire::kHapticPulseSize];
     if (wire::EncodeHapticPulse(pulse, payload, sizeof payload) != wire::WireError::kNone) return;
-    pipe_->WriteMessage(wire::kHapticPulse, payload, sizeof payload);
+    const TransmissionPipe::WriteResult result =
+        pipe_->WriteMessage(wire::kHapticPulse, payload, sizeof payload);
+    if (result == TransmissionPipe::WriteResult::kWritten) {
+        const uint32_t dropped = droppedHapticRun_.exchange(0);
+        if (dropped != 0) {
+            platform::LogLine(
+                "driver_quillo: haptic pulses reach the companion again after %u dropped\n",
+                dropped);
+        }
+    } else if (result != TransmissionPipe::WriteResult::kNotConnected) {
+        droppedHapticTotal_.fetch_add(1);
+        if (droppedHapticRun_.fetch_add(1) == 0) {
+            platform::LogLine(
+                "driver_quillo: dropping haptic pulses: the companion's pipe %s\n",
+                result == TransmissionPipe::WriteResult::kBusy ? "is busy" : "does not take data");
+        }
+    }
 }
 
 void QuilloCore::HandOverOutputTexture() {

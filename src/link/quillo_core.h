@@ -22,6 +22,7 @@ namespace gpu {
 class Texture;
 }
 class TransmissionPipe;
+class HapticChannel;
 class FrameCompositor;
 class FrameSharedMemory;
 class LinkNamedMutexes;
@@ -73,8 +74,14 @@ class QuilloCore final : public IFramerateUpdatedListener {
     // connected; always clears the pipe's new-connection flag first.
     void SendFrameInfo();
     // Sends a HapticPulse stamped with the counter time in microseconds (low 32 bits). Nothing
-    // is sent while the pipe is not connected.
+    // is sent while the pipe is not connected. Never waits on the pipe longer than the pipe's
+    // write bound: a pulse that cannot be written in time is dropped, counted, and the run of
+    // drops logged when it starts and when pulses go through again.
     void SendHapticPulse(uint32_t controllerId, uint16_t durationMicros);
+    // Pulses dropped since the link was made (busy or stalled pipe).
+    uint64_t droppedHapticPulses() const { return droppedHapticTotal_.load(); }
+    // For devices that may outlive the link: sends pulses while the link exists, nothing after.
+    const std::shared_ptr<HapticChannel>& Haptics() const { return haptics_; }
 
     // Valid after Initialize only.
     TransmissionPipe& Pipe();
@@ -116,6 +123,10 @@ class QuilloCore final : public IFramerateUpdatedListener {
     uint32_t droppedFrames_ = 0;
     // Whether the last rate given was rejected, so a run of bad rates is logged once.
     std::atomic<bool> rejectingRates_{false};
+    // Haptic pulses dropped in the current run, and in all.
+    std::atomic<uint32_t> droppedHapticRun_{0};
+    std::atomic<uint64_t> droppedHapticTotal_{0};
+    std::shared_ptr<HapticChannel> haptics_;
     // The destructor tears these down pipe first (declared last, so the implicit order
     // agrees): once its threads are joined nothing calls OnFramerateUpdated any more.
     std::unique_ptr<FrameSharedMemory> sharedMemory_;

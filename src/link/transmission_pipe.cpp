@@ -11,6 +11,21 @@
 // - A broken connection is cleaned up before the next attempt: the reader is joined and both
 //   pipe ends are closed (the old handles are never reused). A write pipe opened without its
 //   read partner is closed too; the next round opens both anew.
+// - Either end can break on its own. The read end shows it in the read; the write end ("In")
+//   only when written to, and the driver may have nothing to write. A companion that died
+//   between the two opens while a new one came up leaves a dead "In" paired with the new
+//   companion's "Out": the new one waits for its "In" and never writes, the reader would wait
+//   for ever. So the pair is checked right after the second open, and the reader wakes every
+//   kPeerCheckMs while idle to check that "In" still has its companion.
+// - Writes never keep a runtime thread for long: the write lock is waited for at most
+//   kWriteLockWaitMs (then the message is not written, kBusy), the write itself at most
+//   kWriteTimeoutMs. A message of which nothing went out in that time is dropped (the stream
+//   is still framed); a partly written one has broken the framing, and a companion that has
+//   taken nothing for kStalledLimitMs has stopped reading: then the connection is dropped and
+//   made anew.
+// - Teardown that must not wait (see ReleaseWhenThreadsEnd) hands the freeing to the threads:
+//   liveThreads counts the connect and reader threads, and the last one to end runs the
+//   release as its final act.
 // - A header whose length is above 1024 or has its top bit set cannot be framed: the
 //   connection is dropped with a log line and the channel reconnects, which realigns the
 //   stream. A payload too short for its type (or tracking kind) is logged and skipped; the
@@ -25,6 +40,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -45,12 +61,54 @@ namespace {
 // pause between two rounds.
 constexpr uint32_t kBetweenOpensMs = 150;
 constexpr uint32_t kRoundPauseMs = 100;
+// How often an idle reader checks that the companion still holds the other end of "In".
+constexpr uint32_t kPeerCheckMs = 200;
 
 // A run of rejected messages of one kind: logged when it starts and when it ends.
 struct RejectionRun {
     bool active = false;
     uint32_t count = 0;
 };
+
+// A mutex whose waiters can give up after a time-out (TimedLockable, for std::unique_lock).
+// Built on a condition variable rather than TimedLock, whose timed wait the thread
+// sanitizer of the toolchain here does not follow.
+class TimedLock {
+  public:
+    void lock() {
+        std::unique_lock<std::mutex> guard(mutex_);
+        free_.wait(guard, [this] { return !held_; });
+        held_ = true;
+    }
+    bool try_lock() {
+        std::lock_guard<std::mutex> guard(mutex_);
+        if (held_) return false;
+        held_ = true;
+        return true;
+    }
+    template <typename Rep, typename Period>
+    bool try_lock_for(const std::chrono::duration<Rep, Period>& timeout) {
+        std::unique_lock<std::mutex> guard(mutex_);
+        if (!free_.wait_for(guard, timeout, [this] { return !held_; })) return false;
+        held_ = true;
+        return true;
+    }
+    void unlock() {
+        {
+            std::lock_guard<std::mutex> guard(mutex_);
+            held_ = false;
+        }
+        free_.notify_one();
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable free_;
+    bool held_ = false;
+};
+
+// See ThreadsRunningInProcess.
+std::atomic<int> gThreadsRunning{0};
 
 }  // namespace
 
@@ -65,6 +123,12 @@ struct TransmissionPipe::Impl {
     // Waits `ms` or until Stop; returns running.
     bool Pause(uint32_t ms);
     void ReleaseConnection();
+    // True when the companion end of "In" is known to be gone. Skipped (false) while a writer
+    // holds the write end.
+    bool WriteEndGone();
+    // Bookkeeping of the link's threads; the last one to end runs the pending release.
+    void StartThread(std::thread& slot, void (Impl::*body)());
+    void ThreadEnded();
     void Rejected(RejectionRun& run, uint32_t type, uint32_t length, wire::WireError error);
     void Accepted(RejectionRun& run, uint32_t type);
 
@@ -82,11 +146,19 @@ struct TransmissionPipe::Impl {
     TrackingState tracking;
 
     // connectionLock guards replacing the two pipe ends and starting the reader against
-    // Stop(); writeLock guards writing (and closing) the write end. Order: connection, write.
+    // Stop(); writeLock guards writing to the write end and replacing or closing either end,
+    // so a writer holding it may interrupt both. Order: connection, write.
     std::mutex connectionLock;
-    std::mutex writeLock;
+    TimedLock writeLock;
+    // Under writeLock: since when writes have been timing out without moving a byte.
+    std::optional<std::chrono::steady_clock::time_point> refusingSince;
     platform::PipeStream writeEnd;
     platform::PipeStream readEnd;
+    // threadsLock guards the two thread objects, liveThreads and releaseWhenEnded.
+    std::mutex threadsLock;
+    std::condition_variable threadsEnded;
+    int liveThreads = 0;
+    std::function<void()> releaseWhenEnded;
     std::thread readerThread;
     std::thread connectThread;
 
@@ -108,14 +180,49 @@ bool TransmissionPipe::Impl::Pause(uint32_t ms) {
     return running.load();
 }
 
+void TransmissionPipe::Impl::StartThread(std::thread& slot, void (Impl::*body)()) {
+    std::lock_guard<std::mutex> lock(threadsLock);
+    ++liveThreads;
+    gThreadsRunning.fetch_add(1);
+    slot = std::thread([this, body] {
+        (this->*body)();
+        ThreadEnded();  // may free this object
+        gThreadsRunning.fetch_sub(1);
+    });
+}
+
+void TransmissionPipe::Impl::ThreadEnded() {
+    std::function<void()> release;
+    {
+        std::lock_guard<std::mutex> lock(threadsLock);
+        if (--liveThreads == 0) {
+            release = std::move(releaseWhenEnded);
+            releaseWhenEnded = nullptr;
+            threadsEnded.notify_all();
+        }
+    }
+    // The last act of this thread: the release may free this object.
+    if (release) release();
+}
+
 void TransmissionPipe::Impl::ReleaseConnection() {
-    if (readerThread.joinable()) {
-        readerThread.join();
+    std::thread previous;
+    {
+        std::lock_guard<std::mutex> lock(threadsLock);
+        previous = std::move(readerThread);
+    }
+    if (previous.joinable()) {
+        previous.join();
     }
     std::lock_guard<std::mutex> connection(connectionLock);
-    std::lock_guard<std::mutex> write(writeLock);
+    std::lock_guard<TimedLock> write(writeLock);
     writeEnd.Close();
     readEnd.Close();
+}
+
+bool TransmissionPipe::Impl::WriteEndGone() {
+    std::unique_lock<TimedLock> lock(writeLock, std::try_to_lock);
+    return lock.owns_lock() && writeEnd.PeerGone();
 }
 
 void TransmissionPipe::Impl::ConnectLoop() {
@@ -129,18 +236,26 @@ void TransmissionPipe::Impl::ConnectLoop() {
                 }
                 platform::PipeStream read;
                 if (platform::OpenPipeClient(outPath, platform::PipeAccess::kRead, read)) {
-                    std::lock_guard<std::mutex> connection(connectionLock);
-                    if (!running.load()) {
-                        break;  // Stop came first; the new ends close with `write` and `read`
+                    if (write.PeerGone()) {
+                        // The companion that owned "In" went away during the pause; this
+                        // "Out" may be another one's. Both are dropped and opened anew.
+                        platform::LogLine(
+                            "driver_quillo: the companion closed its \"In\" pipe while the "
+                            "driver was connecting; connecting anew\n");
+                    } else {
+                        std::lock_guard<std::mutex> connection(connectionLock);
+                        if (!running.load()) {
+                            break;  // Stop came first; the new ends close with `write`, `read`
+                        }
+                        {
+                            std::lock_guard<TimedLock> lock(writeLock);
+                            writeEnd = std::move(write);
+                            readEnd = std::move(read);
+                        }
+                        connected.store(true);
+                        StartThread(readerThread, &Impl::ReaderLoop);
+                        newConnection.store(true);
                     }
-                    {
-                        std::lock_guard<std::mutex> lock(writeLock);
-                        writeEnd = std::move(write);
-                    }
-                    readEnd = std::move(read);
-                    connected.store(true);
-                    readerThread = std::thread([this] { ReaderLoop(); });
-                    newConnection.store(true);
                 }
             }
         }
@@ -181,7 +296,17 @@ void TransmissionPipe::Impl::ReaderLoop() {
             }
             break;
         }
-        const size_t got = readEnd.ReadSome(reader.WriteCursor(), reader.BytesWanted());
+        bool idle = false;
+        const size_t got =
+            readEnd.ReadSomeWithin(reader.WriteCursor(), reader.BytesWanted(), kPeerCheckMs, idle);
+        if (idle) {
+            if (WriteEndGone()) {
+                platform::LogLine(
+                    "driver_quillo: the companion's \"In\" pipe is closed; reconnecting\n");
+                break;
+            }
+            continue;
+        }
         if (got == 0) {
             break;  // the companion closed its end, the pipe failed, or Stop interrupted it
         }
@@ -269,8 +394,7 @@ TransmissionPipe::TransmissionPipe() : TransmissionPipe(platform::PipeSuffixFrom
 
 TransmissionPipe::TransmissionPipe(const std::string& pipeNameSuffix)
     : impl_(new Impl(pipeNameSuffix)) {
-    Impl* impl = impl_.get();
-    impl->connectThread = std::thread([impl] { impl->ConnectLoop(); });
+    impl_->StartThread(impl_->connectThread, &Impl::ConnectLoop);
 }
 
 TransmissionPipe::~TransmissionPipe() {
@@ -286,6 +410,31 @@ void TransmissionPipe::StopAndJoin() {
     if (impl_->readerThread.joinable()) {
         impl_->readerThread.join();
     }
+}
+
+bool TransmissionPipe::WaitForThreadsToEnd(uint32_t timeoutMs) {
+    std::unique_lock<std::mutex> lock(impl_->threadsLock);
+    return impl_->threadsEnded.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                        [this] { return impl_->liveThreads == 0; });
+}
+
+int TransmissionPipe::ThreadsRunningInProcess() {
+    return gThreadsRunning.load();
+}
+
+void TransmissionPipe::ReleaseWhenThreadsEnd(std::function<void()> release) {
+    Stop();
+    std::unique_lock<std::mutex> lock(impl_->threadsLock);
+    // Detached, not joined: a thread that has finished its work may still be ending in the
+    // system (on Windows that needs the loader lock, which a library being unloaded holds).
+    if (impl_->connectThread.joinable()) impl_->connectThread.detach();
+    if (impl_->readerThread.joinable()) impl_->readerThread.detach();
+    if (impl_->liveThreads > 0) {
+        impl_->releaseWhenEnded = std::move(release);
+        return;
+    }
+    lock.unlock();
+    release();
 }
 
 void TransmissionPipe::AddTrackingListener(ITrackingUpdatedListener* listener) {
@@ -316,21 +465,55 @@ void TransmissionPipe::ClearNewConnection() {
     impl_->newConnection.store(false);
 }
 
-void TransmissionPipe::WriteMessage(uint32_t type, const uint8_t* payload, uint32_t length) {
+void TransmissionPipe::MarkNewConnection() {
+    if (impl_->connected.load()) impl_->newConnection.store(true);
+}
+
+TransmissionPipe::WriteResult TransmissionPipe::WriteMessage(uint32_t type, const uint8_t* payload,
+                                                             uint32_t length) {
     if (!impl_->connected.load()) {
-        return;
+        return WriteResult::kNotConnected;
     }
     uint8_t message[wire::kHeaderSize + wire::kMaxPayloadLength];
     const size_t size = wire::EncodeMessage(type, payload, length, message, sizeof message);
     if (size == 0) {
         platform::LogLine("driver_quillo: message of type %u with %u bytes is too long to send\n",
                           type, length);
-        return;
+        return WriteResult::kBroken;
     }
-    std::lock_guard<std::mutex> lock(impl_->writeLock);
-    if (impl_->connected.load()) {
-        impl_->writeEnd.WriteAll(message, size);  // a broken pipe shows up at the reader
+    std::unique_lock<TimedLock> lock(impl_->writeLock, std::defer_lock);
+    if (!lock.try_lock_for(std::chrono::milliseconds(kWriteLockWaitMs))) {
+        return WriteResult::kBusy;
     }
+    if (!impl_->connected.load()) {
+        return WriteResult::kNotConnected;
+    }
+    size_t written = 0;
+    const auto now = std::chrono::steady_clock::now();
+    if (impl_->writeEnd.WriteAllWithin(message, size, kWriteTimeoutMs, written)) {
+        impl_->refusingSince.reset();
+        return WriteResult::kWritten;
+    }
+    if (written == 0 && !impl_->writeEnd.PeerGone()) {
+        // Nothing of it went out, so the stream is still framed: a companion that is only
+        // slow for a moment (a loaded machine) costs this message, not the connection. One
+        // that refuses for kStalledLimitMs has stopped reading.
+        if (!impl_->refusingSince) impl_->refusingSince = now;
+        if (now - *impl_->refusingSince < std::chrono::milliseconds(kStalledLimitMs)) {
+            return WriteResult::kBusy;
+        }
+    }
+    impl_->refusingSince.reset();
+    // Both ends go: the reader wakes, ends the connection and the channel reconnects.
+    // Later writers see the connection gone at once.
+    impl_->connected.store(false);
+    impl_->writeEnd.Interrupt();
+    impl_->readEnd.Interrupt();
+    platform::LogLine(
+        "driver_quillo: the companion stopped taking messages (one of type %u could not be "
+        "written); dropping the connection and reconnecting\n",
+        type);
+    return WriteResult::kBroken;
 }
 
 void TransmissionPipe::Stop() {

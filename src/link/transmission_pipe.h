@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -38,10 +39,27 @@ class TransmissionPipe {
     // Set when a connection is made; the first present afterwards sends FrameInfo.
     bool NewConnectionPending() const;
     void ClearNewConnection();
+    // Raises the flag again, for a FrameInfo that could not be written.
+    void MarkNewConnection();
 
+    enum class WriteResult {
+        kWritten,
+        kNotConnected,
+        // Another thread was writing for longer than the caller may wait, or the companion
+        // took none of it within the write bound: not written, the connection stays.
+        kBusy,
+        // The companion took only part of the message within the write bound, has taken
+        // nothing for kStalledLimitMs, or its pipe failed: the connection is dropped so the
+        // channel reconnects. Also a payload too long to frame (logged; the connection
+        // stays).
+        kBroken,
+    };
     // Writes header and payload as one message that no other writer can interleave with.
-    // Nothing is written while not connected.
-    void WriteMessage(uint32_t type, const uint8_t* payload, uint32_t length);
+    // Never keeps the calling thread longer than kWriteLockWaitMs + kWriteTimeoutMs.
+    WriteResult WriteMessage(uint32_t type, const uint8_t* payload, uint32_t length);
+    static constexpr uint32_t kWriteLockWaitMs = 2;
+    static constexpr uint32_t kWriteTimeoutMs = 5;
+    static constexpr uint32_t kStalledLimitMs = 500;
 
     // Clears `running` and wakes a reader blocked in a read; the threads end on their own.
     // The destructor joins them.
@@ -50,6 +68,20 @@ class TransmissionPipe {
     // Stop, then wait until both threads have ended: afterwards no listener is called any
     // more, so the listeners may be destroyed. Idempotent; the destructor calls it too.
     void StopAndJoin();
+
+    // After Stop: waits at most `timeoutMs` for the link's threads to finish their work (a
+    // listener call under way included). True when no thread will touch the channel or a
+    // listener any more.
+    bool WaitForThreadsToEnd(uint32_t timeoutMs);
+    // After Stop, for teardown that must not wait: `release` (which may destroy this channel
+    // and the listeners) runs once no link thread touches them any more: at once on the
+    // calling thread when they have finished, otherwise on the last of them as its final act.
+    // The threads are detached, never joined, so nothing here waits for a thread.
+    void ReleaseWhenThreadsEnd(std::function<void()> release);
+
+    // Link threads of every channel in the process that have not finished yet, a release
+    // they run included (diagnostics and tests).
+    static int ThreadsRunningInProcess();
 
   private:
     // Threads, handles and the head-tracking state live behind this pointer so that the

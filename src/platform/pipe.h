@@ -65,6 +65,18 @@ class PipeStream {
     // stream failed or was interrupted. Never raises a signal.
     bool WriteAll(const uint8_t* data, size_t length);
 
+    // The same with a bound: ReadSomeWithin returns 0 with `timedOut` set when nothing arrived
+    // within `timeoutMs` (the stream stays usable); WriteAllWithin returns false when the
+    // bytes could not all be written within `timeoutMs`, with `written` telling how many
+    // were (when some were, the stream's framing is broken).
+    size_t ReadSomeWithin(uint8_t* buffer, size_t capacity, uint32_t timeoutMs, bool& timedOut);
+    bool WriteAllWithin(const uint8_t* data, size_t length, uint32_t timeoutMs, size_t& written);
+
+    // Never blocks. True when the other end of a write stream is known to be gone (closed, its
+    // process ended). A stream the other end only stopped reading is not gone. On Windows it
+    // probes with a zero-byte write, so it must not run while another thread writes.
+    bool PeerGone();
+
     // Makes a blocked ReadSome/WriteAll return now and every later one fail. Safe from any
     // thread while the stream is open; the handle stays valid until Close.
     void Interrupt();

@@ -93,7 +93,9 @@ void CompanionLink::AcceptLoop() {
             std::chrono::steady_clock::now() + std::chrono::milliseconds(kPartnerWaitMs);
         bool paired = false;
         while (running_.load() && std::chrono::steady_clock::now() < deadline) {
-            if (outListener_.Accept(out, kAcceptSliceMs)) {
+            // A driver that found its "In" dead after opening "Out" (this companion started
+            // between its two opens) closed that "Out" again; it may still wait here.
+            if (outListener_.Accept(out, kAcceptSliceMs) && !out.PeerGone()) {
                 paired = true;
                 break;
             }

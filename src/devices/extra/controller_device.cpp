@@ -9,6 +9,7 @@
 #include "devices/host_interfaces.h"
 #include "devices/property_write.h"
 #include "devices/tracking_status.h"
+#include "link/haptic_channel.h"
 #include "link/quillo_core.h"
 #include "link/tracking_math.h"
 
@@ -90,7 +91,7 @@ ControllerDevice::ControllerDevice(QuilloCore* link, vr::IVRServerDriverHost* ho
       host_(host),
       controllerId_(controllerId),
       modelNumber_("QuilloController"),
-      link_(link),
+      haptics_(link != nullptr ? link->Haptics() : nullptr),
       serialNumber_(ControllerSerialNumber(controllerId)),
       publishedPose_(pose_),
       publishedState_(state_) {}
@@ -163,7 +164,7 @@ bool ControllerDevice::TriggerHapticPulse(uint32_t /*unAxisId*/,
                                           uint16_t usPulseDurationMicroseconds) {
     QUILLO_ENTRY_SITE("ControllerDevice::TriggerHapticPulse");
     GuardedEntry(entrySite_, [&] {
-        if (link_ != nullptr) link_->SendHapticPulse(controllerId_, usPulseDurationMicroseconds);
+        if (haptics_) haptics_->SendHapticPulse(controllerId_, usPulseDurationMicroseconds);
     });
     return true;  // whether or not anything could be sent
 }

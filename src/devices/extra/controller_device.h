@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "link/controller_record.h"
@@ -19,11 +20,13 @@
 namespace quillo {
 
 class QuilloCore;
+class HapticChannel;
 
 class ControllerDevice final : public vr::ITrackedDeviceServerDriver,
                                public vr::IVRControllerComponent {
   public:
-    // `link` and `host` are borrowed and must outlive the device.
+    // `host` is borrowed and must outlive the device. Of `link` (may be null) the device keeps
+    // only its haptic channel, so the link may go first: pulses are then dropped.
     ControllerDevice(QuilloCore* link, vr::IVRServerDriverHost* host, uint32_t controllerId);
 
     // ITrackedDeviceServerDriver
@@ -88,7 +91,7 @@ class ControllerDevice final : public vr::ITrackedDeviceServerDriver,
     vr::IVRServerDriverHost* host_;
     uint32_t controllerId_;
     std::string modelNumber_;
-    QuilloCore* link_;
+    std::shared_ptr<HapticChannel> haptics_;
     vr::PropertyContainerHandle_t propertyContainer_ = vr::k_ulInvalidPropertyContainer;
     // Written once by Activate on a runtime thread, read by the reader thread.
     std::atomic<uint32_t> deviceIndex_{vr::k_unTrackedDeviceIndexInvalid};

@@ -10,6 +10,8 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -62,6 +64,30 @@ bool ConnectNow(int fd, const sockaddr_un& address) {
     return true;
 }
 
+// Milliseconds left until `deadline`, 0 when it has passed.
+int MillisecondsLeft(std::chrono::steady_clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return 0;
+    return left.count() < INT32_MAX ? static_cast<int>(left.count()) : INT32_MAX;
+}
+
+// Waits until `fd` is ready for `events` or `deadline` passes. True when ready (or in an error
+// or hang-up state, which the next call reports).
+bool WaitReady(int fd, short events, std::chrono::steady_clock::time_point deadline) {
+    for (;;) {
+        pollfd waiting{fd, events, 0};
+        const int ready = poll(&waiting, 1, MillisecondsLeft(deadline));
+        if (ready > 0) return true;
+        if (ready == 0) return false;
+        if (errno != EINTR) return true;  // let the next call report the failure
+    }
+}
+
+std::chrono::steady_clock::time_point DeadlineAfter(uint32_t timeoutMs) {
+    return std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+}
+
 }  // namespace
 
 std::string PipePath(const char* baseName, const std::string& suffix) {
@@ -109,6 +135,71 @@ bool PipeStream::WriteAll(const uint8_t* data, size_t length) {
         length -= static_cast<size_t>(sent);
     }
     return true;
+}
+
+size_t PipeStream::ReadSomeWithin(uint8_t* buffer, size_t capacity, uint32_t timeoutMs,
+                                  bool& timedOut) {
+    timedOut = false;
+    if (native_.handle < 0 || capacity == 0) {
+        return 0;
+    }
+    // shutdown() by Interrupt makes the socket readable (end of stream), so poll wakes too.
+    if (!WaitReady(static_cast<int>(native_.handle), POLLIN, DeadlineAfter(timeoutMs))) {
+        timedOut = true;
+        return 0;
+    }
+    return ReadSome(buffer, capacity);
+}
+
+bool PipeStream::WriteAllWithin(const uint8_t* data, size_t length, uint32_t timeoutMs,
+                                size_t& written) {
+    written = 0;
+    if (native_.handle < 0) {
+        return false;
+    }
+    const int fd = static_cast<int>(native_.handle);
+    const auto deadline = DeadlineAfter(timeoutMs);
+    while (length > 0) {
+        const ssize_t sent = send(fd, data, length, kSendFlags | MSG_DONTWAIT);
+        if (sent > 0) {
+            data += sent;
+            length -= static_cast<size_t>(sent);
+            written += static_cast<size_t>(sent);
+            continue;
+        }
+        if (sent < 0 && errno == EINTR) {
+            continue;
+        }
+        if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (!WaitReady(fd, POLLOUT, deadline)) {
+                return false;  // the other end stopped reading
+            }
+            continue;
+        }
+        return false;
+    }
+    return true;
+}
+
+bool PipeStream::PeerGone() {
+    if (native_.handle < 0) {
+        return true;
+    }
+    const int fd = static_cast<int>(native_.handle);
+    pollfd probe{fd, POLLIN, 0};
+    if (poll(&probe, 1, 0) <= 0) {
+        return false;
+    }
+    if ((probe.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+        return true;
+    }
+    // Readable: either data (the peer is there) or the end of the stream (it closed).
+    uint8_t byte;
+    ssize_t got;
+    do {
+        got = recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    } while (got < 0 && errno == EINTR);
+    return got == 0 || (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK);
 }
 
 void PipeStream::Interrupt() {

@@ -44,17 +44,24 @@ bool WrapHandle(HANDLE pipe, PipeStream& out) {
     return true;
 }
 
-// Waits for an overlapped request on `pipe` to finish or for `wake`. On wake the request is
-// cancelled and its end awaited, so `overlapped` and the caller's buffer are free on return.
-// Returns the bytes transferred, 0 on failure or wake.
-DWORD FinishRequest(HANDLE pipe, OVERLAPPED& overlapped, HANDLE wake) {
+// Waits for an overlapped request on `pipe` to finish, for `wake`, or for `timeoutMs`. On wake
+// or time-out the request is cancelled and its end awaited, so `overlapped` and the caller's
+// buffer are free on return. Returns the bytes transferred (a request that finished while it
+// was being cancelled keeps its bytes), 0 on failure, wake or time-out; `timedOut` tells the
+// time-out apart.
+DWORD FinishRequest(HANDLE pipe, OVERLAPPED& overlapped, HANDLE wake, DWORD timeoutMs = INFINITE,
+                    bool* timedOut = nullptr) {
     HANDLE waitFor[2] = {overlapped.hEvent, wake};
-    const DWORD which = WaitForMultipleObjects(2, waitFor, FALSE, INFINITE);
+    const DWORD which = WaitForMultipleObjects(2, waitFor, FALSE, timeoutMs);
     if (which != WAIT_OBJECT_0) {
         CancelIoEx(pipe, &overlapped);
     }
     DWORD transferred = 0;
     if (!GetOverlappedResult(pipe, &overlapped, &transferred, TRUE)) {
+        if (timedOut != nullptr && which == WAIT_TIMEOUT &&
+            GetLastError() == ERROR_OPERATION_ABORTED) {
+            *timedOut = true;
+        }
         return 0;
     }
     return transferred;
@@ -78,6 +85,13 @@ bool PipeStream::IsOpen() const {
 }
 
 size_t PipeStream::ReadSome(uint8_t* buffer, size_t capacity) {
+    bool timedOut = false;
+    return ReadSomeWithin(buffer, capacity, INFINITE, timedOut);
+}
+
+size_t PipeStream::ReadSomeWithin(uint8_t* buffer, size_t capacity, uint32_t timeoutMs,
+                                  bool& timedOut) {
+    timedOut = false;
     if (!IsOpen() || capacity == 0) {
         return 0;
     }
@@ -101,18 +115,32 @@ size_t PipeStream::ReadSome(uint8_t* buffer, size_t capacity) {
     if (GetLastError() != ERROR_IO_PENDING) {
         return 0;  // broken pipe, closed by the other end
     }
-    return FinishRequest(pipe, overlapped, wake);
+    return FinishRequest(pipe, overlapped, wake, timeoutMs, &timedOut);
 }
 
 bool PipeStream::WriteAll(const uint8_t* data, size_t length) {
+    size_t written = 0;
+    return WriteAllWithin(data, length, INFINITE, written);
+}
+
+bool PipeStream::WriteAllWithin(const uint8_t* data, size_t length, uint32_t timeoutMs,
+                                size_t& written) {
+    written = 0;
     if (!IsOpen()) {
         return false;
     }
     HANDLE pipe = AsHandle(native_.handle);
     HANDLE wake = AsHandle(native_.wakeEvent);
+    const ULONGLONG start = GetTickCount64();
     while (length > 0) {
         if (Interrupted(wake)) {
             return false;
+        }
+        DWORD left = INFINITE;
+        if (timeoutMs != INFINITE) {
+            const ULONGLONG spent = GetTickCount64() - start;
+            if (spent >= timeoutMs) return false;
+            left = static_cast<DWORD>(timeoutMs - spent);
         }
         OVERLAPPED overlapped{};
         overlapped.hEvent = AsHandle(native_.ioEvent);
@@ -124,7 +152,16 @@ bool PipeStream::WriteAll(const uint8_t* data, size_t length) {
                 return false;
             }
         } else if (GetLastError() == ERROR_IO_PENDING) {
-            sent = FinishRequest(pipe, overlapped, wake);
+            // A pending write waits for the companion to read; past the bound it is cancelled
+            // (the bytes it had moved by then still count).
+            bool timedOut = false;
+            sent = FinishRequest(pipe, overlapped, wake, left, &timedOut);
+            if (timedOut) {
+                DWORD moved = 0;
+                GetOverlappedResult(pipe, &overlapped, &moved, FALSE);
+                written += moved;
+                return false;
+            }
         } else {
             return false;
         }
@@ -133,8 +170,36 @@ bool PipeStream::WriteAll(const uint8_t* data, size_t length) {
         }
         data += sent;
         length -= sent;
+        written += sent;
     }
     return true;
+}
+
+bool PipeStream::PeerGone() {
+    if (!IsOpen()) {
+        return true;
+    }
+    // A zero-byte write transfers nothing but fails once the server end has closed
+    // (ERROR_NO_DATA, ERROR_BROKEN_PIPE or ERROR_PIPE_NOT_CONNECTED): the one probe a
+    // write-only client handle allows without reading.
+    HANDLE pipe = AsHandle(native_.handle);
+    OVERLAPPED overlapped{};
+    overlapped.hEvent = AsHandle(native_.ioEvent);
+    ResetEvent(overlapped.hEvent);
+    static const uint8_t nothing = 0;
+    if (WriteFile(pipe, &nothing, 0, nullptr, &overlapped)) {
+        return false;
+    }
+    const DWORD code = GetLastError();
+    if (code == ERROR_IO_PENDING) {
+        // Queued behind unread data: the companion is there, only slow. Take the probe back.
+        CancelIoEx(pipe, &overlapped);
+        DWORD ignored = 0;
+        GetOverlappedResult(pipe, &overlapped, &ignored, TRUE);
+        return false;
+    }
+    return code == ERROR_NO_DATA || code == ERROR_BROKEN_PIPE || code == ERROR_PIPE_NOT_CONNECTED ||
+           code == ERROR_INVALID_HANDLE;
 }
 
 void PipeStream::Interrupt() {

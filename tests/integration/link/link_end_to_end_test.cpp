@@ -105,7 +105,8 @@ TEST(LinkEndToEnd, AKilledCompanionIsReplacedAndTheDriverReconnects) {
     ASSERT_TRUE(served) << run.CompanionOutput(1) << run.HostOutput();
     // Exactly one FrameInfo per connection, for each companion, and the new one's rate took.
     EXPECT_EQ(test::CountEvents(test::ReadEventLog(run.CompanionLog(0)), "frameinfo"), 1u);
-    EXPECT_EQ(test::CountEvents(test::ReadEventLog(run.CompanionLog(1)), "frameinfo"), 1u);
+    EXPECT_EQ(test::CountEvents(test::ReadEventLog(run.CompanionLog(1)), "frameinfo"), 1u)
+        << run.CompanionOutput(1) << run.HostOutput();
     EXPECT_TRUE(Has(run.HostOutput(), "log: Updating headset fps, new value: 90.000000"))
         << run.HostOutput();
 }

@@ -1,20 +1,21 @@
 // What the link writes on the companion's pipe: FrameInfo once per connection, haptic pulses.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <thread>
 
 #include "link/little_endian.h"
 #include "link/transmission_pipe.h"
 #include "link/wire_format.h"
-#include "unit/core/companion_end.h"
 #include "unit/core/core_fixture.h"
+#include "unit/pipe/test_companion.h"
 
 namespace quillo {
 namespace {
 
-using test::CompanionEnd;
-using test::ReceivedMessage;
+using testing::ReceivedMessage;
+using testing::TestCompanion;
 
 class LinkMessages : public test::CoreFixture {
   protected:
@@ -29,11 +30,11 @@ class LinkMessages : public test::CoreFixture {
     }
     // Reads messages up to the next haptic pulse (sent as an end marker) and counts the
     // FrameInfos before it; the last one is kept in `info`.
-    int FrameInfosBeforeMarker(CompanionEnd& companion, wire::FrameInfo& info,
+    int FrameInfosBeforeMarker(TestCompanion& companion, wire::FrameInfo& info,
                                wire::HapticPulse& marker) {
         int count = 0;
         ReceivedMessage message;
-        while (companion.Read(message)) {
+        while (companion.Receive(message)) {
             if (message.type == wire::kFrameInfo) {
                 EXPECT_EQ(
                     wire::DecodeFrameInfo(message.payload.data(), message.payload.size(), info),
@@ -56,9 +57,9 @@ class LinkMessages : public test::CoreFixture {
 };
 
 TEST_F(LinkMessages, OneFrameInfoPerConnectionWithTheLinksFacts) {
-    CompanionEnd companion(suffix);
-    ASSERT_TRUE(companion.created());
-    ASSERT_TRUE(companion.Accept());
+    TestCompanion companion(suffix);
+    ASSERT_TRUE(companion.Create());
+    ASSERT_TRUE(companion.AcceptDriver());
     ASSERT_TRUE(WaitForNewConnection());
 
     for (int i = 0; i < 3; ++i) core->PresentVirtual(0);
@@ -81,7 +82,7 @@ TEST_F(LinkMessages, OneFrameInfoPerConnectionWithTheLinksFacts) {
     // The companion goes away and comes back: exactly one new FrameInfo, from the first
     // present after the reconnection.
     companion.Disconnect();
-    ASSERT_TRUE(companion.Accept());
+    ASSERT_TRUE(companion.AcceptDriver());
     ASSERT_TRUE(WaitForNewConnection());
     core->PresentVirtual(0);
     core->PresentVirtual(0);
@@ -92,9 +93,9 @@ TEST_F(LinkMessages, OneFrameInfoPerConnectionWithTheLinksFacts) {
 }
 
 TEST_F(LinkMessages, DirectModeSendsTheFrameInfoToo) {
-    CompanionEnd companion(suffix);
-    ASSERT_TRUE(companion.created());
-    ASSERT_TRUE(companion.Accept());
+    TestCompanion companion(suffix);
+    ASSERT_TRUE(companion.Create());
+    ASSERT_TRUE(companion.AcceptDriver());
     ASSERT_TRUE(WaitForNewConnection());
     std::vector<SubmittedLayer> layers;
     core->PresentDirect(0, layers);
@@ -105,6 +106,39 @@ TEST_F(LinkMessages, DirectModeSendsTheFrameInfoToo) {
     EXPECT_EQ(FrameInfosBeforeMarker(companion, info, marker), 1);
 }
 
+TEST_F(LinkMessages, HapticPulsesToACompanionThatStopsReadingAreDroppedNotWaitedFor) {
+    test::LogCapture log;
+    TestCompanion companion(suffix);
+    ASSERT_TRUE(companion.Create());
+    ASSERT_TRUE(companion.AcceptDriver());
+    ASSERT_TRUE(WaitForNewConnection());
+    core->Pipe().ClearNewConnection();
+    // The companion keeps its pipes open and reads nothing, so the pipe fills up. The
+    // runtime's thread must come back from every pulse; the guard only keeps a hang from
+    // stalling the suite.
+    std::atomic<bool> done{false};
+    std::thread runtimeThread([&] {
+        for (int i = 0; i < 20000; ++i) core->SendHapticPulse(3, 100);
+        done.store(true);
+    });
+    bool returned = false;
+    for (int i = 0; i < 3000 && !returned; ++i) {
+        returned = done.load();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (!returned) companion.Disconnect();  // unblocks the thread of a broken build
+    runtimeThread.join();
+    ASSERT_TRUE(returned) << "a haptic pulse kept the runtime's thread on a full pipe";
+    EXPECT_GE(core->droppedHapticPulses(), 1u);
+    EXPECT_EQ(log.Count("dropping haptic pulses"), 1u);
+    // A companion that took nothing for long enough broke the connection; the driver
+    // connects anew.
+    EXPECT_EQ(log.Count("one of type 11 could not be written"), 1u);
+    companion.Disconnect();
+    ASSERT_TRUE(companion.AcceptDriver());
+    ASSERT_TRUE(WaitForNewConnection());
+}
+
 TEST_F(LinkMessages, SendFrameInfoClearsTheFlagEvenWithoutAConnection) {
     EXPECT_FALSE(core->Pipe().IsConnected());
     core->SendFrameInfo();  // nothing to write to; must not block or fail
@@ -112,9 +146,9 @@ TEST_F(LinkMessages, SendFrameInfoClearsTheFlagEvenWithoutAConnection) {
 }
 
 TEST_F(LinkMessages, HapticTimeStampIsCounterMicrosecondsLowBits) {
-    CompanionEnd companion(suffix);
-    ASSERT_TRUE(companion.created());
-    ASSERT_TRUE(companion.Accept());
+    TestCompanion companion(suffix);
+    ASSERT_TRUE(companion.Create());
+    ASSERT_TRUE(companion.AcceptDriver());
     ASSERT_TRUE(WaitForNewConnection());
     core->SendFrameInfo();
 

@@ -3,6 +3,11 @@
 // check is replaced by a plain answer so no process has to run.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
 #include "devices/extra/controller_device.h"
 #include "devices/extra/fake_sensor_driver.h"
 #include "devices/headset/hmd_driver_direct.h"
@@ -10,9 +15,12 @@
 #include "driver/controller_admission.h"
 #include "driver/server_driver.h"
 #include "link/controller_record.h"
+#include "link/transmission_pipe.h"
+#include "link/wire_format.h"
 #include "platform/log_sink.h"
 #include "runtime/driver_calls.h"
 #include "unit/headset/runtime_fixture.h"
+#include "unit/pipe/test_companion.h"
 
 namespace quillo {
 namespace {
@@ -286,6 +294,107 @@ TEST_F(ProviderTest, ControllersAreCappedAndEachRefusedIdIsLoggedOnce) {
     provider.OnControllerUpdated(MakeRecord(100, 0.5f));
     EXPECT_FLOAT_EQ(
         static_cast<float>(runtime::CallGetPose(*provider.controller(100)).vecPosition[0]), 0.5f);
+}
+
+TEST_F(ProviderTest, ControllersOutlivingTheirHeadsetAnswerEveryCallHarmlessly) {
+    // A controller keeps the runtime's pointer after Cleanup, and one made before a second
+    // Init is retired, not freed; its headset's link is gone either way (the sanitizer build
+    // reports any access to it).
+    ASSERT_EQ(InitWith(test::kDefaultSettings), vr::VRInitError_None);
+    provider.OnControllerUpdated(MakeRecord(5, 0.25f));
+    ControllerDevice* retired = provider.controller(5);
+    ASSERT_NE(retired, nullptr);
+    ASSERT_EQ(provider.Init(fake->Context()), vr::VRInitError_None);
+    provider.OnControllerUpdated(MakeRecord(5, 0.5f));
+    ControllerDevice* current = provider.controller(5);
+    ASSERT_NE(current, retired);
+    provider.Cleanup();
+    for (ControllerDevice* device : {retired, current}) {
+        EXPECT_TRUE(device->TriggerHapticPulse(0, 500));
+        EXPECT_EQ(runtime::CallGetPose(*device).vecPosition[0], 0.0);
+        device->ApplyControllerRecord(MakeRecord(5, 0.75f));
+        device->EnterStandby();
+        device->Deactivate();
+    }
+}
+
+// A companion whose first controller record sends the link's reader thread into a
+// TrackedDeviceAdded that does not return until the test lets it.
+class SlowRuntimeCall : public ProviderTest {
+  protected:
+    void SetUp() override {
+        ProviderTest::SetUp();
+        std::string error;
+        ASSERT_TRUE(companion.Create(error)) << error;
+    }
+    void TearDown() override {
+        Release();
+        // The headset is freed by the link's last thread; wait for it before the runtime goes.
+        EXPECT_TRUE(
+            testing::WaitFor([] { return TransmissionPipe::ThreadsRunningInProcess() == 0; }));
+        ProviderTest::TearDown();
+    }
+    // After `owner` has initialised: blocks the reader thread inside the runtime.
+    void BlockReaderInTheRuntime() {
+        fake->SetObserver([this](const RuntimeEvent& event) {
+            if (event.kind != EventKind::DeviceAdded ||
+                event.deviceClass != vr::TrackedDeviceClass_Controller) {
+                return;
+            }
+            std::unique_lock<std::mutex> lock(mutex);
+            entered = true;
+            changed.notify_all();
+            changed.wait(lock, [this] { return released; });
+        });
+        ASSERT_TRUE(companion.AcceptDriver());
+        uint8_t record[wire::kControllerRecordSize];
+        ASSERT_EQ(wire::EncodeControllerRecord(MakeRecord(9, 0.0f), record, sizeof record),
+                  wire::WireError::kNone);
+        ASSERT_TRUE(companion.Send(wire::kControllerMessage, record, sizeof record));
+        std::unique_lock<std::mutex> lock(mutex);
+        ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(30), [this] { return entered; }));
+    }
+    // Runs `teardown` on a thread of its own; true when it returned while the reader thread
+    // was still held (the guard only keeps a broken build from hanging the suite).
+    bool ReturnsWhileTheReaderIsHeld(const std::function<void()>& teardown) {
+        std::atomic<bool> done{false};
+        std::thread runtimeThread([&] {
+            teardown();
+            done.store(true);
+        });
+        const bool returned = testing::WaitFor([&] { return done.load(); }, 10000);
+        Release();
+        runtimeThread.join();
+        return returned;
+    }
+    void Release() {
+        std::lock_guard<std::mutex> lock(mutex);
+        released = true;
+        changed.notify_all();
+    }
+
+    testing::TestCompanion companion{test::UseOwnPipeNames()};
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool entered = false;
+    bool released = false;
+};
+
+TEST_F(SlowRuntimeCall, CleanupDoesNotWaitForIt) {
+    ASSERT_EQ(InitWith(test::kDefaultSettings), vr::VRInitError_None);
+    BlockReaderInTheRuntime();
+    EXPECT_TRUE(ReturnsWhileTheReaderIsHeld([&] { provider.Cleanup(); }));
+    EXPECT_EQ(provider.hmd(), nullptr);
+}
+
+TEST_F(SlowRuntimeCall, DestroyingTheProviderWithoutCleanupDoesNotWaitForIt) {
+    // As the library's static provider at unload: nothing may wait for a link thread there.
+    auto owner = std::make_unique<CServerDriver_Quillo>();
+    owner->SetCompanionCheck(&CompanionRunning);
+    MakeDetachedRuntime(test::kDefaultSettings);
+    ASSERT_EQ(owner->Init(fake->Context()), vr::VRInitError_None);
+    BlockReaderInTheRuntime();
+    EXPECT_TRUE(ReturnsWhileTheReaderIsHeld([&] { owner.reset(); }));
 }
 
 TEST_F(ProviderTest, TrackingReferenceDevice) {

@@ -8,8 +8,8 @@
 #include "devices/headset/hmd_driver_virtual.h"
 #include "link/transmission_pipe.h"
 #include "link/wire_format.h"
-#include "unit/core/companion_end.h"
 #include "unit/headset/runtime_fixture.h"
+#include "unit/pipe/test_companion.h"
 
 namespace quillo {
 namespace {
@@ -19,14 +19,7 @@ using runtime::RuntimeEvent;
 
 class HeadsetLinkTest : public test::RuntimeFixture {
   protected:
-    bool SendMessage(test::CompanionEnd& companion, uint32_t type, const uint8_t* payload,
-                     size_t length) {
-        uint8_t message[wire::kHeaderSize + wire::kMaxPayloadLength];
-        const size_t size = wire::EncodeMessage(type, payload, static_cast<uint32_t>(length),
-                                                message, sizeof(message));
-        return size != 0 && companion.Send(message, size);
-    }
-    bool SendQuaternionPose(test::CompanionEnd& companion, const float q[4], const float p[3]) {
+    bool SendQuaternionPose(testing::TestCompanion& companion, const float q[4], const float p[3]) {
         wire::TrackingUpdate update;
         update.wireKind = static_cast<int32_t>(wire::TrackingKind::kQuaternionAndPosition);
         for (int i = 0; i < 4; ++i) update.quaternion[i] = q[i];
@@ -37,12 +30,7 @@ class HeadsetLinkTest : public test::RuntimeFixture {
             wire::WireError::kNone) {
             return false;
         }
-        return SendMessage(companion, wire::kTrackingMessage, payload, written);
-    }
-    bool SendRefreshRate(test::CompanionEnd& companion, int32_t hz) {
-        uint8_t payload[wire::kRefreshRateSize];
-        return wire::EncodeRefreshRate(hz, payload, sizeof(payload)) == wire::WireError::kNone &&
-               SendMessage(companion, wire::kRefreshRateMessage, payload, sizeof(payload));
+        return companion.Send(wire::kTrackingMessage, payload, static_cast<uint32_t>(written));
     }
     // Messages are dispatched in order: once the rate's property write is seen, everything
     // sent before it has been handled too.
@@ -58,10 +46,10 @@ class HeadsetLinkTest : public test::RuntimeFixture {
 
 TEST_F(HeadsetLinkTest, HeadPoseReachesTheRuntimeAtTheNextFrame) {
     MakeRuntime(R"({"driver_quillo": {"RotationOffsetYDeg": 90}})");
-    test::CompanionEnd companion(test::UseOwnPipeNames());
-    ASSERT_TRUE(companion.created());
+    testing::TestCompanion companion(test::UseOwnPipeNames());
+    ASSERT_TRUE(companion.Create());
     HMDDriverVirtual hmd;
-    ASSERT_TRUE(companion.Accept());
+    ASSERT_TRUE(companion.AcceptDriver());
     hmd.Activate(0);
     hmd.UpdatePose();
 
@@ -69,7 +57,7 @@ TEST_F(HeadsetLinkTest, HeadPoseReachesTheRuntimeAtTheNextFrame) {
     const float orientation[4] = {h, 0.0f, 0.0f, h};
     const float position[3] = {0.5f, 1.25f, -2.0f};
     ASSERT_TRUE(SendQuaternionPose(companion, orientation, position));
-    ASSERT_TRUE(SendRefreshRate(companion, 72));
+    ASSERT_TRUE(companion.SendRefreshRate(72));
     ASSERT_TRUE(WaitForRateProperty(72.0f));
     EXPECT_EQ(hmd.displayFrequency(), 72.0f);
     EXPECT_EQ(hmd.Core().refreshRate(), 72);
@@ -92,15 +80,15 @@ TEST_F(HeadsetLinkTest, HeadPoseReachesTheRuntimeAtTheNextFrame) {
 
 TEST_F(HeadsetLinkTest, InactiveHeadsetKeepsItsPoseUntilActivated) {
     MakeRuntime();
-    test::CompanionEnd companion(test::UseOwnPipeNames());
-    ASSERT_TRUE(companion.created());
+    testing::TestCompanion companion(test::UseOwnPipeNames());
+    ASSERT_TRUE(companion.Create());
     HMDDriverVirtual hmd;
-    ASSERT_TRUE(companion.Accept());
+    ASSERT_TRUE(companion.AcceptDriver());
 
     const float orientation[4] = {0.0f, 0.0f, 0.0f, 1.0f};
     const float position[3] = {1.0f, 2.0f, 3.0f};
     ASSERT_TRUE(SendQuaternionPose(companion, orientation, position));
-    ASSERT_TRUE(SendRefreshRate(companion, 90));
+    ASSERT_TRUE(companion.SendRefreshRate(90));
     ASSERT_TRUE(WaitForRateProperty(90.0f));
     // Not active: no pose is handed over, whatever arrived.
     fake->ClearEvents();
@@ -118,15 +106,15 @@ TEST_F(HeadsetLinkTest, InactiveHeadsetKeepsItsPoseUntilActivated) {
 
 TEST_F(HeadsetLinkTest, RatesTheLinkRefusesAreNotPublished) {
     MakeRuntime();
-    test::CompanionEnd companion(test::UseOwnPipeNames());
-    ASSERT_TRUE(companion.created());
+    testing::TestCompanion companion(test::UseOwnPipeNames());
+    ASSERT_TRUE(companion.Create());
     HMDDriverVirtual hmd;
-    ASSERT_TRUE(companion.Accept());
+    ASSERT_TRUE(companion.AcceptDriver());
     hmd.Activate(0);
 
-    ASSERT_TRUE(SendRefreshRate(companion, 0));
-    ASSERT_TRUE(SendRefreshRate(companion, -90));
-    ASSERT_TRUE(SendRefreshRate(companion, 75));
+    ASSERT_TRUE(companion.SendRefreshRate(0));
+    ASSERT_TRUE(companion.SendRefreshRate(-90));
+    ASSERT_TRUE(companion.SendRefreshRate(75));
     ASSERT_TRUE(WaitForRateProperty(75.0f));
     for (const RuntimeEvent& e : Events(EventKind::PropertyWrite)) {
         if (e.property == vr::Prop_DisplayFrequency_Float) {

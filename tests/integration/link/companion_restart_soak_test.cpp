@@ -1,0 +1,143 @@
+// The real companion killed and started again many times, at varied moments, while
+// quillo-host runs the driver: every new companion must be served within a second, the host
+// must survive all of it, and (on Linux) its threads and descriptors must come back to where
+// they were.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include "integration/link/link_processes.h"
+#include "platform/os_detect.h"
+
+#if QUILLO_OS_POSIX
+#include <filesystem>
+#endif
+
+namespace quillo {
+namespace {
+
+constexpr int kRestarts = 50;
+constexpr long kReconnectBoundMs = 1000;
+
+#if QUILLO_OS_POSIX
+// Entries of /proc/<pid>/<folder>: the process's threads ("task") or descriptors ("fd").
+long CountEntries(uint32_t pid, const char* folder) {
+    std::error_code error;
+    long count = 0;
+    for (auto it = std::filesystem::directory_iterator(
+             "/proc/" + std::to_string(pid) + "/" + folder, error);
+         !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
+        ++count;
+    }
+    return error ? -1 : count;
+}
+
+// What the descriptors of `pid` point at, one per line (for a failure message).
+std::string DescribeDescriptors(uint32_t pid) {
+    std::string text;
+    std::error_code error;
+    for (auto it =
+             std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error);
+         !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
+        text += std::filesystem::read_symlink(it->path(), error).string() + "\n";
+    }
+    return text;
+}
+#endif
+
+// A fixed sequence of pseudo-random delays, so a failure can be replayed.
+uint32_t NextDelayMs(uint32_t& state, uint32_t limit) {
+    state = state * 1664525u + 1013904223u;
+    return (state >> 8) % limit;
+}
+
+TEST(CompanionRestartSoak, EveryRestartIsServedAndTheHostKeepsItsShape) {
+    test::LinkRun run("soak");
+    ASSERT_TRUE(run.ok());
+    int instance = 0;
+    const std::vector<std::string> companionArguments = {"--controllers", "1", "--rate", "75"};
+    auto connected = [&](int which) {
+        return test::CountEvents(test::ReadEventLog(run.CompanionLog(which)), "connected") > 0;
+    };
+    // Starts a companion and returns how long the driver took to connect to it (-1: never).
+    auto startAndTimeConnection = [&](platform::ChildProcess& companion) -> long {
+        const int which = instance++;
+        if (!run.StartCompanion(companion, companionArguments, which)) return -1;
+        const auto start = std::chrono::steady_clock::now();
+        if (!test::WaitUntil([&] { return connected(which); }, std::chrono::seconds(10))) {
+            return -1;
+        }
+        return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now() - start)
+                                     .count());
+    };
+
+    platform::ChildProcess host;
+    platform::ChildProcess first;
+    ASSERT_TRUE(run.StartCompanion(first, companionArguments, instance++));
+    ASSERT_TRUE(run.StartHost(host, {"--seconds", "600", "--no-poses", "--quiet", "--frames-mode",
+                                     "virtual", "--haptic-every", "20", "500"}));
+    ASSERT_TRUE(test::WaitUntil([&] { return connected(0); })) << run.HostOutput();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+#if QUILLO_OS_POSIX
+    // Baseline: connected, every thread of the link up.
+    const long threadsBefore = CountEntries(host.pid(), "task");
+    const long descriptorsBefore = CountEntries(host.pid(), "fd");
+    const std::string descriptorsAtStart = DescribeDescriptors(host.pid());
+#endif
+    first.Kill();
+
+    uint32_t random = 12345;
+    long slowest = 0;
+    long total = 0;
+    for (int restart = 0; restart < kRestarts; ++restart) {
+        SCOPED_TRACE(restart);
+        if (restart % 3 == 0) {
+            // Killed at a moment of its own, possibly while the driver is between its two
+            // opens: the next companion must still be served.
+            platform::ChildProcess early;
+            ASSERT_TRUE(run.StartCompanion(early, companionArguments, instance++));
+            std::this_thread::sleep_for(std::chrono::milliseconds(NextDelayMs(random, 400)));
+            early.Kill();
+        }
+        platform::ChildProcess companion;
+        const long took = startAndTimeConnection(companion);
+        ASSERT_GE(took, 0) << "never reconnected\n" << run.HostOutput();
+        EXPECT_LE(took, kReconnectBoundMs);
+        slowest = std::max(slowest, took);
+        total += took;
+        std::this_thread::sleep_for(std::chrono::milliseconds(NextDelayMs(random, 300)));
+        ASSERT_TRUE(companion.Kill());
+        ASSERT_TRUE(host.IsRunning()) << "the host ended\n" << run.HostOutput();
+    }
+    std::printf("%d restarts: reconnection took %ld ms on average, %ld ms at most\n", kRestarts,
+                total / kRestarts, slowest);
+
+    platform::ChildProcess last;
+    ASSERT_GE(startAndTimeConnection(last), 0) << run.HostOutput();
+#if QUILLO_OS_POSIX
+    // The threads and descriptors of every broken connection are gone again.
+    long threads = -1;
+    long descriptors = -1;
+    test::WaitUntil(
+        [&] {
+            threads = CountEntries(host.pid(), "task");
+            descriptors = CountEntries(host.pid(), "fd");
+            return threads == threadsBefore && descriptors == descriptorsBefore;
+        },
+        std::chrono::seconds(10));
+    EXPECT_EQ(threads, threadsBefore);
+    EXPECT_EQ(descriptors, descriptorsBefore) << "before:\n"
+                                              << descriptorsAtStart << "after:\n"
+                                              << DescribeDescriptors(host.pid());
+#endif
+    EXPECT_TRUE(host.IsRunning()) << run.HostOutput();
+    host.Kill();
+    last.Kill();
+}
+
+}  // namespace
+}  // namespace quillo
