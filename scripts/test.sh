@@ -8,10 +8,9 @@
 #   4. checks the formatting of the tracked sources with clang-format;
 #   5. checks the driver library's exports and imports and the installed driver folder
 #      (scripts/check-package.sh);
-#   6. builds the link's threaded tests with ThreadSanitizer (linux-tsan preset) and runs them;
-#   7. builds the linux-fuzz preset (clang, libFuzzer, ASan + UBSan) and runs each fuzz target
+#   6. builds the linux-fuzz preset (clang, libFuzzer, ASan + UBSan) and runs each fuzz target
 #      of tests/fuzz for a fixed number of executions from freshly generated seeds;
-#   8. runs the CI subset of the mutation check (scripts/mutation-check.sh --subset ci: faults put
+#   7. runs the CI subset of the mutation check (scripts/mutation-check.sh --subset ci: faults put
 #      into the product one at a time must each make a test fail).
 # When the packages cannot be installed it stops there. Every later step runs even when an
 # earlier one failed (unless its build is missing); the summary lists them and the exit code is

@@ -10,9 +10,8 @@
 #include <thread>
 
 #include "integration/link/link_processes.h"
-#include "platform/os_detect.h"
 
-#if QUILLO_OS_POSIX
+#ifndef _WIN32
 #include <filesystem>
 #endif
 
@@ -22,7 +21,7 @@ namespace {
 constexpr int kRestarts = 50;
 constexpr long kReconnectBoundMs = 1000;
 
-#if QUILLO_OS_POSIX
+#ifndef _WIN32
 // Entries of /proc/<pid>/<folder>: the process's threads ("task") or descriptors ("fd").
 long CountEntries(uint32_t pid, const char* folder) {
     std::error_code error;
@@ -82,7 +81,7 @@ TEST(CompanionRestartSoak, EveryRestartIsServedAndTheHostKeepsItsShape) {
                                      "virtual", "--haptic-every", "20", "500"}));
     ASSERT_TRUE(test::WaitUntil([&] { return connected(0); })) << run.HostOutput();
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-#if QUILLO_OS_POSIX
+#ifndef _WIN32
     // Baseline: connected, every thread of the link up.
     const long threadsBefore = CountEntries(host.pid(), "task");
     const long descriptorsBefore = CountEntries(host.pid(), "fd");
@@ -118,7 +117,7 @@ TEST(CompanionRestartSoak, EveryRestartIsServedAndTheHostKeepsItsShape) {
 
     platform::ChildProcess last;
     ASSERT_GE(startAndTimeConnection(last), 0) << run.HostOutput();
-#if QUILLO_OS_POSIX
+#ifndef _WIN32
     // The threads and descriptors of every broken connection are gone again.
     long threads = -1;
     long descriptors = -1;
