@@ -390,6 +390,10 @@ void TransmissionPipe::Impl::Dispatch(uint32_t type, const uint8_t* payload, uin
     }
 }
 
+void TransmissionPipe::DispatchMessage(uint32_t type, const uint8_t* payload, uint32_t length) {
+    impl_->Dispatch(type, payload, length);
+}
+
 TransmissionPipe::TransmissionPipe() : TransmissionPipe(platform::PipeSuffixFromEnvironment()) {}
 
 TransmissionPipe::TransmissionPipe(const std::string& pipeNameSuffix)

@@ -35,6 +35,12 @@ class TransmissionPipe {
     // blocks the caller behind the reader thread.
     HeadPose ReadHeadPose() const;
 
+    // What the reader thread does with every whole message: decode it, update the tracking
+    // state and call the listeners (bad payloads are logged and dropped). Public so that the
+    // fuzz targets drive this very dispatch at millions of messages a second, which the pipe's
+    // threads and handles could not; the driver itself only calls it from the reader thread.
+    void DispatchMessage(uint32_t type, const uint8_t* payload, uint32_t length);
+
     bool IsConnected() const;
     // Set when a connection is made; the first present afterwards sends FrameInfo.
     bool NewConnectionPending() const;

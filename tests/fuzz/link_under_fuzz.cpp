@@ -12,8 +12,10 @@
 #include "devices/headset/hmd_driver.h"
 #include "link/controller_record.h"
 #include "link/quillo_core.h"
+#include "link/transmission_pipe.h"
 #include "link/wire_format.h"
 #include "platform/process.h"
+#include "runtime/driver_calls.h"
 #include "runtime/fake_interfaces.h"
 
 namespace quillo::fuzz {
@@ -75,45 +77,22 @@ LinkUnderFuzz::~LinkUnderFuzz() {
 }
 
 void LinkUnderFuzz::Dispatch(uint32_t type, const uint8_t* payload, uint32_t length) {
-    switch (type) {
-        case wire::kTrackingMessage:
-            tracking_.DecodeTracking(payload, length);
-            break;
-        case wire::kRecenterMessage:
-            tracking_.Recenter();
-            break;
-        case wire::kRefreshRateMessage: {
-            int32_t hz = 0;
-            if (wire::DecodeRefreshRate(payload, length, hz) == wire::WireError::kNone) {
-                // The link's listener first, then the headset's, as registered.
-                HMDDriver* hmd = provider_.hmd();
-                hmd->Core().OnFramerateUpdated(hz);
-                hmd->OnFramerateUpdated(hz);
-            }
-            break;
-        }
-        case wire::kControllerMessage: {
-            ControllerRecord record;
-            if (wire::DecodeControllerRecord(payload, length, record) == wire::WireError::kNone) {
-                provider_.OnControllerUpdated(record);
-                lastControllerId_ = record.controllerId;
-            }
-            break;
-        }
-        default:
-            break;  // read completely and skipped
+    if (type == wire::kShutdownRuntimeMessage) return;
+    HMDDriver* hmd = provider_.hmd();
+    hmd->Core().Pipe().DispatchMessage(type, payload, length);
+    ControllerRecord record;
+    if (type == wire::kControllerMessage &&
+        wire::DecodeControllerRecord(payload, length, record) == wire::WireError::kNone) {
+        lastControllerId_ = record.controllerId;
     }
+    // What the runtime's frame does: the headset publishes the pose it has now.
+    provider_.RunFrame();
     CheckPublishedState();
 }
 
 void LinkUnderFuzz::CheckPublishedState() {
     HMDDriver* hmd = provider_.hmd();
-    const vr::DriverPose_t head = BuildHeadsetPose(tracking_.Snapshot(), hmd->rotationOffsets());
-    Require(PoseFinite(head), "head pose finite");
-    const OrientationFilter& f = tracking_.orientationFilter();
-    Require(
-        std::isfinite(f.q0) && std::isfinite(f.q1) && std::isfinite(f.q2) && std::isfinite(f.q3),
-        "attitude filter finite");
+    Require(PoseFinite(runtime::CallGetPose(*hmd)), "head pose finite");
     if (ControllerDevice* controller = provider_.controller(lastControllerId_)) {
         Require(PoseFinite(controller->CurrentPose()), "controller pose finite");
     }

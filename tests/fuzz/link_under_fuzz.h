@@ -1,20 +1,16 @@
 // The driver's side of the companion link, in process, for the fuzz targets: the real message
-// framing (MessageReader), the real payload decoders, head tracking (TrackingState), the real
-// provider with its controllers (CServerDriver_Quillo against the fake runtime) and the real
+// framing (MessageReader) and the pipe's own dispatch (TransmissionPipe::DispatchMessage) into
+// the real provider against the fake runtime: head tracking, the headset, controllers and the
 // refresh-rate listeners of the link and the headset. Built once per fuzzing process; every
 // input goes on from the state the previous ones left, as a long-running link would.
-//
-// Dispatch follows the pipe reader's dispatch message type by message type; that dispatch
-// lives with the pipe's threads and handles, which a fuzzer cannot run at millions of inputs
-// per minute. ShutdownRuntimeMessage is not dispatched: it reads no payload, and walking the
-// process list for every input would leave no time for anything else.
+// ShutdownRuntimeMessage is not dispatched: it reads no payload, and walking the process list
+// for every input would leave no time for anything else.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
 #include "driver/server_driver.h"
-#include "link/head_tracking.h"
 #include "link/message_reader.h"
 #include "runtime/fake_runtime.h"
 
@@ -43,7 +39,6 @@ class LinkUnderFuzz {
 
     runtime::FakeRuntime runtime_;
     CServerDriver_Quillo provider_;
-    TrackingState tracking_;
     wire::MessageReader reader_;
     uint32_t lastControllerId_ = 0;
 };
