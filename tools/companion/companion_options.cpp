@@ -128,15 +128,8 @@ ParseOutcome ParseCompanionOptions(int argc, const char* const* argv, CompanionO
     AddLinkOptions(app, options);
     AddCommandOptions(app, options);
     AddOutputOptions(app, options);
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp&) {
-        message = app.help();
-        return ParseOutcome::kHelp;
-    } catch (const CLI::ParseError& e) {
-        message = e.what();
-        return ParseOutcome::kUsageError;
-    }
+    const ParseOutcome outcome = common::ParseCommandLine(app, argc, argv, message);
+    if (outcome != ParseOutcome::kRun) return outcome;
     if (!options.pngDir.empty() || !options.frameStatsPath.empty()) options.takeFrames = true;
     std::stable_sort(
         options.script.begin(), options.script.end(),

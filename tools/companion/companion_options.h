@@ -7,6 +7,8 @@
 
 #include "companion_command.h"
 
+#include "common/command_line.h"
+
 namespace quillo::companion {
 
 struct CompanionOptions {
@@ -31,11 +33,7 @@ struct CompanionOptions {
     std::string frameStatsPath;  // timing statistics of received frames (JSON); empty: none
 };
 
-enum class ParseOutcome {
-    kRun,         // `options` hold the command line
-    kHelp,        // --help: `message` holds the generated help text
-    kUsageError,  // `message` says which option or value was wrong
-};
+using common::ParseOutcome;
 
 // Parses argv (CLI11): every option in one --long-name style, the help generated from the
 // same declarations.

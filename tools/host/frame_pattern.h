@@ -112,15 +112,18 @@ inline bool ReadStamp(const uint8_t* pixels, size_t rowPitch, uint32_t width, ui
     return true;
 }
 
-// Compares the body of one eye with the picture of (`eye`, `sequence`) on every `step`-th
-// pixel of every `step`-th row, allowing `tolerance` per colour channel (alpha is not
-// compared: the eye pass makes it 1, a copy keeps the host's). Returns the mismatches.
-inline uint32_t CountBodyMismatches(const uint8_t* pixels, size_t rowPitch, uint32_t width,
-                                    uint32_t height, uint8_t eye, uint32_t sequence,
-                                    uint32_t step = 7, int tolerance = 8) {
+// Mismatches against the picture of (`eye`, `sequence`) on every `step`-th pixel of the rows
+// `rowWanted` accepts (every `rowStep`-th), allowing `tolerance` per colour channel (alpha is
+// not compared: the eye pass makes it 1, a copy keeps the host's). The stamp is skipped.
+template <typename RowWanted>
+inline uint32_t CountMismatchesInRows(const uint8_t* pixels, size_t rowPitch, uint32_t width,
+                                      uint32_t height, uint8_t eye, uint32_t sequence,
+                                      uint32_t rowStep, uint32_t step, int tolerance,
+                                      RowWanted rowWanted) {
     const uint32_t block = StampBlock(width, height);
     uint32_t mismatches = 0;
-    for (uint32_t y = 0; y < height; y += step) {
+    for (uint32_t y = 0; y < height; y += rowStep) {
+        if (!rowWanted(y)) continue;
         const uint8_t* row = pixels + y * rowPitch;
         for (uint32_t x = 0; x < width; x += step) {
             if (InStamp(x, y, block)) continue;
@@ -137,6 +140,14 @@ inline uint32_t CountBodyMismatches(const uint8_t* pixels, size_t rowPitch, uint
         }
     }
     return mismatches;
+}
+
+// The whole body of one eye, every `step`-th pixel of every `step`-th row.
+inline uint32_t CountBodyMismatches(const uint8_t* pixels, size_t rowPitch, uint32_t width,
+                                    uint32_t height, uint8_t eye, uint32_t sequence,
+                                    uint32_t step = 7, int tolerance = 8) {
+    return CountMismatchesInRows(pixels, rowPitch, width, height, eye, sequence, step, step,
+                                 tolerance, [](uint32_t) { return true; });
 }
 
 inline bool InCheckBand(uint32_t y, uint32_t height) {
@@ -163,31 +174,13 @@ inline void DrawFrameMarks(uint8_t* pixels, size_t rowPitch, uint32_t width, uin
     }
 }
 
-// Like CountBodyMismatches, but only over the check bands, every row of them and every
-// `step`-th pixel.
+// Only the check bands (every row of them, every `step`-th pixel): what stays of the pattern
+// around the host's scene.
 inline uint32_t CountCheckBandMismatches(const uint8_t* pixels, size_t rowPitch, uint32_t width,
                                          uint32_t height, uint8_t eye, uint32_t sequence,
                                          uint32_t step = 7, int tolerance = 8) {
-    const uint32_t block = StampBlock(width, height);
-    uint32_t mismatches = 0;
-    for (uint32_t y = 0; y < height; ++y) {
-        if (!InCheckBand(y, height)) continue;
-        const uint8_t* row = pixels + y * rowPitch;
-        for (uint32_t x = 0; x < width; x += step) {
-            if (InStamp(x, y, block)) continue;
-            uint8_t expected[4];
-            BodyColour(eye, sequence, x, y, expected);
-            const uint8_t* p = row + 4 * static_cast<size_t>(x);
-            for (int c = 0; c < 3; ++c) {
-                const int difference = static_cast<int>(p[c]) - static_cast<int>(expected[c]);
-                if (difference > tolerance || difference < -tolerance) {
-                    ++mismatches;
-                    break;
-                }
-            }
-        }
-    }
-    return mismatches;
+    return CountMismatchesInRows(pixels, rowPitch, width, height, eye, sequence, 1, step, tolerance,
+                                 [height](uint32_t y) { return InCheckBand(y, height); });
 }
 
 }  // namespace quillo::frames

@@ -84,15 +84,8 @@ ParseOutcome ParseHostOptions(int argc, const char* const* argv, HostOptions& op
     app.footer(kExitStatus);
     AddRunOptions(app, options);
     AddOutputOptions(app, options);
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp&) {
-        message = app.help();
-        return ParseOutcome::kHelp;
-    } catch (const CLI::ParseError& e) {
-        message = e.what();
-        return ParseOutcome::kUsageError;
-    }
+    const ParseOutcome outcome = common::ParseCommandLine(app, argc, argv, message);
+    if (outcome != ParseOutcome::kRun) return outcome;
     if (options.frames == 0 && options.seconds == 0.0) options.seconds = 5.0;
     return ParseOutcome::kRun;
 }

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "common/command_line.h"
+
 namespace quillo::host {
 
 struct HostOptions {
@@ -21,11 +23,7 @@ struct HostOptions {
     std::string framesMode = "none";
 };
 
-enum class ParseOutcome {
-    kRun,         // `options` hold the command line
-    kHelp,        // --help: `message` holds the generated help text
-    kUsageError,  // `message` says which option or value was wrong
-};
+using common::ParseOutcome;
 
 // Parses argv (CLI11): every option in one --long-name style, the help generated from the
 // same declarations.
