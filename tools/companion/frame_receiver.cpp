@@ -109,9 +109,10 @@ void FrameReceiver::OnDisconnected(uint32_t) {
     StopReader();
     std::lock_guard<std::mutex> lock(tallyMutex_);
     tally_.CountDisconnect();
-    // The statistics so far, so that they can be read while the companion waits for the next
-    // driver.
+    // The statistics and pictures so far, so that they can be read while the companion waits
+    // for the next driver.
     WriteStatsLocked();
+    WriteRunPicturesLocked();
 }
 
 void FrameReceiver::WriteStatsLocked() {
