@@ -122,6 +122,11 @@ tsan_tests() {
             --output-on-failure --timeout 600 -R '^unit_(pipe|core|controller|driver)$'
 }
 
+# Test lines against code lines, for the summary.
+test_share() {
+    scripts/test-share.sh || echo "test share: not measured"
+}
+
 if [[ "${QUILLO_SKIP_DEPS:-0}" != 1 ]]; then
     # Without the packages every later step fails for that one reason: stop here.
     if ! step "install dependencies" scripts/install-deps.sh; then

@@ -9,7 +9,6 @@ namespace quillo::platform {
 
 namespace {
 
-constexpr uint32_t kInfinite = CrossProcessLock::kInfinite;
 // How often a waiter looks whether the holder's process is still there.
 constexpr uint32_t kOwnerCheckMs = 100;
 
