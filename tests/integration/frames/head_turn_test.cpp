@@ -20,7 +20,7 @@
 #include "support/wait_until.h"
 #include "test_paths.h"
 
-namespace quillo {
+namespace quillo::test {
 namespace {
 
 constexpr uint32_t kWidth = 1000;
@@ -221,4 +221,4 @@ TEST_F(HeadTurn, RoomMovesByTheProjectedAngleAndComesBackAfterARecenter) {
 }
 
 }  // namespace
-}  // namespace quillo
+}  // namespace quillo::test

@@ -10,7 +10,7 @@
 #include "gpu/frame_compositor.h"
 #include "unit/gpu/recording_device.h"
 
-namespace quillo {
+namespace quillo::test {
 namespace {
 
 using test::DeviceLog;
@@ -271,4 +271,4 @@ TEST(DxgiFormatTest, TypelessFormatsMapToTheirChosenTypedFormats) {
 }
 
 }  // namespace
-}  // namespace quillo
+}  // namespace quillo::test

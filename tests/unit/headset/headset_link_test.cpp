@@ -11,7 +11,7 @@
 #include "unit/core/companion_end.h"
 #include "unit/headset/runtime_fixture.h"
 
-namespace quillo {
+namespace quillo::test {
 namespace {
 
 using runtime::EventKind;
@@ -138,4 +138,4 @@ TEST_F(HeadsetLinkTest, RatesTheLinkRefusesAreNotPublished) {
 }
 
 }  // namespace
-}  // namespace quillo
+}  // namespace quillo::test
