@@ -197,15 +197,5 @@ TEST(SampleRejection, BadSamplesChangeNothingAndTheStreamGoesOnAsWithoutThem) {
     }
 }
 
-TEST(SampleRejection, RefusedFirstSamplePublishesNothing) {
-    TrackingState state;
-    wire::TrackingUpdate update;
-    update.wireKind = 4;
-    update.quaternion[0] = kNaN;
-    EXPECT_EQ(WireError::kNonFiniteField, state.ApplyTracking(update));
-    EXPECT_FALSE(state.Snapshot().poseReceived);
-    EXPECT_FALSE(state.poseReceived());
-}
-
 }  // namespace
 }  // namespace quillo::test
