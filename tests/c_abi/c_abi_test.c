@@ -178,7 +178,7 @@ static void Log_Log(void* self, const char* message) {
 static const LogVtbl g_logVtbl = {Log_Log};
 static struct { const LogVtbl* vtbl; } g_log = {&g_logVtbl};
 
-/* IVRServerDriverHost_004: only what the driver calls is more than an empty slot. */
+/* IVRServerDriverHost_004 */
 typedef struct {
     bool (*TrackedDeviceAdded)(void* self, const char* serial, int32_t deviceClass, void* driver);
     void (*TrackedDevicePoseUpdated)(void* self, uint32_t device, const DriverPose* pose,
@@ -218,51 +218,26 @@ static void Host_TrackedDevicePoseUpdated(void* self, uint32_t device, const Dri
         ++g_devices[device].poses;
     }
 }
-static void Host_VsyncEvent(void* self, double offset) {
-    (void)self, (void)offset;
-}
-static void Host_Button(void* self, uint32_t device, int32_t button, double offset) {
-    (void)self, (void)device, (void)button, (void)offset;
-}
-static void Host_AxisUpdated(void* self, uint32_t device, uint32_t axis, const void* state) {
-    (void)self, (void)device, (void)axis, (void)state;
-}
 static void Host_ProximitySensorState(void* self, uint32_t device, bool triggered) {
     (void)self, (void)device;
     CHECK(triggered);
     ++g_proximityReports;
 }
-static void Host_VendorSpecificEvent(void* self, uint32_t device, int32_t type, const void* data,
-                                     double offset) {
-    (void)self, (void)device, (void)type, (void)data, (void)offset;
-}
-static bool Host_IsExiting(void* self) {
-    return (void)self, false;
-}
-static bool Host_PollNextEvent(void* self, void* event, uint32_t size) {
-    return (void)self, (void)event, (void)size, false;
-}
-static void Host_GetRawTrackedDevicePoses(void* self, float seconds, void* poses, uint32_t count) {
-    (void)self, (void)seconds, (void)poses, (void)count;
-}
-static void Host_DisplayTransformUpdated(void* self, uint32_t device, const void* left,
-                                         const void* right) {
-    (void)self, (void)device, (void)left, (void)right;
-}
+/* Slots the driver never calls stay empty: a call into one ends the test at once. */
 static const HostVtbl g_hostVtbl = {Host_TrackedDeviceAdded,
                                     Host_TrackedDevicePoseUpdated,
-                                    Host_VsyncEvent,
-                                    Host_Button,
-                                    Host_Button,
-                                    Host_Button,
-                                    Host_Button,
-                                    Host_AxisUpdated,
+                                    NULL,
+                                    NULL,
+                                    NULL,
+                                    NULL,
+                                    NULL,
+                                    NULL,
                                     Host_ProximitySensorState,
-                                    Host_VendorSpecificEvent,
-                                    Host_IsExiting,
-                                    Host_PollNextEvent,
-                                    Host_GetRawTrackedDevicePoses,
-                                    Host_DisplayTransformUpdated};
+                                    NULL,
+                                    NULL,
+                                    NULL,
+                                    NULL,
+                                    NULL};
 static struct { const HostVtbl* vtbl; } g_host = {&g_hostVtbl};
 
 /* IVRSettings_002: the "driver_quillo" defaults a user sees; other keys are unset. */
@@ -296,31 +271,6 @@ static const struct {
 static void SetSettingsError(int32_t* out, int32_t error) {
     if (out != NULL) *out = error;
 }
-static const char* Settings_ErrorName(void* self, int32_t error) {
-    return (void)self, (void)error, "settings error";
-}
-static bool Settings_Sync(void* self, bool force, int32_t* error) {
-    (void)self, (void)force;
-    SetSettingsError(error, kSettingsNone);
-    return true;
-}
-static void Settings_SetBool(void* self, const char* s, const char* k, bool v, int32_t* e) {
-    (void)self, (void)s, (void)k, (void)v;
-    SetSettingsError(e, kSettingsNone);
-}
-static void Settings_SetInt32(void* self, const char* s, const char* k, int32_t v, int32_t* e) {
-    (void)self, (void)s, (void)k, (void)v;
-    SetSettingsError(e, kSettingsNone);
-}
-static void Settings_SetFloat(void* self, const char* s, const char* k, float v, int32_t* e) {
-    (void)self, (void)s, (void)k, (void)v;
-    SetSettingsError(e, kSettingsNone);
-}
-static void Settings_SetString(void* self, const char* s, const char* k, const char* v,
-                               int32_t* e) {
-    (void)self, (void)s, (void)k, (void)v;
-    SetSettingsError(e, kSettingsNone);
-}
 static bool Settings_GetBool(void* self, const char* section, const char* key, int32_t* error) {
     (void)self;
     if (strcmp(section, "driver_quillo") == 0 && strcmp(key, "fakeSensorEnabled") == 0) {
@@ -343,29 +293,9 @@ static int32_t Settings_GetInt32(void* self, const char* section, const char* ke
     SetSettingsError(error, kSettingsUnset);
     return 0;
 }
-static float Settings_GetFloat(void* self, const char* s, const char* k, int32_t* error) {
-    (void)self, (void)s, (void)k;
-    SetSettingsError(error, kSettingsUnset);
-    return 0.0f;
-}
-static void Settings_GetString(void* self, const char* s, const char* k, char* value, uint32_t size,
-                               int32_t* error) {
-    (void)self, (void)s, (void)k;
-    if (value != NULL && size > 0) value[0] = '\0';
-    SetSettingsError(error, kSettingsUnset);
-}
-static void Settings_RemoveSection(void* self, const char* s, int32_t* error) {
-    (void)self, (void)s;
-    SetSettingsError(error, kSettingsNone);
-}
-static void Settings_RemoveKey(void* self, const char* s, const char* k, int32_t* error) {
-    (void)self, (void)s, (void)k;
-    SetSettingsError(error, kSettingsNone);
-}
 static const SettingsVtbl g_settingsVtbl = {
-    Settings_ErrorName, Settings_Sync,      Settings_SetBool,       Settings_SetInt32,
-    Settings_SetFloat,  Settings_SetString, Settings_GetBool,       Settings_GetInt32,
-    Settings_GetFloat,  Settings_GetString, Settings_RemoveSection, Settings_RemoveKey};
+    NULL, NULL, NULL, NULL, NULL, NULL, Settings_GetBool, Settings_GetInt32,
+    NULL, NULL, NULL, NULL};
 static struct { const SettingsVtbl* vtbl; } g_settings = {&g_settingsVtbl};
 
 /* IVRProperties_001: container = 100 + object id. */
@@ -377,9 +307,6 @@ typedef struct {
     uint64_t (*TrackedDeviceToPropertyContainer)(void* self, uint32_t device);
 } PropertiesVtbl;
 
-static int32_t Properties_Read(void* self, uint64_t container, void* batch, uint32_t count) {
-    return (void)self, (void)container, (void)batch, (void)count, 0;
-}
 static int32_t Properties_Write(void* self, uint64_t container, PropertyWrite* batch,
                                 uint32_t count) {
     (void)self;
@@ -400,14 +327,10 @@ static int32_t Properties_Write(void* self, uint64_t container, PropertyWrite* b
     }
     return 0;
 }
-static const char* Properties_ErrorName(void* self, int32_t error) {
-    return (void)self, (void)error, "property error";
-}
 static uint64_t Properties_Container(void* self, uint32_t device) {
     return (void)self, 100u + device;
 }
-static const PropertiesVtbl g_propertiesVtbl = {Properties_Read, Properties_Write,
-                                                Properties_ErrorName, Properties_Container};
+static const PropertiesVtbl g_propertiesVtbl = {NULL, Properties_Write, NULL, Properties_Container};
 static struct { const PropertiesVtbl* vtbl; } g_properties = {&g_propertiesVtbl};
 
 /* IVRDriverContext */

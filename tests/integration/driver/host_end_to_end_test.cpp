@@ -6,7 +6,7 @@
 #include "support/temp_dir.h"
 #include "support/test_files.h"
 
-namespace quillo {
+namespace quillo::test {
 namespace {
 
 struct HostRun {
@@ -107,4 +107,4 @@ TEST(HostEndToEnd, ClearErrorsForBadInput) {
 }
 
 }  // namespace
-}  // namespace quillo
+}  // namespace quillo::test

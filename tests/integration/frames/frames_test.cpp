@@ -21,7 +21,7 @@
 #include "support/wait_until.h"
 #include "test_paths.h"
 
-namespace quillo {
+namespace quillo::test {
 namespace {
 
 // The smallest window the headset allows; frames are drawn at this size.
@@ -145,36 +145,25 @@ class FramesAcrossProcesses : public ::testing::Test {
         return values;
     }
 
-    // Every frame from the first one received to the last one presented arrived, apart from
-    // `dropped` (first, last) ranges, each with the right picture in each half, in alternating
-    // output textures.
-    void ExpectEveryFrame(int frames, std::vector<std::pair<uint32_t, uint32_t>> dropped = {}) {
-        // What the companion saw, shown when something below fails.
+    // Every frame from the first one received to the last one presented arrived, each with the
+    // right picture in each half, in alternating output textures.
+    void ExpectEveryFrame(int frames) {
         SCOPED_TRACE("companion statistics: " + test::ReadWholeFile(dir.File("stats.json")) +
                      "\ncompanion output:\n" + test::ReadWholeFile(dir.File("companion.txt")));
         EXPECT_EQ(Number(stats, "badPictures"), 0);
         EXPECT_EQ(Number(stats, "unstamped"), 0);
         EXPECT_EQ(Number(stats, "alternationBreaks"), 0);
-        ASSERT_FALSE(received.empty()) << test::ReadWholeFile(dir.File("companion.txt"));
+        ASSERT_FALSE(received.empty());
         // The companion starts reading when the first FrameInfo arrives; frames handed over
         // while it opens the textures (slow under Wine on a busy machine) are not waited for.
         EXPECT_LE(received.front().sequence, kStartFrames);
-        if (!dropped.empty()) {
-            ASSERT_LT(received.front().sequence, dropped.front().first);
-        }
         // The last frame is handed over; the companion may see the driver go before reading it.
         EXPECT_GE(received.back().sequence + 2, static_cast<uint32_t>(frames - 1));
-        size_t range = 0;
         for (size_t i = 1; i < received.size(); ++i) {
-            uint32_t expected = received[i - 1].sequence + 1;
-            if (range < dropped.size() && expected == dropped[range].first) {
-                expected = dropped[range++].second + 1;
-            }
-            ASSERT_EQ(received[i].sequence, expected) << "after frame " << received[i - 1].sequence;
+            ASSERT_EQ(received[i].sequence, received[i - 1].sequence + 1);
             EXPECT_NE(received[i].textureIndex, received[i - 1].textureIndex)
                 << "frame " << received[i].sequence;
         }
-        EXPECT_EQ(range, dropped.size()) << "the dropped frames were not all seen missing";
     }
 
     // The PNG the companion saved of its tenth frame (it saves every tenth) shows that frame
@@ -241,22 +230,41 @@ TEST_F(FramesAcrossProcesses, DirectModeWithBothEyesInOneTexture) {
     ExpectSavedPicture();
 }
 
+// Each received frame's output texture follows from its sequence number and the `count` frames
+// from `first` on that the driver dropped (never handed over, so they must not move its output
+// index). Frames the companion was too slow to read (a loaded machine) leave no gap in
+// this rule, so it holds whatever the companion missed.
+void ExpectTextureFollowsSequence(const std::vector<Received>& received, uint32_t first = 0,
+                                  uint32_t count = 0) {
+    ASSERT_FALSE(received.empty());
+    auto handedOver = [&](uint32_t sequence) {
+        return sequence >= first + count ? sequence - count : sequence;
+    };
+    const int firstIndex = received.front().textureIndex;
+    const uint32_t base = handedOver(received.front().sequence);
+    for (const Received& frame : received) {
+        EXPECT_FALSE(frame.sequence >= first && frame.sequence < first + count)
+            << "frame " << frame.sequence << " was to be dropped";
+        EXPECT_EQ(frame.textureIndex, (firstIndex + (handedOver(frame.sequence) - base)) % 2)
+            << "frame " << frame.sequence;
+    }
+}
+
 TEST_F(FramesAcrossProcesses, SyncTextureHeldTooLongDropsFramesWithoutAdvancing) {
+    // The host keeps the sync texture locked through its presents of frames 14 to 16: the
+    // driver's wait for it times out each time, whatever the machine's load.
     StartCompanion();
     RunHost(2, "direct,hold-sync-at=14,hold-sync-frames=3", 24);
     ReadStats(1);
-    // Frames 14, 15 and 16 never arrive; frame 17 comes in the texture after frame 13's, which
-    // shows that the dropped frames did not move the driver's output index.
-    ExpectEveryFrame(24, {{14, 16}});
-    bool seen = false;
-    for (size_t i = 1; i < received.size(); ++i) {
-        if (received[i].sequence == 17) {
-            seen = true;
-            EXPECT_EQ(received[i - 1].sequence, 13u);
-            EXPECT_NE(received[i].textureIndex, received[i - 1].textureIndex);
-        }
-    }
-    EXPECT_TRUE(seen);
+    SCOPED_TRACE("companion statistics: " + test::ReadWholeFile(dir.File("stats.json")));
+    EXPECT_NE(hostOutput.find("dropping frames, the runtime's sync texture was not released"),
+              std::string::npos)
+        << hostOutput;
+    EXPECT_NE(hostOutput.find("frames flow again after 3 dropped"), std::string::npos)
+        << hostOutput;
+    EXPECT_EQ(Number(stats, "badPictures"), 0);
+    EXPECT_GT(received.back().sequence, 16u);
+    ExpectTextureFollowsSequence(received, 14, 3);
 }
 
 TEST_F(FramesAcrossProcesses, OneFrameInfoPerConnection) {
@@ -272,31 +280,33 @@ TEST_F(FramesAcrossProcesses, OneFrameInfoPerConnection) {
 
 // While the companion keeps a texture the driver waits for it at its next hand-over, so the
 // runtime's presenting thread stands still: at most the frame it was already drawing gets a
-// time stamp inside the hold. Once the texture is released, frames flow again, none lost.
-void ExpectStallAndResume(const nlohmann::json& stats) {
+// time stamp inside the hold. Once the texture is released, frames flow again. The companion
+// may miss frames on a loaded machine (it has one frame interval to take each texture), so
+// what is checked does not depend on it reading every one.
+void ExpectStallAndResume(const nlohmann::json& stats, const std::vector<Received>& received) {
+    EXPECT_EQ(Number(stats, "badPictures"), 0);
     const auto holds = stats.find("holds");
     ASSERT_TRUE(holds != stats.end() && holds->size() == 1u);
     const nlohmann::json& hold = holds->at(0);
     EXPECT_EQ(Number(hold, "ms"), 1500);
     EXPECT_LE(Number(hold, "framesStampedDuring"), 1);
     EXPECT_GT(Number(hold, "framesAfter"), 3);
+    ExpectTextureFollowsSequence(received);
 }
 
 TEST_F(FramesAcrossProcesses, CompanionHoldingATextureStallsTheVirtualDisplay) {
     StartCompanion({}, "12:1500");
     RunHost(0, "virtual", 40);
     ReadStats(1);
-    ExpectEveryFrame(40);
-    ExpectStallAndResume(stats);
+    ExpectStallAndResume(stats, received);
 }
 
 TEST_F(FramesAcrossProcesses, CompanionHoldingATextureStallsDirectMode) {
     StartCompanion({}, "5:1500");
     RunHost(2, "direct", 24);
     ReadStats(1);
-    ExpectEveryFrame(24);
-    ExpectStallAndResume(stats);
+    ExpectStallAndResume(stats, received);
 }
 
 }  // namespace
-}  // namespace quillo
+}  // namespace quillo::test

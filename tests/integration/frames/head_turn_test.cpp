@@ -23,7 +23,7 @@
 #include "support/wait_until.h"
 #include "test_paths.h"
 
-namespace quillo {
+namespace quillo::test {
 namespace {
 
 constexpr uint32_t kWidth = 1000;
@@ -211,4 +211,4 @@ TEST(HeadTurn, RoomMovesByTheProjectedAngleAndFacesAheadAfterARecenter) {
 }
 
 }  // namespace
-}  // namespace quillo
+}  // namespace quillo::test

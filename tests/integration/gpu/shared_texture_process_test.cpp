@@ -1,7 +1,9 @@
-// Software textures and their keyed mutexes between two processes: the test program starts
-// itself as the second process (the role ChildRole.Run, chosen by QUILLO_GPU_CHILD_ROLE) and
-// hands it the low 32 bits of a texture's shared handle, as FrameInfo does for the companion.
-// The two sides signal each other through the first byte of the texture itself.
+// Software textures and their keyed mutexes between two processes where a process dies: the
+// test program starts itself as the second process (the role ChildRole.Run, chosen by
+// QUILLO_GPU_CHILD_ROLE) and hands it the low 32 bits of a texture's shared handle, as FrameInfo
+// does for the companion; the child signals through the first byte of the texture itself.
+// Pixels and hand-overs between live processes are checked frame by frame in
+// integration/frames.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -17,24 +19,14 @@
 #include "platform/process.h"
 #include "support/wait_until.h"
 
-namespace quillo {
+namespace quillo::test {
 namespace {
 
 constexpr uint32_t kWidth = 64;
 constexpr uint32_t kHeight = 32;
 
 // Child exit codes.
-enum ChildExit {
-    kOk = 0,
-    kNoTexture = 10,
-    kWrongDesc,
-    kWrongPixels,
-    kNotTimedOut,
-    kNotAcquired,
-    kNotReleased,
-    kKeptWaiting,
-    kBadRole
-};
+enum ChildExit { kOk = 0, kNoTexture = 10, kWrongDesc, kNotAcquired, kKeptWaiting, kBadRole };
 
 uint8_t Pattern(size_t i) {
     return static_cast<uint8_t>(i * 13 + 7);
@@ -61,25 +53,6 @@ int RunChild(const std::string& role, uint32_t handle) {
     const gpu::TextureDesc desc = texture->Describe();
     if (desc.width != kWidth || desc.height != kHeight) return kWrongDesc;
 
-    if (role == "read-write") {
-        if (desc.format != 87 || texture->HasKeyedMutex()) return kWrongDesc;
-        std::vector<uint8_t> pixels = ReadAll(*device, *texture);
-        for (size_t i = 0; i < pixels.size(); ++i) {
-            if (pixels[i] != Pattern(i)) return kWrongPixels;
-        }
-        for (uint8_t& byte : pixels) byte = static_cast<uint8_t>(~byte);
-        device->UpdateTexture(*texture, pixels.data(), kWidth * 4);
-        return kOk;
-    }
-    if (role == "wait") {
-        if (texture->AcquireSync(0, 50) != gpu::SyncResult::Timeout) return kNotTimedOut;
-        SetMarker(*device, *texture, 1);
-        if (texture->AcquireSync(0, gpu::kWaitInfinite) != gpu::SyncResult::Ok) {
-            return kNotAcquired;
-        }
-        SetMarker(*device, *texture, 2);
-        return texture->ReleaseSync(0) ? kOk : kNotReleased;
-    }
     if (role == "hold") {
         if (texture->AcquireSync(0, gpu::kWaitInfinite) != gpu::SyncResult::Ok) {
             return kNotAcquired;
@@ -152,31 +125,6 @@ class SharedTextureProcessTest : public ::testing::Test {
     platform::ChildProcess child;
 };
 
-TEST_F(SharedTextureProcessTest, AnotherProcessSeesAndChangesTheSamePixels) {
-    auto texture = MakeTexture(87, gpu::kMiscShared);
-    ASSERT_TRUE(texture);
-    StartChild("read-write", *texture);
-    ASSERT_EQ(ChildExitCode(), kOk);
-    const std::vector<uint8_t> pixels = ReadAll(*device, *texture);
-    for (size_t i = 0; i < pixels.size(); ++i) {
-        ASSERT_EQ(pixels[i], static_cast<uint8_t>(~Pattern(i))) << i;
-    }
-}
-
-TEST_F(SharedTextureProcessTest, KeyedMutexHandsOverBetweenProcesses) {
-    auto texture = MakeTexture(28, gpu::kMiscSharedKeyedMutex);
-    ASSERT_TRUE(texture);
-    ASSERT_EQ(texture->AcquireSync(0, 0), gpu::SyncResult::Ok);
-    StartChild("wait", *texture);
-    // The child found the mutex taken (its timed acquire ran out) and now waits without limit.
-    ASSERT_TRUE(MarkerBecomes(*texture, 1)) << "child exit " << ChildExitCode();
-    EXPECT_TRUE(texture->ReleaseSync(0));
-    EXPECT_EQ(ChildExitCode(), kOk);
-    EXPECT_EQ(ReadAll(*device, *texture)[0], 2);
-    EXPECT_EQ(texture->AcquireSync(0, 0), gpu::SyncResult::Ok);
-    EXPECT_TRUE(texture->ReleaseSync(0));
-}
-
 TEST_F(SharedTextureProcessTest, AMutexLeftByAKilledProcessIsTakenOverAsAbandoned) {
     auto texture = MakeTexture(28, gpu::kMiscSharedKeyedMutex);
     ASSERT_TRUE(texture);
@@ -207,4 +155,4 @@ TEST_F(SharedTextureProcessTest, AnOpeningOutlivesTheCreatorsReferenceAndThenThe
 }
 
 }  // namespace
-}  // namespace quillo
+}  // namespace quillo::test

@@ -1,6 +1,5 @@
-// The companion's own logic: its commands and options, motion files, the tracking payloads it
-// builds for every kind (checked by decoding them as the driver does) and its controller
-// script.
+// The companion's own logic: its commands and options, motion files and the tracking payloads it
+// builds for every kind (checked by decoding them as the driver does).
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -9,7 +8,6 @@
 
 #include "companion_command.h"
 #include "companion_options.h"
-#include "controller_script.h"
 #include "link/head_tracking.h"
 #include "link/tracking_math.h"
 #include "link/wire_format.h"
@@ -18,8 +16,10 @@
 #include "support/test_files.h"
 #include "tracking_payloads.h"
 
-namespace quillo::companion {
+namespace quillo::test {
 namespace {
+
+using namespace quillo::companion;
 
 bool SameRotation(const Quaternion& a, const Quaternion& b, float tolerance) {
     const float same = std::fmax(std::fmax(std::fabs(a.x - b.x), std::fabs(a.y - b.y)),
@@ -70,17 +70,17 @@ TEST(CompanionCommands, ParsesEveryFormAndRefusesTheRest) {
 }
 
 TEST(CompanionCommands, ScriptFilesSkipCommentsAndNameTheBadLine) {
-    test::TempDir dir("companion");
+    TempDir dir("companion");
     ASSERT_TRUE(dir.ok());
-    ASSERT_TRUE(test::WriteWholeFile(dir.File("good.txt"),
-                                     "# a script\n\n1.0 rate 72\n0.5   recenter\n3 quit\n"));
+    ASSERT_TRUE(WriteWholeFile(dir.File("good.txt"),
+                               "# a script\n\n1.0 rate 72\n0.5   recenter\n3 quit\n"));
     std::vector<TimedCommand> script;
     std::string error;
     ASSERT_TRUE(LoadCommandScript(dir.File("good.txt"), script, error)) << error;
     ASSERT_EQ(script.size(), 3u);
     EXPECT_EQ(script[1].command.kind, CommandKind::kRecenter);
 
-    ASSERT_TRUE(test::WriteWholeFile(dir.File("bad.txt"), "1 recenter\n2 dance\n"));
+    ASSERT_TRUE(WriteWholeFile(dir.File("bad.txt"), "1 recenter\n2 dance\n"));
     script.clear();
     EXPECT_FALSE(LoadCommandScript(dir.File("bad.txt"), script, error));
     EXPECT_NE(error.find("bad.txt:2:"), std::string::npos) << error;
@@ -159,23 +159,6 @@ TEST(CompanionMotion, CsvAndJsonPosesHoldUntilTheNext) {
     EXPECT_FALSE(track.Parse("# nothing\n", error));
 }
 
-TEST(CompanionTracking, AnglesReadBackFromAQuaternionGiveItAgain) {
-    for (double yaw = -170.0; yaw <= 170.0; yaw += 34.0) {
-        for (double pitch = -80.0; pitch <= 80.0; pitch += 20.0) {
-            for (double roll : {-30.0, 0.0, 45.0}) {
-                const float d = 3.14159265f / 180.0f;
-                const Quaternion q =
-                    EulerToQuaternion(static_cast<float>(pitch) * d, static_cast<float>(yaw) * d,
-                                      static_cast<float>(roll) * d);
-                float rx = 0, ry = 0, rz = 0;
-                QuaternionToAngles(q, rx, ry, rz);
-                EXPECT_TRUE(Rotation(EulerToQuaternion(rx, ry, rz), q, 1e-4f))
-                    << yaw << " " << pitch << " " << roll;
-            }
-        }
-    }
-}
-
 TEST(CompanionTracking, EveryKindDecodesToThePoseItWasBuiltFrom) {
     HeadSample head;
     head.orientation = EulerToQuaternion(0.2f, -0.6f, 0.1f);
@@ -246,27 +229,5 @@ TEST(CompanionTracking, InertialSamplesMakeTheDriversFilterFollowTheMotion) {
     EXPECT_LT(worst, 0.02) << "radians";  // about a degree over six seconds of turning
 }
 
-TEST(CompanionControllers, ScriptedInputFollowsItsTimetable) {
-    const ControllerRecord left = ScriptedController(0, 0.5, 7);
-    EXPECT_EQ(left.controllerId, kControllerIds[0]);
-    EXPECT_EQ(left.input.packetNum, 7u);
-    EXPECT_EQ(left.input.buttonPressed, kButtonTrigger);
-    EXPECT_FLOAT_EQ(left.input.axis[1][0], 1.0f);
-    // Let go, still touching; then neither. The cycle repeats every 4 s.
-    EXPECT_EQ(ScriptedController(0, 1.2, 8).input.buttonPressed, 0u);
-    EXPECT_EQ(ScriptedController(0, 1.2, 8).input.buttonTouched, kButtonTrigger);
-    EXPECT_EQ(ScriptedController(0, 1.6, 9).input.buttonTouched, 0u);
-    EXPECT_EQ(ScriptedController(0, 4.5, 10).input.buttonPressed, kButtonTrigger);
-
-    EXPECT_EQ(ScriptedController(1, 0.5, 1).input.buttonTouched, kButtonTouchpad);
-    EXPECT_EQ(ScriptedController(1, 2.5, 1).input.buttonPressed, kButtonGrip);
-    EXPECT_EQ(ScriptedController(1, 3.1, 1).input.buttonPressed, kButtonApplicationMenu);
-    EXPECT_EQ(ScriptedController(1, 3.5, 1).input.buttonPressed, 0u);
-    const ControllerRecord right = ScriptedController(1, 0.0, 1);
-    EXPECT_EQ(right.controllerId, kControllerIds[1]);
-    EXPECT_GT(right.pose[0][3], 0.0f);  // to the right
-    EXPECT_LT(left.pose[0][3], 0.0f);
-}
-
 }  // namespace
-}  // namespace quillo::companion
+}  // namespace quillo::test

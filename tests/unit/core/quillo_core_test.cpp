@@ -196,41 +196,6 @@ TEST_F(Handover, VirtualDisplayCopiesTheBackBufferIntoTheTextureItHandsOver) {
     back->ReleaseSync(0);
 }
 
-// Only POSIX can give a handle value out again while the driver still has the old texture
-// open (its name goes with the creator's release); on Windows an opening keeps the name taken.
-#if !defined(_WIN32)
-TEST_F(Handover, ABackBufferRecreatedUnderAReusedHandleValueIsNotShownStale) {
-    auto first = MakeRuntimeTexture(kWidth, kHeight);
-    ASSERT_TRUE(first);
-    const uint64_t handle = first->SharedHandle();
-    const std::vector<uint8_t> old(kWidth * kHeight * 4, 0x11);
-    ASSERT_TRUE(peer->UpdateTexture(*first, old.data(), kWidth * 4));
-    core->PresentVirtual(handle);
-    ASSERT_EQ(core->frameIndex(), 1);
-
-    // The runtime re-creates its buffers; handle values come back after 65535 further
-    // textures, so make textures until this one does.
-    first.reset();
-    const gpu::TextureDesc desc{kWidth, kHeight, test::kRgba8, gpu::kBindShaderResource,
-                                gpu::kMiscShared};
-    std::shared_ptr<gpu::Texture> second;
-    for (int i = 0; i < 70000 && !second; ++i) {
-        auto candidate = peer->CreateTexture(desc);
-        if (candidate && candidate->SharedHandle() == handle) second = candidate;
-    }
-    ASSERT_TRUE(second) << "the handle value never came back";
-    const std::vector<uint8_t> fresh(kWidth * kHeight * 4, 0x77);
-    ASSERT_TRUE(peer->UpdateTexture(*second, fresh.data(), kWidth * 4));
-
-    core->PresentVirtual(handle);
-    ASSERT_EQ(core->frameIndex(), 0);
-    auto out1 = OpenOutput(1);
-    ASSERT_EQ(out1->AcquireSync(0, 0), gpu::SyncResult::Ok);
-    EXPECT_EQ(Read(*out1), fresh);
-    out1->ReleaseSync(0);
-}
-#endif
-
 TEST_F(Handover, VirtualDisplayDropsAFrameWhoseBackBufferStaysLocked) {
     LogCapture log;
     auto back = MakeRuntimeTexture(kWidth, kHeight);

@@ -6,8 +6,10 @@
 
 #include "gpu/adapter_choice.h"
 
-namespace quillo::gpu {
+namespace quillo::test {
 namespace {
+
+using namespace quillo::gpu;
 
 AdapterDescription Describe(const std::u16string& text) {
     AdapterDescription description;
@@ -52,4 +54,4 @@ TEST(AdapterChoice, NoMatchOrNoAdapterMeansTheDefaultAdapter) {
 }
 
 }  // namespace
-}  // namespace quillo::gpu
+}  // namespace quillo::test

@@ -13,8 +13,11 @@
 #include "gpu/gpu_backend.h"
 #include "platform/log_sink.h"
 
-namespace quillo::gpu::d3d11 {
+namespace quillo::test {
 namespace {
+
+using namespace quillo::gpu;
+using namespace quillo::gpu::d3d11;
 
 std::vector<std::string> g_logLines;
 void CollectLogLine(const char* line) {
@@ -211,6 +214,6 @@ TEST_F(DeviceCreation, RealAdaptersAndTheCommittedShadersWork) {
 }
 
 }  // namespace
-}  // namespace quillo::gpu::d3d11
+}  // namespace quillo::test
 
 #endif  // _WIN32

@@ -113,12 +113,6 @@ const NamedScene kScenes[] = {
                         {{0, 1, {kFull, kFull}}});
      },
      ExpectAlphaOne},
-    {"RightHalfOfTheTextureFillsTheViewport",
-     [] {
-         return TwoEyes(16, 6, {NoiseImage(16, 6, 3)},
-                        {{0, 0, {{0.5f, 0.0f, 1.0f, 1.0f}, {0.0f, 0.0f, 0.5f, 1.0f}}}});
-     },
-     nullptr},
     {"BoundsUpsideDown",
      [] {
          return TwoEyes(16, 6, {NoiseImage(8, 6, 4)}, {{0, 0, {{0.0f, 1.0f, 1.0f, 0.0f}, kFull}}});
@@ -135,13 +129,6 @@ const NamedScene kScenes[] = {
          Scene scene =
              TwoEyes(16, 6, {NoiseImage(8, 6, 6)}, {{0, 0, {kFull, {0.0f, 0.0f, 1.0f, 0.5f}}}});
          scene.invertY = 1;
-         return scene;
-     },
-     nullptr},
-    {"NegativeInvertYDoesNotFlip",
-     [] {
-         Scene scene = TwoEyes(16, 6, {NoiseImage(8, 6, 7)}, {{0, 0, {kFull, kFull}}});
-         scene.invertY = -1;
          return scene;
      },
      nullptr},
@@ -190,14 +177,6 @@ const NamedScene kScenes[] = {
      [](const Scene& scene, const std::vector<uint8_t>& pixels) {
          ExpectOpaqueBlack(scene, pixels, 0, scene.width);
      }},
-    {"MissingViewInOneEyeOnly",
-     [] {
-         return TwoEyes(16, 6, {NoiseImage(8, 6, 12)},
-                        {{0, 0, {kFull, kFull}}, {0, -1, {kFull, kFull}}});
-     },
-     [](const Scene& scene, const std::vector<uint8_t>& pixels) {
-         ExpectOpaqueBlack(scene, pixels, 8, 16);
-     }},
     {"OddWidthLeavesTheLastColumnUntouched",
      [] {
          return TwoEyes(17, 5, {NoiseImage(3, 5, 13), NoiseImage(8, 5, 14)},
@@ -221,12 +200,6 @@ const NamedScene kScenes[] = {
                                {{0, 1, {kFull, kFull}}});
          scene.opaqueBlend = true;
          return scene;
-     },
-     ExpectAlphaOne},
-    {"AlphaBlendIgnoresTheSourceAlphaToo",
-     [] {
-         return TwoEyes(16, 6, {NoiseImage(8, 6, 18, 0), NoiseImage(8, 6, 19, 77)},
-                        {{0, 1, {kFull, kFull}}});
      },
      ExpectAlphaOne},
 };

@@ -12,8 +12,10 @@
 #include "gpu/gpu_backend.h"
 #include "platform/log_sink.h"
 
-namespace quillo::gpu {
+namespace quillo::test {
 namespace {
+
+using namespace quillo::gpu;
 
 std::vector<std::string> g_logLines;
 void CollectLogLine(const char* line) {
@@ -76,6 +78,6 @@ TEST_F(D3D11FailureHandling, DrawBeforeRenderStatesLeavesTheTargetAsItWas) {
 }
 
 }  // namespace
-}  // namespace quillo::gpu
+}  // namespace quillo::test
 
 #endif  // _WIN32

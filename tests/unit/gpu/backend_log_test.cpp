@@ -9,7 +9,7 @@
 #include "gpu/gpu_backend.h"
 #include "platform/log_sink.h"
 
-namespace quillo {
+namespace quillo::test {
 namespace {
 
 std::mutex gLinesLock;
@@ -67,4 +67,4 @@ TEST(GpuBackendLog, AFallbackToSoftwareReadsAsTheFailureItIs) {
 }
 
 }  // namespace
-}  // namespace quillo
+}  // namespace quillo::test

@@ -12,7 +12,7 @@
 #include "gpu/gpu_device.h"
 #include "gpu/software/software_device.h"
 
-namespace quillo {
+namespace quillo::test {
 namespace {
 
 float KFromBits() {
@@ -44,7 +44,7 @@ float SrgbByte(int v) {
 }
 
 struct Source {
-    uint32_t width, height, format;  // 28 RGBA8, 91 BGRA8 sRGB, 10 RGBA16F
+    uint32_t width, height, format;  // 28 RGBA8, 87 BGRA8, 91 BGRA8 sRGB, 10 RGBA16F
     std::vector<uint8_t> bytes;
     uint32_t texel() const { return format == 10 ? 8 : 4; }
     // Linear red, green, blue of texel (x, y).
@@ -55,6 +55,8 @@ struct Source {
                 rgb[c] = Half(static_cast<uint16_t>(t[2 * c] | (t[2 * c + 1] << 8)));
             } else if (format == 91) {
                 rgb[c] = SrgbByte(t[2 - c]);
+            } else if (format == 87) {
+                rgb[c] = t[2 - c] / 255.0f;
             } else {
                 rgb[c] = t[c] / 255.0f;
             }
@@ -105,7 +107,7 @@ struct Case {
     const char* name;
     Source source;
     TextureBounds bounds;
-    bool invert;
+    int32_t invertY;  // flips when positive
 };
 
 Source Make(uint32_t width, uint32_t height, uint32_t format) {
@@ -135,16 +137,18 @@ TEST(EyePassReference, EveryPathOnSeveralThreadsMatchesThePixelByPixelFormulatio
     constexpr uint32_t kWidth = 96, kHeight = 50;
     const TextureBounds full{0.0f, 0.0f, 1.0f, 1.0f};
     const Case cases[] = {
-        {"RGBA8 1:1", Make(48, 44, 28), full, false},
+        {"RGBA8 1:1", Make(48, 44, 28), full, 0},
         {"RGBA8 1:1, flipped and shifted by whole texels",
          Make(48, 44, 28),
          {0.25f, 1.0f, 1.25f, 0.0f},
-         false},
-        {"BGRA8 sRGB 1:1, invertY", Make(48, 44, 91), full, true},
-        {"RGBA8 scaled", Make(37, 61, 28), {0.1f, -0.3f, 0.95f, 0.9f}, false},
-        {"BGRA8 sRGB scaled", Make(53, 29, 91), full, false},
-        {"RGBA16F 1:1 with infinities and NaNs", Make(48, 44, 10), full, false},
-        {"RGBA16F scaled", Make(31, 45, 10), {0.0f, 0.0f, 1.5f, 1.0f}, true},
+         0},
+        {"BGRA8 sRGB 1:1, invertY", Make(48, 44, 91), full, 1},
+        {"BGRA8 1:1, invertY 7", Make(48, 44, 87), full, 7},
+        {"BGRA8 repeated beyond 1, invertY -1", Make(24, 22, 87), {1.0f, 0.0f, 2.5f, 1.0f}, -1},
+        {"RGBA8 scaled", Make(37, 61, 28), {0.1f, -0.3f, 0.95f, 0.9f}, 0},
+        {"BGRA8 sRGB scaled", Make(53, 29, 91), full, 0},
+        {"RGBA16F 1:1 with infinities and NaNs", Make(48, 44, 10), full, 0},
+        {"RGBA16F scaled", Make(31, 45, 10), {0.0f, 0.0f, 1.5f, 1.0f}, 1},
     };
     for (unsigned threads : {1u, 3u}) {
         gpu::software::SoftwareDevice device(threads);
@@ -169,11 +173,11 @@ TEST(EyePassReference, EveryPathOnSeveralThreadsMatchesThePixelByPixelFormulatio
             // Right of column 48 and below row 3, so taps are not pixel indices.
             const gpu::Viewport right{48.0f, 3.0f, 48.0f, 44.0f, 0.0f, 1.0f};
             const gpu::EyePass pass{right, view.get(), c.bounds};
-            device.DrawEyePasses(*rtv, c.invert ? 1 : 0, &pass, 1);
+            device.DrawEyePasses(*rtv, c.invertY, &pass, 1);
             std::vector<uint8_t> pixels;
             ASSERT_TRUE(device.ReadTexture(*target, pixels));
             const std::vector<uint8_t> all =
-                Expected(c.source, kWidth, kHeight, right, c.bounds, c.invert);
+                Expected(c.source, kWidth, kHeight, right, c.bounds, c.invertY > 0);
             int wrong = 0;
             for (uint32_t y = 0; y < kHeight; ++y) {
                 for (uint32_t x = 0; x < kWidth; ++x) {
@@ -194,4 +198,4 @@ TEST(EyePassReference, EveryPathOnSeveralThreadsMatchesThePixelByPixelFormulatio
 }
 
 }  // namespace
-}  // namespace quillo
+}  // namespace quillo::test

@@ -10,7 +10,7 @@
 #include "gpu/frame_compositor.h"
 #include "unit/gpu/recording_device.h"
 
-namespace quillo {
+namespace quillo::test {
 namespace {
 
 using test::DeviceLog;
@@ -161,25 +161,6 @@ TEST_F(FrameCompositorTest, ATextureWithoutViewIsStoredEmptyAndStaysThroughRelea
     EXPECT_FALSE(compositor.HasSharedView(5));
 }
 
-TEST_F(FrameCompositorTest, EyeViewportsSplitTheOutputTextureInHalves) {
-    MakeOutputs(2560, 1440);
-    const gpu::Viewport& left = compositor.EyeViewport(0);
-    const gpu::Viewport& right = compositor.EyeViewport(1);
-    EXPECT_EQ(left.topLeftX, 0.0f);
-    EXPECT_EQ(left.width, 1280.0f);
-    EXPECT_EQ(right.topLeftX, 1280.0f);
-    EXPECT_EQ(right.width, 1280.0f);
-    EXPECT_EQ(left.height, 1440.0f);
-    EXPECT_EQ(right.topLeftY, 0.0f);
-    EXPECT_EQ(right.minDepth, 0.0f);
-    EXPECT_EQ(right.maxDepth, 1.0f);
-
-    MakeOutputs(2561, 10);
-    EXPECT_EQ(compositor.EyeViewport(0).width, 1280.0f);
-    EXPECT_EQ(compositor.EyeViewport(1).topLeftX, 1280.0f);
-    EXPECT_EQ(compositor.EyeViewport(1).width, 1280.0f);
-}
-
 TEST_F(FrameCompositorTest, ALayerDrawsLeftThenRightWithTheirBoundsIntoTheChosenOutput) {
     Openable(10, 28);
     Openable(11, 28);
@@ -290,4 +271,4 @@ TEST(DxgiFormatTest, TypelessFormatsMapToTheirChosenTypedFormats) {
 }
 
 }  // namespace
-}  // namespace quillo
+}  // namespace quillo::test

@@ -1,6 +1,6 @@
 // The software backend's kept openings of the runtime's per-frame textures: served again only
-// while the handle still names the same live texture (a texture re-created under a reused
-// handle value is tested through the present path, in unit/core).
+// while the handle still names the same live texture. A kept opening of a released texture is
+// never served, so a texture re-created under a reused handle value cannot be shown stale.
 #include "gpu/software/frame_texture_openings.h"
 
 #include <gtest/gtest.h>
@@ -9,7 +9,7 @@
 
 #include "gpu/gpu_backend.h"
 
-namespace quillo {
+namespace quillo::test {
 namespace {
 
 using gpu::software::FrameTextureOpenings;
@@ -59,11 +59,13 @@ TEST_F(FrameTextureOpeningsTest, TexturesTheRuntimeReleasedAreLetGoAtTheNextOpen
     ASSERT_TRUE(openings.Open(first->SharedHandle()));
     ASSERT_TRUE(openings.Open(second->SharedHandle()));
     EXPECT_EQ(openings.size(), 2u);
+    const uint64_t released = first->SharedHandle();
     first.reset();  // the runtime re-creates its buffers
+    EXPECT_EQ(openings.Open(released), nullptr) << "a released texture was served";
     auto replacement = Make(0x33);
     ASSERT_TRUE(openings.Open(replacement->SharedHandle()));
     EXPECT_EQ(openings.size(), 2u) << "the released texture is still kept open";
 }
 
 }  // namespace
-}  // namespace quillo
+}  // namespace quillo::test

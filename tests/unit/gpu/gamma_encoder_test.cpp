@@ -6,7 +6,7 @@
 
 #include "gpu/software/gamma_encoder.h"
 
-namespace quillo {
+namespace quillo::test {
 namespace {
 
 float FromBits(uint32_t bits) {
@@ -62,4 +62,4 @@ TEST(GammaEncoderTest, OutOfRangeInputsClampLikeTheFormula) {
 }
 
 }  // namespace
-}  // namespace quillo
+}  // namespace quillo::test

@@ -9,7 +9,7 @@
 #include "platform/cross_process_lock.h"
 #include "platform/process.h"
 
-namespace quillo {
+namespace quillo::test {
 namespace {
 
 class KeyedMutexTest : public ::testing::Test {
@@ -161,4 +161,4 @@ TEST(CrossProcessLockTest, ANameInUseIsNotCreatedTwiceExclusively) {
 }
 
 }  // namespace
-}  // namespace quillo
+}  // namespace quillo::test

@@ -10,7 +10,7 @@
 #include "platform/process.h"
 #include "platform/shared_memory.h"
 
-namespace quillo {
+namespace quillo::test {
 namespace {
 
 std::string UniqueName(const char* label) {
@@ -92,4 +92,4 @@ TEST(NamedMutexTest, ANewMutexIsNotOwnedAndAMissingOneCannotBeOpened) {
 }
 
 }  // namespace
-}  // namespace quillo
+}  // namespace quillo::test

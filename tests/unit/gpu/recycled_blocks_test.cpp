@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-namespace quillo {
+namespace quillo::test {
 namespace {
 
 using gpu::BlockAllocator;
@@ -53,4 +53,4 @@ TEST(RecycledBlocks, AllBlocksTakenMeansTheHeapAndObjectsKeepTheirBlocksAlive) {
 }
 
 }  // namespace
-}  // namespace quillo
+}  // namespace quillo::test

@@ -1,10 +1,9 @@
-// The software backend's eye pass against values worked out by hand: where each output pixel
-// samples, the bilinear/wrap filter, the 1/2.2 exponent and the 8-bit conversion.
+// The software backend's eye pass through the compositor, against values worked out by hand:
+// each eye in its half, a float target, unknown handles, odd widths, clear and copy. Sampling,
+// bounds, invertY and source formats over every byte value: eye_pass_reference_test.cpp.
 //
 // Reference bytes used below, out = round(255 * (c ^ 0.45454547)):
 //   c = 0 -> 0;  16/255 -> 72;  64/255 -> 136;  128/255 -> 186;  200/255 -> 228;  1 -> 255
-//   c = 0.25 -> 135.79 -> 136;  0.5 -> 186.08 -> 186;  0.75 -> 223.74 -> 224
-//   sRGB 188 decodes to 0.50289 -> 186.57 -> 187
 #include <gtest/gtest.h>
 
 #include <array>
@@ -14,7 +13,7 @@
 #include "gpu/frame_compositor.h"
 #include "gpu/gpu_backend.h"
 
-namespace quillo {
+namespace quillo::test {
 namespace {
 
 using Rgba = std::array<uint8_t, 4>;
@@ -102,101 +101,6 @@ TEST_F(SoftwareEyePassTest, FullBoundsShowEachEyeTextureOnceUprightInItsHalf) {
     }
 }
 
-TEST_F(SoftwareEyePassTest, BoundsSelectFlipAndRepeatPartsOfTheTexture) {
-    MakeOutputs(8, 2);
-    // 8x2 texture, column values 0,16,64,128,200,255,0,16 in both rows.
-    const std::vector<uint8_t> columns = {0, 16, 64, 128, 200, 255, 0, 16};
-    std::vector<uint8_t> values = columns;
-    values.insert(values.end(), columns.begin(), columns.end());
-    const uint64_t wide = MakeGrey(8, 2, values);
-
-    // (0.5, 0, 1, 1): the right half, columns 4..7, fills the 4-pixel viewport.
-    Layer(0, wide, {0.5f, 0.0f, 1.0f, 1.0f}, wide, {0.0f, 0.0f, 0.5f, 1.0f});
-    Read(0);
-    const uint8_t rightHalf[4] = {228, 255, 0, 72};
-    const uint8_t leftHalf[4] = {0, 72, 136, 186};
-    for (uint32_t x = 0; x < 4; ++x) {
-        EXPECT_EQ(Red(x, 0), rightHalf[x]) << x;
-        EXPECT_EQ(Red(x + 4, 1), leftHalf[x]) << x;
-    }
-
-    // Beyond 1 the texture repeats: (1, 0, 1.5, 1) is (0, 0, 0.5, 1) again.
-    Layer(1, wide, {1.0f, 0.0f, 1.5f, 1.0f}, wide, {-1.0f, 0.0f, -0.5f, 1.0f});
-    Read(1);
-    for (uint32_t x = 0; x < 4; ++x) {
-        EXPECT_EQ(Red(x, 0), leftHalf[x]) << x;
-        EXPECT_EQ(Red(x + 4, 0), leftHalf[x]) << x;
-    }
-}
-
-TEST_F(SoftwareEyePassTest, VerticalBoundsAndInvertYFlipTheTexture) {
-    MakeOutputs(2, 4);
-    const uint64_t tall = MakeGrey(1, 4, {0, 64, 128, 255});
-    const uint8_t upright[4] = {0, 136, 186, 255};
-
-    Layer(0, tall, kFull, tall, {0.0f, 1.0f, 1.0f, 0.0f});
-    Read(0);
-    for (uint32_t y = 0; y < 4; ++y) {
-        EXPECT_EQ(Red(0, y), upright[y]) << y;
-        EXPECT_EQ(Red(1, y), upright[3 - y]) << y;
-    }
-
-    // InvertY is a shader parameter the compositor never sets; drive the device directly.
-    auto texture = device().OpenSharedTexture(tall);
-    ASSERT_TRUE(texture);
-    auto view = device().CreateShaderResourceView(texture, 28);
-    auto target = device().CreateRenderTargetView(
-        std::shared_ptr<gpu::Texture>(compositor.OutputTexture(1), [](gpu::Texture*) {}), 28);
-    ASSERT_TRUE(view && target);
-    for (int32_t invertY : {1, 7, 0, -1}) {
-        const gpu::EyePass pass{compositor.EyeViewport(0), view.get(), kFull};
-        device().DrawEyePasses(*target, invertY, &pass, 1);
-        Read(1);
-        const bool flipped = invertY > 0;
-        for (uint32_t y = 0; y < 4; ++y) {
-            EXPECT_EQ(Red(0, y), upright[flipped ? 3 - y : y]) << invertY << " row " << y;
-        }
-    }
-}
-
-TEST_F(SoftwareEyePassTest, BilinearFilterWrapsAroundTheEdges) {
-    MakeOutputs(8, 1);
-    // Two texels, black and white, spread over four pixels: the pixel centres fall a quarter
-    // texel before, between and after the texel centres. The first pixel blends in the last
-    // texel (wrap): 0.75 * 0 + 0.25 * 1 = 0.25.
-    const uint64_t pair = MakeGrey(2, 1, {0, 255});
-    Layer(0, pair, kFull, pair, {0.0f, 0.0f, 1.0f, 1.0f});
-    Read(0);
-    const uint8_t expected[4] = {136, 136, 224, 224};  // 0.25, 0.25, 0.75, 0.75
-    for (uint32_t x = 0; x < 4; ++x) {
-        EXPECT_EQ(Red(x, 0), expected[x]) << x;
-        EXPECT_EQ(Red(x + 4, 0), expected[x]) << x;
-    }
-}
-
-TEST_F(SoftwareEyePassTest, GammaStepOnExactChannelValuesAndAlphaIsAlwaysOne) {
-    MakeOutputs(8, 1);
-    // Half floats: 0, 0.25, 0.5, 0.75 in red, 1 in green, 0 in blue, alpha 0.
-    auto half = [](uint16_t bits) {
-        return std::vector<uint8_t>{uint8_t(bits), uint8_t(bits >> 8)};
-    };
-    const uint16_t redBits[4] = {0x0000, 0x3400, 0x3800, 0x3A00};
-    std::vector<uint8_t> texels;
-    for (uint16_t red : redBits) {
-        for (uint16_t channel : {red, uint16_t{0x3C00}, uint16_t{0}, uint16_t{0}}) {
-            const auto bytes = half(channel);
-            texels.insert(texels.end(), bytes.begin(), bytes.end());
-        }
-    }
-    const uint64_t source = MakeSource(4, 1, 10, texels);
-    Layer(0, source, kFull, 0, kFull);
-    Read(0);
-    const uint8_t expectedRed[4] = {0, 136, 186, 224};
-    for (uint32_t x = 0; x < 4; ++x) {
-        EXPECT_EQ(At(x, 0), (Rgba{expectedRed[x], 255, 0, 255})) << x;
-    }
-}
-
 TEST_F(SoftwareEyePassTest, FloatTargetKeepsTheExponentsResult) {
     // An R16G16B16A16_FLOAT render target shows the colour step before 8-bit rounding.
     gpu::TextureDesc desc{2, 1, 10, gpu::kBindRenderTarget | gpu::kBindShaderResource, 0};
@@ -222,20 +126,6 @@ TEST_F(SoftwareEyePassTest, FloatTargetKeepsTheExponentsResult) {
     EXPECT_EQ(channel(1, 0), 0x3C00);
     EXPECT_EQ(channel(1, 1), 0x0000);
     EXPECT_EQ(channel(0, 3), 0x3C00);  // alpha 1
-}
-
-TEST_F(SoftwareEyePassTest, SrgbAndBgraSourcesAreDecodedAndReordered) {
-    MakeOutputs(4, 1);
-    // B8G8R8A8_UNORM_SRGB texel (B=0, G=188, R=255): decoded 1, 0.50289, 0 -> 255, 187, 0.
-    const uint64_t srgb = MakeSource(2, 1, 91, {0, 188, 255, 255, 0, 188, 255, 255});
-    // B8G8R8A8_UNORM texel (B=64, G=0, R=128): 186, 0, 136.
-    const uint64_t bgra = MakeSource(2, 1, 87, {64, 0, 128, 255, 64, 0, 128, 255});
-    Layer(0, srgb, kFull, bgra, kFull);
-    Read(0);
-    EXPECT_EQ(At(0, 0), (Rgba{255, 187, 0, 255}));
-    EXPECT_EQ(At(1, 0), (Rgba{255, 187, 0, 255}));
-    EXPECT_EQ(At(2, 0), (Rgba{186, 0, 136, 255}));
-    EXPECT_EQ(At(3, 0), (Rgba{186, 0, 136, 255}));
 }
 
 TEST_F(SoftwareEyePassTest, UnknownHandlesPaintOpaqueBlackAndALaterLayerReplacesAnEarlierOne) {
@@ -306,4 +196,4 @@ TEST_F(SoftwareEyePassTest, ClearAndCopyCoverTheWholeTexture) {
 }
 
 }  // namespace
-}  // namespace quillo
+}  // namespace quillo::test

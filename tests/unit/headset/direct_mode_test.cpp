@@ -6,7 +6,7 @@
 #include "gpu/frame_compositor.h"
 #include "unit/headset/runtime_fixture.h"
 
-namespace quillo {
+namespace quillo::test {
 namespace {
 
 constexpr uint32_t kRgba8 = 28;
@@ -154,4 +154,4 @@ TEST_F(DirectModeTest, LayersCollectUntilPresent) {
 }
 
 }  // namespace
-}  // namespace quillo
+}  // namespace quillo::test

@@ -10,7 +10,7 @@
 #include "runtime/driver_calls.h"
 #include "unit/headset/runtime_fixture.h"
 
-namespace quillo {
+namespace quillo::test {
 namespace {
 
 using runtime::EventKind;
@@ -330,4 +330,4 @@ TEST_F(HeadsetTest, VirtualDisplayCountsEveryPresent) {
 }
 
 }  // namespace
-}  // namespace quillo
+}  // namespace quillo::test

@@ -5,7 +5,7 @@
 
 #include "devices/headset/headset_geometry.h"
 
-namespace quillo {
+namespace quillo::test {
 namespace {
 
 void ExpectGeometry(const DisplayGeometry& g, int32_t rtWidth, int32_t rtHeight) {
@@ -191,4 +191,4 @@ TEST(HeadsetPose, TrackingStatusMapping) {
 }
 
 }  // namespace
-}  // namespace quillo
+}  // namespace quillo::test

@@ -11,7 +11,7 @@
 #include "unit/headset/runtime_fixture.h"
 #include "unit/pipe/test_companion.h"
 
-namespace quillo {
+namespace quillo::test {
 namespace {
 
 using runtime::EventKind;
@@ -126,4 +126,4 @@ TEST_F(HeadsetLinkTest, RatesTheLinkRefusesAreNotPublished) {
 }
 
 }  // namespace
-}  // namespace quillo
+}  // namespace quillo::test

@@ -83,11 +83,7 @@ class RuntimeFixture : public ::testing::Test {
     // A fresh runtime with `settingsJson`, connected like Init connects the driver.
     runtime::FakeRuntime& MakeRuntime(const char* settingsJson = kDefaultSettings,
                                       runtime::FakeRuntimeOptions options = {}) {
-        fake = std::make_unique<runtime::FakeRuntime>(std::move(options));
-        if (settingsJson != nullptr) {
-            std::string error;
-            EXPECT_TRUE(fake->Settings().LoadJson(settingsJson, error)) << error;
-        }
+        MakeDetachedRuntime(settingsJson, std::move(options));
         InitServerDriverContext(fake->Context());
         ClearLogTarget();
         SetLogTargetIfUnset(&fake->Log());

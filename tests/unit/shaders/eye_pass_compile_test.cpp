@@ -16,7 +16,7 @@
 #include "shaderc/hlsl_compiler.h"
 #include "test_paths.h"
 
-namespace quillo {
+namespace quillo::test {
 namespace {
 
 // The source folder as a path this Windows program can open: under Wine a Unix path from the
@@ -65,6 +65,6 @@ TEST(EyePassShaderSources, PixelShaderCompilesToTheCommittedBytecode) {
 }
 
 }  // namespace
-}  // namespace quillo
+}  // namespace quillo::test
 
 #endif  // _WIN32

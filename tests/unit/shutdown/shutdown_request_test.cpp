@@ -5,7 +5,7 @@
 
 #include <string>
 
-namespace quillo {
+namespace quillo::test {
 namespace {
 
 using platform::ProcessEntry;
@@ -58,4 +58,4 @@ TEST(HostPath, APathCutAtTheBufferEndIsStillRead) {
 }
 
 }  // namespace
-}  // namespace quillo
+}  // namespace quillo::test

@@ -10,7 +10,7 @@
 
 #include "link/little_endian.h"
 
-namespace quillo {
+namespace quillo::test {
 namespace {
 
 using wire::TrackingUpdate;
@@ -172,22 +172,6 @@ TEST(TrackingState, PositionOnlyKeepsTheComposedOrientation) {
     EXPECT_NE(before.orientation[1], after.orientation[1]);
 }
 
-TEST(TrackingState, InertialSamplesReachTheFilterFixedPoint) {
-    TrackingState state;
-    TrackingUpdate imu;
-    imu.wireKind = 2;
-    imu.inertial.accel[2] = 1.0f;
-    ASSERT_EQ(WireError::kNone, Send(state, imu));
-    EXPECT_EQ(0.99830717f, state.orientationFilter().q0);
-    ASSERT_EQ(WireError::kNone, Send(state, imu));
-    EXPECT_EQ(0.99831241f, state.orientationFilter().q0);
-    const Quaternion raw = state.rawOrientation();
-    EXPECT_EQ(0.0f, raw.x);
-    EXPECT_EQ(0.0f, raw.y);
-    EXPECT_EQ(0.0f, raw.z);
-    EXPECT_EQ(1.0f, raw.w);
-}
-
 TEST(TrackingState, ShortPayloadsChangeNothing) {
     TrackingState state;
     ASSERT_EQ(WireError::kNone, Send(state, Quat(0.1f, 0.2f, 0.3f, 0.9f)));
@@ -234,4 +218,4 @@ TEST(TrackingState, SnapshotsAreNeverTorn) {
 }
 
 }  // namespace
-}  // namespace quillo
+}  // namespace quillo::test

@@ -8,8 +8,10 @@
 #include <string>
 #include <vector>
 
-namespace quillo::wire {
+namespace quillo::test {
 namespace {
+
+using namespace quillo::wire;
 
 struct Received {
     uint32_t type;
@@ -125,4 +127,4 @@ TEST(MessageReader, UnframableLengthsFailUntilReset) {
 }
 
 }  // namespace
-}  // namespace quillo::wire
+}  // namespace quillo::test

@@ -8,8 +8,10 @@
 
 #include "link/little_endian.h"
 
-namespace quillo::wire {
+namespace quillo::test {
 namespace {
+
+using namespace quillo::wire;
 
 TEST(WireHeader, LittleEndianFieldsAndLengthLimits) {
     uint8_t bytes[kHeaderSize];
@@ -228,4 +230,4 @@ TEST(WireTracking, KindIsReadFromTheEndOfALongerPayload) {
 }
 
 }  // namespace
-}  // namespace quillo::wire
+}  // namespace quillo::test
