@@ -183,6 +183,7 @@ void FrameReceiver::ReadFrames(std::shared_ptr<gpu::Texture> textures[2], uint32
                 latestWidth_ = desc.width;
                 latestHeight_ = desc.height;
                 latestSequence_ = sequence;
+                picturesCurrent_ = false;
                 if (pixels.capacity() < rowPitch * desc.height) {
                     pixels.reserve(rowPitch * desc.height);
                 }
@@ -264,7 +265,8 @@ void FrameReceiver::Tick() {
 }
 
 void FrameReceiver::WriteRunPicturesLocked() {
-    if (settings_.pngDir.empty() || latest_.empty()) return;
+    if (settings_.pngDir.empty() || latest_.empty() || picturesCurrent_) return;
+    picturesCurrent_ = true;
     const std::string lastFrame = settings_.pngDir + "/last_frame.png";
     const std::string sheet = settings_.pngDir + "/contact_sheet.png";
     const std::string csv = settings_.pngDir + "/frame_timing.csv";

@@ -78,6 +78,9 @@ class FrameReceiver final : public FrameSide {
     uint32_t latestWidth_ = 0;
     uint32_t latestHeight_ = 0;
     uint32_t latestSequence_ = 0;
+    // The run's pictures on disk show every frame received so far (written when a driver
+    // leaves and at the end; not twice for the same frames).
+    bool picturesCurrent_ = false;
     bool finished_ = false;
     uint32_t pngDropped_ = 0;
     FramePngWriter pngWriter_;
