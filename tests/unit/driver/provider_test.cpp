@@ -100,46 +100,28 @@ TEST_F(ProviderTest, InitAddsHeadsetThenTrackingReference) {
     EXPECT_NE(provider.hmd(), nullptr);
 }
 
-TEST_F(ProviderTest, ModeChoosesTheHeadsetVariant) {
-    struct Case {
+TEST_F(ProviderTest, SettingsChooseTheHeadsetVariantAndTheTrackingReference) {
+    // An absent or unreadable setting: the virtual-display headset and a tracking reference.
+    const struct {
         const char* settings;
-        bool direct;
+        bool direct, sensor;
     } cases[] = {
-        {R"({"driver_quillo": {}})", false},
-        {R"({"driver_quillo": {"hmdMode": 0}})", false},
-        {R"({"driver_quillo": {"hmdMode": 1}})", false},
-        {R"({"driver_quillo": {"hmdMode": 2}})", true},
-        {R"({"driver_quillo": {"hmdMode": 7}})", true},
-        {R"({"driver_quillo": {"hmdMode": -1}})", true},
+        {R"({"driver_quillo": {}})", false, true},
+        {R"({"driver_quillo": {"hmdMode": 0}})", false, true},
+        {R"({"driver_quillo": {"hmdMode": 1, "fakeSensorEnabled": "no"}})", false, true},
+        {R"({"driver_quillo": {"hmdMode": 2, "fakeSensorEnabled": false}})", true, false},
+        {R"({"driver_quillo": {"hmdMode": 7}})", true, true},
+        {R"({"driver_quillo": {"hmdMode": -1}})", true, true},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.settings);
         ASSERT_EQ(InitWith(c.settings), vr::VRInitError_None);
         EXPECT_EQ(dynamic_cast<HMDDriverDirect*>(provider.hmd()) != nullptr, c.direct);
         EXPECT_EQ(dynamic_cast<HMDDriverVirtual*>(provider.hmd()) != nullptr, !c.direct);
+        EXPECT_EQ(provider.fakeSensor() != nullptr, c.sensor);
+        EXPECT_EQ(fake->DeviceCount(), c.sensor ? 2u : 1u);
         provider.Cleanup();
     }
-}
-
-TEST_F(ProviderTest, TrackingReferenceFollowsItsSetting) {
-    // Absent, or unreadable as a bool: created.
-    ASSERT_EQ(InitWith(R"({"driver_quillo": {}})"), vr::VRInitError_None);
-    EXPECT_NE(provider.fakeSensor(), nullptr);
-    provider.Cleanup();
-    ASSERT_EQ(InitWith(R"({"driver_quillo": {"fakeSensorEnabled": "no"}})"), vr::VRInitError_None);
-    EXPECT_TRUE(provider.fakeSensorEnabled());
-    EXPECT_NE(provider.fakeSensor(), nullptr);
-    provider.Cleanup();
-
-    ASSERT_EQ(InitWith(R"({"driver_quillo": {"fakeSensorEnabled": false}})"), vr::VRInitError_None);
-    EXPECT_EQ(provider.fakeSensor(), nullptr);
-    EXPECT_EQ(fake->DeviceCount(), 1u);
-    fake->ActivatePending();
-    fake->ClearEvents();
-    provider.RunFrame();
-    const std::vector<RuntimeEvent> poses = Events(EventKind::PoseUpdated);
-    ASSERT_EQ(poses.size(), 1u);  // the headset's only
-    EXPECT_EQ(poses[0].deviceIndex, 0u);
 }
 
 TEST_F(ProviderTest, RunFramePushesPosesOnlyForActivatedDevices) {
@@ -153,14 +135,9 @@ TEST_F(ProviderTest, RunFramePushesPosesOnlyForActivatedDevices) {
     for (int frame = 0; frame < 2; ++frame) provider.RunFrame();
     const std::vector<RuntimeEvent> poses = Events(EventKind::PoseUpdated);
     ASSERT_EQ(poses.size(), 4u);
-    for (int frame = 0; frame < 2; ++frame) {
-        const RuntimeEvent& headset = poses[2 * frame];
-        const RuntimeEvent& sensor = poses[2 * frame + 1];
-        EXPECT_EQ(headset.deviceIndex, 0u);
-        EXPECT_EQ(headset.pose.vecPosition[1], static_cast<double>(1.7f));
-        EXPECT_EQ(sensor.deviceIndex, 1u);
-        EXPECT_EQ(sensor.poseSize, 280u);
-        EXPECT_EQ(sensor.pose.vecPosition[2], 3.0);
+    for (size_t i = 0; i < poses.size(); ++i) {
+        EXPECT_EQ(poses[i].deviceIndex, i % 2) << "headset, then tracking reference";
+        EXPECT_EQ(poses[i].poseSize, 280u);
     }
     // Deactivating the tracking reference does not stop its poses.
     fake->DeactivateDevice(1);
@@ -267,9 +244,6 @@ TEST_F(ProviderTest, ControllersAreCappedAndEachRefusedIdIsLoggedOnce) {
     }
     EXPECT_EQ(refusals, ControllerAdmission::kLoggedRefusals) << "each refused id once";
     EXPECT_EQ(tableFull, 1u);
-    EXPECT_TRUE(
-        Logged("Controller id 116 refused: 16 controllers exist already, the most "
-               "allowed\n"));
 
     // Known ids keep being served.
     fake->ActivatePending();
