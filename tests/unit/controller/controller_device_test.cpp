@@ -12,6 +12,7 @@
 
 #include "devices/driver_log.h"
 #include "devices/host_interfaces.h"
+#include "runtime/driver_calls.h"
 #include "runtime/fake_interfaces.h"
 #include "runtime/fake_runtime.h"
 
@@ -78,23 +79,9 @@ class ControllerDeviceTest : public ::testing::Test {
         return out;
     }
 
-    vr::DriverPose_t PoseFromRuntime() {
-#if QUILLO_MSVC_AGGREGATE_RETURN
-        vr::DriverPose_t pose;
-        return *static_cast<vr::ITrackedDeviceServerDriver&>(device).GetPose(&pose);
-#else
-        return static_cast<vr::ITrackedDeviceServerDriver&>(device).GetPose();
-#endif
-    }
+    vr::DriverPose_t PoseFromRuntime() { return runtime::CallGetPose(device); }
 
-    vr::VRControllerState_t StateFromRuntime() {
-#if QUILLO_MSVC_AGGREGATE_RETURN
-        vr::VRControllerState_t state;
-        return *static_cast<vr::IVRControllerComponent&>(device).GetControllerState(&state);
-#else
-        return static_cast<vr::IVRControllerComponent&>(device).GetControllerState();
-#endif
-    }
+    vr::VRControllerState_t StateFromRuntime() { return runtime::CallGetControllerState(device); }
 
     runtime::FakeRuntime rt;
     ControllerDevice device{nullptr, &rt.Host(), 7};
