@@ -28,11 +28,6 @@ inline bool StartStandinCompanion(platform::ChildProcess& child) {
     return WaitUntil([] { return IsCompanionRunning(); });
 }
 
-inline bool StopStandinCompanion(platform::ChildProcess& child) {
-    child.Kill();
-    return WaitUntil([] { return !IsCompanionRunning(); });
-}
-
 #define QUILLO_SKIP_IF_COMPANION_RUNS()                                                       \
     if (::quillo::IsCompanionRunning()) {                                                     \
         GTEST_SKIP() << "a process named Quillo.exe that this test did not start is running"; \

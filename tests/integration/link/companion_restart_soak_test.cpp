@@ -15,7 +15,7 @@
 #include <filesystem>
 #endif
 
-namespace quillo {
+namespace quillo::test {
 namespace {
 
 constexpr int kRestarts = 50;
@@ -54,19 +54,19 @@ uint32_t NextDelayMs(uint32_t& state, uint32_t limit) {
 }
 
 TEST(CompanionRestartSoak, EveryRestartIsServedAndTheHostKeepsItsShape) {
-    test::LinkRun run("soak");
+    LinkRun run("soak");
     ASSERT_TRUE(run.ok());
     int instance = 0;
     const std::vector<std::string> companionArguments = {"--controllers", "1", "--rate", "75"};
     auto connected = [&](int which) {
-        return test::CountEvents(test::ReadEventLog(run.CompanionLog(which)), "connected") > 0;
+        return CountEvents(ReadEventLog(run.CompanionLog(which)), "connected") > 0;
     };
     // Starts a companion and returns how long the driver took to connect to it (-1: never).
     auto startAndTimeConnection = [&](platform::ChildProcess& companion) -> long {
         const int which = instance++;
         if (!run.StartCompanion(companion, companionArguments, which)) return -1;
         const auto start = std::chrono::steady_clock::now();
-        if (!test::WaitUntil([&] { return connected(which); }, std::chrono::seconds(10))) {
+        if (!WaitUntil([&] { return connected(which); }, std::chrono::seconds(10))) {
             return -1;
         }
         return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -79,7 +79,7 @@ TEST(CompanionRestartSoak, EveryRestartIsServedAndTheHostKeepsItsShape) {
     ASSERT_TRUE(run.StartCompanion(first, companionArguments, instance++));
     ASSERT_TRUE(run.StartHost(host, {"--seconds", "600", "--no-poses", "--quiet", "--frames-mode",
                                      "virtual", "--haptic-every", "20", "500"}));
-    ASSERT_TRUE(test::WaitUntil([&] { return connected(0); })) << run.HostOutput();
+    ASSERT_TRUE(WaitUntil([&] { return connected(0); })) << run.HostOutput();
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
 #ifndef _WIN32
     // Baseline: connected, every thread of the link up.
@@ -121,7 +121,7 @@ TEST(CompanionRestartSoak, EveryRestartIsServedAndTheHostKeepsItsShape) {
     // The threads and descriptors of every broken connection are gone again.
     long threads = -1;
     long descriptors = -1;
-    test::WaitUntil(
+    WaitUntil(
         [&] {
             threads = CountEntries(host.pid(), "task");
             descriptors = CountEntries(host.pid(), "fd");
@@ -139,4 +139,4 @@ TEST(CompanionRestartSoak, EveryRestartIsServedAndTheHostKeepsItsShape) {
 }
 
 }  // namespace
-}  // namespace quillo
+}  // namespace quillo::test

@@ -99,18 +99,14 @@ inline std::vector<nlohmann::json> ReadEventLog(const std::string& path) {
 }
 
 inline std::string EventName(const nlohmann::json& event) {
-    const auto name = event.find("event");
-    return name != event.end() && name->is_string() ? name->get<std::string>() : "";
+    return event.value("event", "");
 }
-
 inline double Number(const nlohmann::json& event, const char* key) {
-    const auto value = event.find(key);
-    return value != event.end() && value->is_number() ? value->get<double>() : -1.0;
+    return event.value(key, -1.0);
 }
-
 inline size_t CountEvents(const std::vector<nlohmann::json>& events, const std::string& name) {
     size_t count = 0;
-    for (const nlohmann::json& event : events) count += EventName(event) == name ? 1 : 0;
+    for (const nlohmann::json& event : events) count += EventName(event) == name;
     return count;
 }
 
@@ -137,15 +133,8 @@ class LinkRun {
         arguments.push_back(NativePath(CompanionLog(instance)));
         arguments.push_back("--seconds");
         arguments.push_back("120");  // a companion left behind by a broken test ends anyway
-        platform::ChildProcessOptions options;
-        options.program = NativePath(QUILLO_TEST_PATH_QUILLO_COMPANION);
-        options.arguments = arguments;
-        options.environment = Environment();
-        options.stdoutPath = dir_.File("companion" + std::to_string(instance) + ".txt");
-        options.stderrPath = options.stdoutPath;
-        std::string error;
-        if (!child.Start(options, &error)) {
-            ADD_FAILURE() << "cannot start the companion: " << error;
+        if (!Start(child, QUILLO_TEST_PATH_QUILLO_COMPANION, arguments,
+                   "companion" + std::to_string(instance) + ".txt")) {
             return false;
         }
         const std::string log = CompanionLog(instance);
@@ -162,18 +151,7 @@ class LinkRun {
     // Starts quillo-host on the driver with `arguments` before the driver path.
     bool StartHost(platform::ChildProcess& host, std::vector<std::string> arguments) {
         arguments.push_back(NativePath(QUILLO_TEST_PATH_DRIVER_QUILLO));
-        platform::ChildProcessOptions options;
-        options.program = NativePath(QUILLO_TEST_PATH_QUILLO_HOST);
-        options.arguments = arguments;
-        options.environment = Environment();
-        options.stdoutPath = dir_.File("host.txt");
-        options.stderrPath = options.stdoutPath;
-        std::string error;
-        if (!host.Start(options, &error)) {
-            ADD_FAILURE() << "cannot start quillo-host: " << error;
-            return false;
-        }
-        return true;
+        return Start(host, QUILLO_TEST_PATH_QUILLO_HOST, arguments, "host.txt");
     }
 
     // Runs quillo-host to its end and returns what it printed.
@@ -191,6 +169,20 @@ class LinkRun {
     std::string HostOutput() const { return ReadWholeFile(dir_.File("host.txt")); }
 
   private:
+    bool Start(platform::ChildProcess& child, const char* program,
+               const std::vector<std::string>& arguments, const std::string& output) {
+        platform::ChildProcessOptions options;
+        options.program = NativePath(program);
+        options.arguments = arguments;
+        options.environment = Environment();
+        options.stdoutPath = dir_.File(output);
+        options.stderrPath = options.stdoutPath;
+        std::string error;
+        if (child.Start(options, &error)) return true;
+        ADD_FAILURE() << "cannot start " << program << ": " << error;
+        return false;
+    }
+
     // The children's pipe names; on POSIX their sockets also go into this test's folder, so a
     // companion that is killed leaves no socket file behind.
     std::vector<std::pair<std::string, std::string>> Environment() const {

@@ -5,7 +5,7 @@
 
 #include "integration/link/link_processes.h"
 
-namespace quillo {
+namespace quillo::test {
 namespace {
 
 // The target pose: EulerToQuaternion(10 degrees about X, 30 degrees about Y, 0), w x y z.
@@ -55,31 +55,30 @@ class TrackingKind : public ::testing::TestWithParam<KindCase> {};
 
 TEST_P(TrackingKind, MovesTheHeadsetPoseAsTheKindSays) {
     const KindCase& c = GetParam();
-    test::LinkRun run(std::string("kind") + c.kind);
+    LinkRun run(std::string("kind") + c.kind);
     ASSERT_TRUE(run.ok());
     const bool inertial = std::string(c.kind) == "2";
     const std::string motion = run.dir().File("motion.csv");
-    ASSERT_TRUE(test::WriteWholeFile(motion, inertial ? RampToTargetCsv() : FixedPoseCsv()));
+    ASSERT_TRUE(WriteWholeFile(motion, inertial ? RampToTargetCsv() : FixedPoseCsv()));
 
     platform::ChildProcess companion;
     ASSERT_TRUE(run.StartCompanion(companion, {"--tracking-kind", c.kind, "--motion",
-                                               test::NativePath(motion), "--controllers", "0"}));
+                                               NativePath(motion), "--controllers", "0"}));
     const std::string output =
         run.RunHost({"--seconds", inertial ? "4" : "3", "--pose-every", "30", "--quiet"});
     companion.Kill();
 
-    const std::vector<test::HostPose> poses = test::HeadsetPoses(output);
+    const std::vector<HostPose> poses = HeadsetPoses(output);
     ASSERT_GE(poses.size(), 2u) << output;
     // Before the companion's first message the headset looks ahead at 1.7 m.
-    EXPECT_TRUE(test::SameRotation(poses.front().rotation, kIdentity, 1e-4))
-        << test::Describe(poses.front());
-    const test::HostPose& last = poses.back();
-    EXPECT_TRUE(test::SameRotation(last.rotation, c.rotation, c.tolerance)) << test::Describe(last);
+    EXPECT_TRUE(SameRotation(poses.front().rotation, kIdentity, 1e-4)) << Describe(poses.front());
+    const HostPose& last = poses.back();
+    EXPECT_TRUE(SameRotation(last.rotation, c.rotation, c.tolerance)) << Describe(last);
     for (int i = 0; i < 3; ++i) {
-        EXPECT_NEAR(last.position[i], c.position[i], 1e-4) << test::Describe(last);
+        EXPECT_NEAR(last.position[i], c.position[i], 1e-4) << Describe(last);
     }
-    EXPECT_EQ(last.result, 200) << test::Describe(last);
-    EXPECT_GE(test::CountEvents(test::ReadEventLog(run.CompanionLog()), "connected"), 1u);
+    EXPECT_EQ(last.result, 200) << Describe(last);
+    EXPECT_GE(CountEvents(ReadEventLog(run.CompanionLog()), "connected"), 1u);
 }
 
 INSTANTIATE_TEST_SUITE_P(AllKinds, TrackingKind,
@@ -104,29 +103,29 @@ INSTANTIATE_TEST_SUITE_P(AllKinds, TrackingKind,
                          });
 
 TEST(TrackingKinds, StatusRecenterAndRecomposeKindsActOnTheCurrentPose) {
-    test::LinkRun run("special");
+    LinkRun run("special");
     ASSERT_TRUE(run.ok());
     // A pure turn of 30 degrees, so that a recenter cancels it completely.
     const std::string motion = run.dir().File("turn.csv");
-    ASSERT_TRUE(test::WriteWholeFile(motion, "0,0,0.258819,0,0.965926,0,1.5,0\n"));
+    ASSERT_TRUE(WriteWholeFile(motion, "0,0,0.258819,0,0.965926,0,1.5,0\n"));
     platform::ChildProcess companion;
     // Quaternions first; status 1 (out of range) for a while; then only kind 1 (recompose)
     // messages, and among them one recenter of kind 50.
     ASSERT_TRUE(run.StartCompanion(
-        companion, {"--tracking-kind", "4", "--motion", test::NativePath(motion), "--controllers",
-                    "0", "--at", "0.5:status=1", "--at", "1.0:status=0", "--at",
-                    "1.2:kind=recompose", "--at", "1.4:recenter-kind"}));
+        companion, {"--tracking-kind", "4", "--motion", NativePath(motion), "--controllers", "0",
+                    "--at", "0.5:status=1", "--at", "1.0:status=0", "--at", "1.2:kind=recompose",
+                    "--at", "1.4:recenter-kind"}));
     platform::ChildProcess host;
     ASSERT_TRUE(run.StartHost(host, {"--seconds", "60", "--pose-every", "10", "--quiet"}));
 
     // Watch the host's poses: out of range first, then recentered and tracking again.
     bool sawOutOfRange = false;
-    const bool recentered = test::WaitUntil(
+    const bool recentered = WaitUntil(
         [&] {
-            for (const test::HostPose& pose : test::HeadsetPoses(run.HostOutput())) {
+            for (const HostPose& pose : HeadsetPoses(run.HostOutput())) {
                 if (pose.result == 201) sawOutOfRange = true;
                 if (sawOutOfRange && pose.result == 200 &&
-                    test::SameRotation(pose.rotation, kIdentity, 2e-3)) {
+                    SameRotation(pose.rotation, kIdentity, 2e-3)) {
                     return true;
                 }
             }
@@ -135,18 +134,18 @@ TEST(TrackingKinds, StatusRecenterAndRecomposeKindsActOnTheCurrentPose) {
         std::chrono::milliseconds(60000));
     host.Kill();
     companion.Kill();
-    const std::vector<test::HostPose> poses = test::HeadsetPoses(run.HostOutput());
+    const std::vector<HostPose> poses = HeadsetPoses(run.HostOutput());
     ASSERT_FALSE(poses.empty()) << run.HostOutput();
     EXPECT_TRUE(sawOutOfRange) << run.HostOutput();
-    EXPECT_TRUE(recentered) << test::Describe(poses.back()) << "\n" << run.CompanionOutput();
+    EXPECT_TRUE(recentered) << Describe(poses.back()) << "\n" << run.CompanionOutput();
     // Out of range came with the turned pose, not the recentered one.
-    for (const test::HostPose& pose : poses) {
+    for (const HostPose& pose : poses) {
         if (pose.result == 201) {
             const double turned[4] = {0.965926, 0, 0.258819, 0};
-            EXPECT_TRUE(test::SameRotation(pose.rotation, turned, 2e-3)) << test::Describe(pose);
+            EXPECT_TRUE(SameRotation(pose.rotation, turned, 2e-3)) << Describe(pose);
         }
     }
 }
 
 }  // namespace
-}  // namespace quillo
+}  // namespace quillo::test

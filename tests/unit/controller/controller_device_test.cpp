@@ -12,10 +12,11 @@
 
 #include "devices/driver_log.h"
 #include "devices/host_interfaces.h"
+#include "runtime/driver_calls.h"
 #include "runtime/fake_interfaces.h"
 #include "runtime/fake_runtime.h"
 
-namespace quillo {
+namespace quillo::test {
 namespace {
 
 using runtime::EventKind;
@@ -78,23 +79,9 @@ class ControllerDeviceTest : public ::testing::Test {
         return out;
     }
 
-    vr::DriverPose_t PoseFromRuntime() {
-#if QUILLO_MSVC_AGGREGATE_RETURN
-        vr::DriverPose_t pose;
-        return *static_cast<vr::ITrackedDeviceServerDriver&>(device).GetPose(&pose);
-#else
-        return static_cast<vr::ITrackedDeviceServerDriver&>(device).GetPose();
-#endif
-    }
+    vr::DriverPose_t PoseFromRuntime() { return runtime::CallGetPose(device); }
 
-    vr::VRControllerState_t StateFromRuntime() {
-#if QUILLO_MSVC_AGGREGATE_RETURN
-        vr::VRControllerState_t state;
-        return *static_cast<vr::IVRControllerComponent&>(device).GetControllerState(&state);
-#else
-        return static_cast<vr::IVRControllerComponent&>(device).GetControllerState();
-#endif
-    }
+    vr::VRControllerState_t StateFromRuntime() { return runtime::CallGetControllerState(device); }
 
     runtime::FakeRuntime rt;
     ControllerDevice device{nullptr, &rt.Host(), 7};
@@ -113,45 +100,24 @@ TEST_F(ControllerDeviceTest, RecordsBeforeActivationAreDropped) {
     record.input.buttonPressed = 1;
     EXPECT_TRUE(Apply(record).empty());
     const vr::DriverPose_t pose = PoseFromRuntime();
-    EXPECT_EQ(1.0, pose.qRotation.w);
-    EXPECT_EQ(0.0, pose.qWorldFromDriverRotation.w);
-    EXPECT_FALSE(pose.poseIsValid);
-    EXPECT_FALSE(pose.deviceIsConnected);
-    EXPECT_EQ(0, static_cast<int>(pose.result));
+    EXPECT_FALSE(pose.poseIsValid || pose.deviceIsConnected);
     // Copied out first: the field is not 8-byte aligned on every platform (4-byte packing).
     const uint64_t pressed = StateFromRuntime().ulButtonPressed;
     EXPECT_EQ(0u, pressed);
 }
 
-TEST_F(ControllerDeviceTest, ActivateWritesNinePropertiesInOrderThenTakesTheId) {
+TEST_F(ControllerDeviceTest, ActivateAnnouncesItsButtonsAndSerialThenTakesTheId) {
     EXPECT_EQ(vr::VRInitError_None, device.Activate(kObjectId));
     EXPECT_EQ(kObjectId, device.deviceIndex());
-    const std::vector<std::string> lines = rt.LogLines();
-    ASSERT_EQ(1u, lines.size());
-    EXPECT_EQ("Controller: QuilloControllerV02ID7 activated with id: 3\n", lines[0]);
-
+    EXPECT_EQ(rt.LogLines(), std::vector<std::string>{
+                                 "Controller: QuilloControllerV02ID7 activated with id: 3\n"});
     const std::vector<RuntimeEvent> writes = rt.EventsOfKind(EventKind::PropertyWrite);
     ASSERT_EQ(9u, writes.size());
-    const vr::ETrackedDeviceProperty order[9] = {
-        vr::Prop_DeviceClass_Int32,       vr::Prop_Axis0Type_Int32,
-        vr::Prop_Axis1Type_Int32,         vr::Prop_Axis2Type_Int32,
-        vr::Prop_SupportedButtons_Uint64, vr::Prop_CurrentUniverseId_Uint64,
-        vr::Prop_ModelNumber_String,      vr::Prop_SerialNumber_String,
-        vr::Prop_RenderModelName_String};
-    for (size_t i = 0; i < 9; ++i) {
-        EXPECT_EQ(order[i], writes[i].property) << i;
-        EXPECT_EQ(runtime::FakeRuntime::ContainerForDevice(kObjectId), writes[i].container);
-        EXPECT_TRUE(writes[i].value.wellFormed) << i;
-    }
-    EXPECT_EQ(2, writes[0].value.int32Value);
-    EXPECT_EQ(1, writes[1].value.int32Value);
-    EXPECT_EQ(3, writes[2].value.int32Value);
-    EXPECT_EQ(2, writes[3].value.int32Value);
+    // Buttons 0-2 and the three axis buttons 32-34.
+    EXPECT_EQ(vr::Prop_SupportedButtons_Uint64, writes[4].property);
     EXPECT_EQ(0x700000007ull, writes[4].value.uint64Value);
-    EXPECT_EQ(2u, writes[5].value.uint64Value);
-    EXPECT_EQ("QuilloController", writes[6].value.stringValue);
+    EXPECT_EQ(vr::Prop_SerialNumber_String, writes[7].property);
     EXPECT_EQ("QuilloControllerV02ID7", writes[7].value.stringValue);
-    EXPECT_EQ("vr_controller_vive_1_5", writes[8].value.stringValue);
 }
 
 TEST_F(ControllerDeviceTest, FirstRecordComparesWithTheZeroState) {
@@ -162,11 +128,11 @@ TEST_F(ControllerDeviceTest, FirstRecordComparesWithTheZeroState) {
 
     const vr::DriverPose_t pose = PoseFromRuntime();
     EXPECT_EQ(1.0, pose.qRotation.w);
-    EXPECT_EQ(0.0, pose.qRotation.x);
     EXPECT_EQ(1.0, pose.qWorldFromDriverRotation.w);
     EXPECT_EQ(1.0, pose.qDriverFromHeadRotation.w);
     EXPECT_EQ(0.25, pose.vecPosition[0]);
     EXPECT_EQ(1.5, pose.vecPosition[1]);
+    EXPECT_EQ(-0.5, pose.vecPosition[2]);
     EXPECT_EQ(vr::TrackingResult_Running_OK, pose.result);
     EXPECT_TRUE(pose.poseIsValid && pose.deviceIsConnected && pose.willDriftInYaw);
     EXPECT_FALSE(pose.shouldApplyHeadModel);
@@ -206,6 +172,8 @@ TEST_F(ControllerDeviceTest, AxisEventsForTheFirstThreeAxesOnly) {
     const RuntimeEvent axis = rt.EventsOfKind(EventKind::AxisUpdated).at(0);
     EXPECT_EQ(0.0f, axis.axis.x);
     EXPECT_EQ(0.75f, axis.axis.y);
+    record.input.axis[2][0] = 0.5f;
+    EXPECT_EQ((std::vector<std::string>{"pose", "axis 2"}), Apply(record));
 
     record.input.axis[3][0] = 1.0f;
     record.input.axis[4][1] = -1.0f;
@@ -265,19 +233,14 @@ TEST_F(ControllerDeviceTest, StatusMappingAndRotation) {
     EXPECT_EQ(0.0, qy.x);
 }
 
-TEST_F(ControllerDeviceTest, ComponentsByCaseInsensitiveNameAndHaptics) {
-    void* driver = device.GetComponent("itrackeddeviceserverdriver_005");
-    EXPECT_EQ(static_cast<vr::ITrackedDeviceServerDriver*>(&device), driver);
-    void* controller = device.GetComponent("IVRControllerComponent_001");
-    EXPECT_EQ(static_cast<vr::IVRControllerComponent*>(&device), controller);
+TEST_F(ControllerDeviceTest, ComponentsHapticsWithoutALinkAndRecordsAfterDeactivate) {
+    EXPECT_EQ(static_cast<vr::ITrackedDeviceServerDriver*>(&device),
+              device.GetComponent("itrackeddeviceserverdriver_005"));
+    EXPECT_EQ(static_cast<vr::IVRControllerComponent*>(&device),
+              device.GetComponent("IVRControllerComponent_001"));
     EXPECT_EQ(nullptr, device.GetComponent("IVRDisplayComponent_002"));
     EXPECT_EQ(nullptr, device.GetComponent(nullptr));
-    // No link to send through: still reported as done.
-    EXPECT_TRUE(device.TriggerHapticPulse(0, 500));
-    EXPECT_TRUE(device.TriggerHapticPulse(4, 0));
-}
-
-TEST_F(ControllerDeviceTest, DeactivateKeepsApplyingRecords) {
+    EXPECT_TRUE(device.TriggerHapticPulse(0, 500));  // no link to send through: still done
     device.Activate(kObjectId);
     device.Deactivate();
     EXPECT_EQ(kObjectId, device.deviceIndex());
@@ -329,4 +292,4 @@ TEST_F(ControllerDeviceTest, RecordsWithANonFinitePoseAreDroppedWholeAndLoggedOn
 }
 
 }  // namespace
-}  // namespace quillo
+}  // namespace quillo::test

@@ -5,59 +5,17 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "gpu/frame_compositor.h"
 #include "gpu/gpu_backend.h"
 #include "link/quillo_core.h"
-#include "platform/log_sink.h"
-#include "platform/process.h"
 #include "unit/core/fake_clock.h"
+#include "unit/pipe/test_companion.h"
 
 namespace quillo::test {
-
-// Pipe names no companion and no other test run uses.
-inline std::string UniquePipeSuffix() {
-    static std::atomic<int> next{0};
-    return "_h5core_" + std::to_string(platform::CurrentProcessId()) + "_" + std::to_string(next++);
-}
-
-// Collects link log lines while alive.
-class LogCapture {
-  public:
-    LogCapture() {
-        Lines().clear();
-        quillo::platform::SetLogSink(&LogCapture::Sink);
-    }
-    ~LogCapture() { quillo::platform::SetLogSink(nullptr); }
-    std::vector<std::string> lines() const {
-        std::lock_guard<std::mutex> lock(Mutex());
-        return Lines();
-    }
-    size_t Count(const std::string& fragment) const {
-        size_t n = 0;
-        for (const std::string& line : lines()) n += line.find(fragment) != std::string::npos;
-        return n;
-    }
-
-  private:
-    static std::mutex& Mutex() {
-        static std::mutex mutex;
-        return mutex;
-    }
-    static std::vector<std::string>& Lines() {
-        static std::vector<std::string> lines;
-        return lines;
-    }
-    static void Sink(const char* line) {
-        std::lock_guard<std::mutex> lock(Mutex());
-        Lines().push_back(line);
-    }
-};
 
 constexpr uint32_t kRgba8 = 28;  // DXGI_FORMAT_R8G8B8A8_UNORM
 

@@ -15,12 +15,8 @@
 #include "platform/shared_memory.h"
 #include "unit/core/core_fixture.h"
 
-namespace quillo {
+namespace quillo::test {
 namespace {
-
-using test::CoreFixture;
-using test::FakeClock;
-using test::LogCapture;
 
 TEST(LinkName, FiftyEightCharactersOfTheAlphabetThenTwoNuls) {
     const std::string alphabet = QuilloCore::kLinkNameAlphabet;
@@ -31,60 +27,42 @@ TEST(LinkName, FiftyEightCharactersOfTheAlphabetThenTwoNuls) {
         char name[QuilloCore::kLinkNameFieldSize];
         std::memset(name, 'x', sizeof name);
         QuilloCore::GenerateLinkName(name);
-        EXPECT_EQ(name[58], '\0');
-        EXPECT_EQ(name[59], '\0');
-        EXPECT_EQ(std::strlen(name), 58u);
-        for (int i = 0; i < 58; ++i) {
-            EXPECT_NE(alphabet.find(name[i]), std::string::npos) << "character " << i;
-            used.insert(name[i]);
-        }
+        ASSERT_EQ(name[59], '\0');
+        ASSERT_EQ(std::strlen(name), 58u);
+        used.insert(name, name + 58);
         seen.insert(name);
     }
     EXPECT_EQ(seen.size(), 50u) << "every link gets its own name";
-    // 2900 draws from 62 characters: all of them should turn up, including both ends.
-    EXPECT_EQ(used.size(), 62u);
+    char mutex[QuilloCore::kLinkNameFieldSize + 1];
+    QuilloCore::MutexName(seen.begin()->c_str(), '0', mutex);
+    EXPECT_EQ(std::string(mutex), *seen.begin() + "0");
+    // 2900 draws from 62 characters: all of them, and nothing else, should turn up.
+    EXPECT_EQ(used, std::set<char>(alphabet.begin(), alphabet.end()));
 }
 
-TEST(LinkName, MutexNamesAppendTheDigit) {
-    char name[QuilloCore::kLinkNameFieldSize + 1];
-    QuilloCore::MutexName("abc", '1', name);
-    EXPECT_STREQ(name, "abc1");
-    char link[QuilloCore::kLinkNameFieldSize];
-    QuilloCore::GenerateLinkName(link);
-    QuilloCore::MutexName(link, '0', name);
-    EXPECT_EQ(std::strlen(name), 59u);
-    EXPECT_EQ(std::string(name), std::string(link) + "0");
-}
-
-TEST(QuilloCoreStart, ConstructionSetsNothingUpUntilInitialize) {
+TEST(QuilloCoreStart, PresentsBeforeInitializeOnlyEmptyTheLayerList) {
     FakeClock clock;
     QuilloCore core(clock);
     EXPECT_FALSE(core.initialized());
-    EXPECT_STREQ(core.linkName(), "");
-    EXPECT_EQ(core.frameIndex(), 0);
-    EXPECT_EQ(core.refreshRate(), 60);
-    EXPECT_EQ(core.frameIntervalMs(), 0.0);
-    EXPECT_EQ(core.counterFrequency(), clock.Frequency());
-    EXPECT_EQ(core.lastFrameCounter(), 0);
-    // Presents before start-up change nothing but still empty the layer list.
     std::vector<SubmittedLayer> layers(2);
     core.PresentDirect(0, layers);
     EXPECT_TRUE(layers.empty());
     core.PresentVirtual(0);
     core.SendHapticPulse(1, 100);
     EXPECT_EQ(core.frameIndex(), 0);
+    EXPECT_EQ(core.lastFrameCounter(), 0);
 }
 
 TEST(QuilloCoreStart, InitializeCreatesTheNamedObjectsOnce) {
     FakeClock clock;
     auto core = std::make_unique<QuilloCore>(clock);
-    core->Initialize(test::UniquePipeSuffix());
+    core->Initialize(UniquePipeSuffix());
     ASSERT_TRUE(core->initialized());
     EXPECT_EQ(core->frameIntervalMs(), 16.66666603088379);
     const std::string name = core->linkName();
     ASSERT_EQ(name.size(), 58u);
 
-    core->Initialize(test::UniquePipeSuffix());
+    core->Initialize(UniquePipeSuffix());
     EXPECT_EQ(std::string(core->linkName()), name) << "a second Initialize does nothing";
 
     {
@@ -109,25 +87,11 @@ TEST(QuilloCoreStart, InitializeCreatesTheNamedObjectsOnce) {
     EXPECT_FALSE(section.Open(name.c_str()));
 }
 
-TEST(QuilloCoreRates, NinetyHertzGivesElevenMillisecondTimeOuts) {
-    FakeClock clock;
-    QuilloCore core(clock);
-    core.Initialize(test::UniquePipeSuffix());
-    EXPECT_EQ(core.frameTimeoutMs(), 16u);
-    core.OnFramerateUpdated(90);
-    EXPECT_EQ(core.refreshRate(), 90);
-    EXPECT_EQ(core.frameIntervalMs(), 11.11111068725586);
-    EXPECT_EQ(core.frameTimeoutMs(), 11u);
-    core.OnFramerateUpdated(72);
-    EXPECT_EQ(core.frameIntervalMs(), 13.88888931274414);
-    EXPECT_EQ(core.frameTimeoutMs(), 13u);
-}
-
 TEST(QuilloCoreRates, BadRatesKeepTheLastGoodOneAndAreLoggedOncePerRun) {
     LogCapture log;
     FakeClock clock;
     QuilloCore core(clock);
-    core.Initialize(test::UniquePipeSuffix());
+    core.Initialize(UniquePipeSuffix());
     core.OnFramerateUpdated(90);
     core.OnFramerateUpdated(0);
     core.OnFramerateUpdated(-60);
@@ -196,25 +160,6 @@ TEST_F(Handover, VirtualDisplayCopiesTheBackBufferIntoTheTextureItHandsOver) {
     back->ReleaseSync(0);
 }
 
-TEST_F(Handover, VirtualDisplayDropsAFrameWhoseBackBufferStaysLocked) {
-    LogCapture log;
-    auto back = MakeRuntimeTexture(kWidth, kHeight);
-    ASSERT_TRUE(back);
-    core->PresentVirtual(back->SharedHandle());
-    ASSERT_EQ(core->frameIndex(), 1);
-
-    ASSERT_EQ(back->AcquireSync(0, 0), gpu::SyncResult::Ok);
-    core->PresentVirtual(back->SharedHandle());
-    core->PresentVirtual(back->SharedHandle());
-    EXPECT_EQ(core->frameIndex(), 1) << "dropped frames are not handed over";
-    EXPECT_EQ(log.Count("dropping frames"), 1u);
-    back->ReleaseSync(0);
-
-    core->PresentVirtual(back->SharedHandle());
-    EXPECT_EQ(core->frameIndex(), 0);
-    EXPECT_EQ(log.Count("after 2 dropped"), 1u);
-}
-
 TEST_F(Handover, VirtualDisplayWithAnUnknownBackBufferStillHandsOver) {
     core->PresentVirtual(0x7777);
     EXPECT_EQ(core->frameIndex(), 1);
@@ -229,7 +174,7 @@ class DirectMode : public CoreFixture {
     void SetUp() override {
         CoreFixture::SetUp();
         for (int eye = 0; eye < 2; ++eye) {
-            swap[eye] = core->Compositor().CreateSwapTexture(kEyeWidth, kHeight, test::kRgba8);
+            swap[eye] = core->Compositor().CreateSwapTexture(kEyeWidth, kHeight, kRgba8);
             ASSERT_NE(swap[eye].handle, 0u);
             core->Compositor().OpenSharedTexture(swap[eye].handle);
         }
@@ -344,16 +289,6 @@ TEST_F(DirectMode, SyncTextureHeldTooLongDropsTheFrame) {
     EXPECT_EQ(core->frameIndex(), 1);
     EXPECT_EQ(core->lastFrameCounter(), lastFrame);
     EXPECT_EQ(log.Count("dropping frames"), 1u);
-    // Nothing was drawn into the texture the driver holds: it is still cleared black.
-    std::vector<uint8_t> held;
-    ASSERT_TRUE(
-        core->Compositor().device()->ReadTexture(*core->Compositor().OutputTexture(1), held));
-    EXPECT_EQ(held[0] | held[1] | held[2], 0);
-    // The texture the companion may read still holds frame 1.
-    auto out0 = OpenOutput(0);
-    ASSERT_EQ(out0->AcquireSync(0, 0), gpu::SyncResult::Ok);
-    ExpectFrame(Read(*out0), 1);
-    out0->ReleaseSync(0);
 
     ASSERT_TRUE(sync->ReleaseSync(0));
     layers.push_back(Layer());
@@ -384,4 +319,4 @@ TEST_F(DirectMode, WritesZeroIntoTheSlotOfTheTextureItDraws) {
 }
 
 }  // namespace
-}  // namespace quillo
+}  // namespace quillo::test

@@ -22,7 +22,7 @@
 #include "unit/headset/runtime_fixture.h"
 #include "unit/pipe/test_companion.h"
 
-namespace quillo {
+namespace quillo::test {
 namespace {
 
 using runtime::EventKind;
@@ -35,7 +35,7 @@ bool CompanionMissing() {
     return false;
 }
 
-class ProviderTest : public test::RuntimeFixture {
+class ProviderTest : public RuntimeFixture {
   protected:
     void TearDown() override {
         provider.Cleanup();
@@ -57,7 +57,7 @@ TEST_F(ProviderTest, MissingHostInterfaceFailsBeforeAnythingIsLogged) {
         SCOPED_TRACE(omitted);
         runtime::FakeRuntimeOptions options;
         options.omittedInterfaces = {omitted};
-        EXPECT_EQ(InitWith(test::kDefaultSettings, true, options),
+        EXPECT_EQ(InitWith(kDefaultSettings, true, options),
                   vr::VRInitError_Init_InterfaceNotFound);
         EXPECT_TRUE(fake->Events().empty());
         EXPECT_EQ(provider.hmd(), nullptr);
@@ -65,7 +65,7 @@ TEST_F(ProviderTest, MissingHostInterfaceFailsBeforeAnythingIsLogged) {
 }
 
 TEST_F(ProviderTest, WithoutCompanionNothingIsCreated) {
-    EXPECT_EQ(InitWith(test::kDefaultSettings, false), vr::VRInitError_Init_HmdNotFound);
+    EXPECT_EQ(InitWith(kDefaultSettings, false), vr::VRInitError_Init_HmdNotFound);
     EXPECT_EQ(Logs(), std::vector<std::string>{"Pelmont not active\n"});
     EXPECT_EQ(fake->DeviceCount(), 0u);
     EXPECT_EQ(provider.hmd(), nullptr);
@@ -77,7 +77,7 @@ TEST_F(ProviderTest, WithoutCompanionNothingIsCreated) {
 }
 
 TEST_F(ProviderTest, InitAddsHeadsetThenTrackingReference) {
-    ASSERT_EQ(InitWith(test::kDefaultSettings), vr::VRInitError_None);
+    ASSERT_EQ(InitWith(kDefaultSettings), vr::VRInitError_None);
     const std::vector<RuntimeEvent> added = Events(EventKind::DeviceAdded);
     ASSERT_EQ(added.size(), 2u);
     EXPECT_EQ(added[0].serial, "serialNumber");
@@ -91,52 +91,41 @@ TEST_F(ProviderTest, InitAddsHeadsetThenTrackingReference) {
     EXPECT_EQ(logs[1], "Preparing HMD, mode 0\n");
     EXPECT_EQ(logs.back(), "Fake sensor registered with result 1\n");
     EXPECT_NE(dynamic_cast<HMDDriverVirtual*>(provider.hmd()), nullptr);
+
+    provider.Cleanup();
+    runtime::FakeRuntimeOptions refusing;
+    refusing.acceptDevices = false;
+    ASSERT_EQ(InitWith(kDefaultSettings, true, refusing), vr::VRInitError_None);
+    EXPECT_TRUE(Logged("Fake sensor registered with result 0\n"));
+    EXPECT_NE(provider.hmd(), nullptr);
 }
 
-TEST_F(ProviderTest, ModeChoosesTheHeadsetVariant) {
-    struct Case {
+TEST_F(ProviderTest, SettingsChooseTheHeadsetVariantAndTheTrackingReference) {
+    // An absent or unreadable setting: the virtual-display headset and a tracking reference.
+    const struct {
         const char* settings;
-        bool direct;
+        bool direct, sensor;
     } cases[] = {
-        {R"({"driver_quillo": {}})", false},
-        {R"({"driver_quillo": {"hmdMode": 0}})", false},
-        {R"({"driver_quillo": {"hmdMode": 1}})", false},
-        {R"({"driver_quillo": {"hmdMode": 2}})", true},
-        {R"({"driver_quillo": {"hmdMode": 7}})", true},
-        {R"({"driver_quillo": {"hmdMode": -1}})", true},
+        {R"({"driver_quillo": {}})", false, true},
+        {R"({"driver_quillo": {"hmdMode": 0}})", false, true},
+        {R"({"driver_quillo": {"hmdMode": 1, "fakeSensorEnabled": "no"}})", false, true},
+        {R"({"driver_quillo": {"hmdMode": 2, "fakeSensorEnabled": false}})", true, false},
+        {R"({"driver_quillo": {"hmdMode": 7}})", true, true},
+        {R"({"driver_quillo": {"hmdMode": -1}})", true, true},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.settings);
         ASSERT_EQ(InitWith(c.settings), vr::VRInitError_None);
         EXPECT_EQ(dynamic_cast<HMDDriverDirect*>(provider.hmd()) != nullptr, c.direct);
         EXPECT_EQ(dynamic_cast<HMDDriverVirtual*>(provider.hmd()) != nullptr, !c.direct);
+        EXPECT_EQ(provider.fakeSensor() != nullptr, c.sensor);
+        EXPECT_EQ(fake->DeviceCount(), c.sensor ? 2u : 1u);
         provider.Cleanup();
     }
 }
 
-TEST_F(ProviderTest, TrackingReferenceFollowsItsSetting) {
-    // Absent, or unreadable as a bool: created.
-    ASSERT_EQ(InitWith(R"({"driver_quillo": {}})"), vr::VRInitError_None);
-    EXPECT_NE(provider.fakeSensor(), nullptr);
-    provider.Cleanup();
-    ASSERT_EQ(InitWith(R"({"driver_quillo": {"fakeSensorEnabled": "no"}})"), vr::VRInitError_None);
-    EXPECT_TRUE(provider.fakeSensorEnabled());
-    EXPECT_NE(provider.fakeSensor(), nullptr);
-    provider.Cleanup();
-
-    ASSERT_EQ(InitWith(R"({"driver_quillo": {"fakeSensorEnabled": false}})"), vr::VRInitError_None);
-    EXPECT_EQ(provider.fakeSensor(), nullptr);
-    EXPECT_EQ(fake->DeviceCount(), 1u);
-    fake->ActivatePending();
-    fake->ClearEvents();
-    provider.RunFrame();
-    const std::vector<RuntimeEvent> poses = Events(EventKind::PoseUpdated);
-    ASSERT_EQ(poses.size(), 1u);  // the headset's only
-    EXPECT_EQ(poses[0].deviceIndex, 0u);
-}
-
 TEST_F(ProviderTest, RunFramePushesPosesOnlyForActivatedDevices) {
-    ASSERT_EQ(InitWith(test::kDefaultSettings), vr::VRInitError_None);
+    ASSERT_EQ(InitWith(kDefaultSettings), vr::VRInitError_None);
     fake->ClearEvents();
     provider.RunFrame();
     EXPECT_TRUE(Events(EventKind::PoseUpdated).empty());
@@ -146,14 +135,9 @@ TEST_F(ProviderTest, RunFramePushesPosesOnlyForActivatedDevices) {
     for (int frame = 0; frame < 2; ++frame) provider.RunFrame();
     const std::vector<RuntimeEvent> poses = Events(EventKind::PoseUpdated);
     ASSERT_EQ(poses.size(), 4u);
-    for (int frame = 0; frame < 2; ++frame) {
-        const RuntimeEvent& headset = poses[2 * frame];
-        const RuntimeEvent& sensor = poses[2 * frame + 1];
-        EXPECT_EQ(headset.deviceIndex, 0u);
-        EXPECT_EQ(headset.pose.vecPosition[1], static_cast<double>(1.7f));
-        EXPECT_EQ(sensor.deviceIndex, 1u);
-        EXPECT_EQ(sensor.poseSize, 280u);
-        EXPECT_EQ(sensor.pose.vecPosition[2], 3.0);
+    for (size_t i = 0; i < poses.size(); ++i) {
+        EXPECT_EQ(poses[i].deviceIndex, i % 2) << "headset, then tracking reference";
+        EXPECT_EQ(poses[i].poseSize, 280u);
     }
     // Deactivating the tracking reference does not stop its poses.
     fake->DeactivateDevice(1);
@@ -162,30 +146,20 @@ TEST_F(ProviderTest, RunFramePushesPosesOnlyForActivatedDevices) {
     EXPECT_EQ(Events(EventKind::PoseUpdated).size(), 2u);
 }
 
-TEST_F(ProviderTest, RefusedDevicesAreLoggedAsZero) {
-    runtime::FakeRuntimeOptions options;
-    options.acceptDevices = false;
-    ASSERT_EQ(InitWith(test::kDefaultSettings, true, options), vr::VRInitError_None);
-    EXPECT_TRUE(Logged("Fake sensor registered with result 0\n"));
-    EXPECT_NE(provider.hmd(), nullptr);
-}
-
-TEST_F(ProviderTest, StandbyOperationsOnlyLog) {
-    ASSERT_EQ(InitWith(test::kDefaultSettings), vr::VRInitError_None);
+TEST_F(ProviderTest, StandbyAndLowerLayersLogOnlyUntilCleanupWhichDestroysOnlyTheHeadset) {
+    ASSERT_EQ(InitWith(kDefaultSettings), vr::VRInitError_None);
+    fake->ActivatePending();
+    CFakeSensorDriver_Quillo* sensor = provider.fakeSensor();
     fake->ClearEvents();
     EXPECT_TRUE(provider.ShouldBlockStandbyMode());
     provider.EnterStandby();
     provider.LeaveStandby();
+    platform::LogLine("driver_quillo: from below %d\n", 7);
     EXPECT_EQ(Logs(), (std::vector<std::string>{"ShouldBlockStandby Server Tracked device \n",
                                                 "Enter standby Server tracked device \n",
-                                                "Leave standby Server tracked device \n"}));
-    EXPECT_EQ(fake->Events().size(), 3u);
-}
-
-TEST_F(ProviderTest, CleanupClearsTheLogAndDestroysOnlyTheHeadset) {
-    ASSERT_EQ(InitWith(test::kDefaultSettings), vr::VRInitError_None);
-    fake->ActivatePending();
-    CFakeSensorDriver_Quillo* sensor = provider.fakeSensor();
+                                                "Leave standby Server tracked device \n",
+                                                "driver_quillo: from below 7\n"}));
+    EXPECT_EQ(fake->Events().size(), 4u);
     fake->ClearEvents();
     provider.Cleanup();
     EXPECT_EQ(LogTarget(), nullptr);
@@ -195,35 +169,20 @@ TEST_F(ProviderTest, CleanupClearsTheLogAndDestroysOnlyTheHeadset) {
     // After Cleanup the driver is silent, and RunFrame has no headset to update.
     provider.EnterStandby();
     provider.RunFrame();
+    platform::LogLine("driver_quillo: after cleanup\n");
     EXPECT_TRUE(Logs().empty());
     provider.Cleanup();  // twice is harmless
 }
 
-TEST_F(ProviderTest, LinesOfTheLayersBelowReachTheLogOnlyWhileRunning) {
-    ASSERT_EQ(InitWith(test::kDefaultSettings), vr::VRInitError_None);
-    fake->ClearEvents();
-    platform::LogLine("driver_quillo: from below %d\n", 7);
-    EXPECT_EQ(Logs(), std::vector<std::string>{"driver_quillo: from below 7\n"});
-    provider.Cleanup();
-    fake->ClearEvents();
-    platform::LogLine("driver_quillo: after cleanup\n");
-    EXPECT_TRUE(Logs().empty());
-}
-
 TEST_F(ProviderTest, InterfaceVersionList) {
-    const char* const* versions = provider.GetInterfaceVersions();
-    const std::vector<std::string> expected = {"IVRSettings_002",
-                                               "ITrackedDeviceServerDriver_005",
-                                               "IVRDisplayComponent_002",
-                                               "IVRDriverDirectModeComponent_002",
-                                               "IVRControllerComponent_001",
-                                               "IVRCameraComponent_002",
-                                               "IServerTrackedDeviceProvider_004",
-                                               "IVRWatchdogProvider_001",
-                                               "IVRVirtualDisplay_001"};
-    std::vector<std::string> actual;
-    for (; *versions != nullptr; ++versions) actual.emplace_back(*versions);
-    EXPECT_EQ(actual, expected);
+    std::string actual;
+    for (const char* const* v = provider.GetInterfaceVersions(); *v != nullptr; ++v) {
+        actual += std::string(*v) + " ";
+    }
+    EXPECT_EQ(actual,
+              "IVRSettings_002 ITrackedDeviceServerDriver_005 IVRDisplayComponent_002 "
+              "IVRDriverDirectModeComponent_002 IVRControllerComponent_001 IVRCameraComponent_002 "
+              "IServerTrackedDeviceProvider_004 IVRWatchdogProvider_001 IVRVirtualDisplay_001 ");
 }
 
 ControllerRecord MakeRecord(uint32_t id, float x) {
@@ -236,7 +195,7 @@ ControllerRecord MakeRecord(uint32_t id, float x) {
 }
 
 TEST_F(ProviderTest, FirstRecordCreatesTheControllerLaterOnesUpdateIt) {
-    ASSERT_EQ(InitWith(test::kDefaultSettings), vr::VRInitError_None);
+    ASSERT_EQ(InitWith(kDefaultSettings), vr::VRInitError_None);
     fake->ActivatePending();
     fake->ClearEvents();
 
@@ -264,7 +223,7 @@ TEST_F(ProviderTest, FirstRecordCreatesTheControllerLaterOnesUpdateIt) {
 }
 
 TEST_F(ProviderTest, ControllersAreCappedAndEachRefusedIdIsLoggedOnce) {
-    ASSERT_EQ(InitWith(test::kDefaultSettings), vr::VRInitError_None);
+    ASSERT_EQ(InitWith(kDefaultSettings), vr::VRInitError_None);
     fake->ClearEvents();
     const uint32_t cap = static_cast<uint32_t>(ControllerAdmission::kMaxControllers);
     const uint32_t table = static_cast<uint32_t>(ControllerAdmission::kLoggedRefusals);
@@ -285,9 +244,6 @@ TEST_F(ProviderTest, ControllersAreCappedAndEachRefusedIdIsLoggedOnce) {
     }
     EXPECT_EQ(refusals, ControllerAdmission::kLoggedRefusals) << "each refused id once";
     EXPECT_EQ(tableFull, 1u);
-    EXPECT_TRUE(
-        Logged("Controller id 116 refused: 16 controllers exist already, the most "
-               "allowed\n"));
 
     // Known ids keep being served.
     fake->ActivatePending();
@@ -300,7 +256,7 @@ TEST_F(ProviderTest, ControllersOutlivingTheirHeadsetAnswerEveryCallHarmlessly) 
     // A controller keeps the runtime's pointer after Cleanup, and one made before a second
     // Init is retired, not freed; its headset's link is gone either way (the sanitizer build
     // reports any access to it).
-    ASSERT_EQ(InitWith(test::kDefaultSettings), vr::VRInitError_None);
+    ASSERT_EQ(InitWith(kDefaultSettings), vr::VRInitError_None);
     provider.OnControllerUpdated(MakeRecord(5, 0.25f));
     ControllerDevice* retired = provider.controller(5);
     ASSERT_NE(retired, nullptr);
@@ -330,8 +286,7 @@ class SlowRuntimeCall : public ProviderTest {
     void TearDown() override {
         Release();
         // The headset is freed by the link's last thread; wait for it before the runtime goes.
-        EXPECT_TRUE(
-            testing::WaitFor([] { return TransmissionPipe::ThreadsRunningInProcess() == 0; }));
+        EXPECT_TRUE(WaitFor([] { return TransmissionPipe::ThreadsRunningInProcess() == 0; }));
         ProviderTest::TearDown();
     }
     // After `owner` has initialised: blocks the reader thread inside the runtime.
@@ -362,7 +317,7 @@ class SlowRuntimeCall : public ProviderTest {
             teardown();
             done.store(true);
         });
-        const bool returned = testing::WaitFor([&] { return done.load(); }, 10000);
+        const bool returned = WaitFor([&] { return done.load(); }, 10000);
         Release();
         runtimeThread.join();
         return returned;
@@ -373,7 +328,7 @@ class SlowRuntimeCall : public ProviderTest {
         changed.notify_all();
     }
 
-    testing::TestCompanion companion{test::UseOwnPipeNames()};
+    TestCompanion companion{UseOwnPipeNames()};
     std::mutex mutex;
     std::condition_variable changed;
     bool entered = false;
@@ -381,7 +336,7 @@ class SlowRuntimeCall : public ProviderTest {
 };
 
 TEST_F(SlowRuntimeCall, CleanupDoesNotWaitForIt) {
-    ASSERT_EQ(InitWith(test::kDefaultSettings), vr::VRInitError_None);
+    ASSERT_EQ(InitWith(kDefaultSettings), vr::VRInitError_None);
     BlockReaderInTheRuntime();
     EXPECT_TRUE(ReturnsWhileTheReaderIsHeld([&] { provider.Cleanup(); }));
     EXPECT_EQ(provider.hmd(), nullptr);
@@ -391,68 +346,33 @@ TEST_F(SlowRuntimeCall, DestroyingTheProviderWithoutCleanupDoesNotWaitForIt) {
     // As the library's static provider at unload: nothing may wait for a link thread there.
     auto owner = std::make_unique<CServerDriver_Quillo>();
     owner->SetCompanionCheck(&CompanionRunning);
-    MakeDetachedRuntime(test::kDefaultSettings);
+    MakeDetachedRuntime(kDefaultSettings);
     ASSERT_EQ(owner->Init(fake->Context()), vr::VRInitError_None);
     BlockReaderInTheRuntime();
     EXPECT_TRUE(ReturnsWhileTheReaderIsHeld([&] { owner.reset(); }));
 }
 
-TEST_F(ProviderTest, TrackingReferenceDevice) {
+TEST_F(ProviderTest, TrackingReferenceDeviceStandsStillWhereverItIsAsked) {
     runtime::FakeRuntime& rt = MakeRuntime();
     CFakeSensorDriver_Quillo sensor(&rt.Host());
-    const vr::DriverPose_t before = runtime::CallGetPose(sensor);
     EXPECT_EQ(sensor.deviceIndex(), vr::k_unTrackedDeviceIndexInvalid);
+    const vr::DriverPose_t before = runtime::CallGetPose(sensor);
     ASSERT_EQ(sensor.Activate(4), vr::VRInitError_None);
     EXPECT_EQ(sensor.deviceIndex(), 4u);
-    EXPECT_TRUE(Logged("Activate fake sensor 4 \n"));
-
-    const std::vector<RuntimeEvent> writes = Events(EventKind::PropertyWrite);
-    ASSERT_EQ(writes.size(), 11u);
-    const vr::ETrackedDeviceProperty order[] = {vr::Prop_FieldOfViewLeftDegrees_Float,
-                                                vr::Prop_FieldOfViewRightDegrees_Float,
-                                                vr::Prop_FieldOfViewTopDegrees_Float,
-                                                vr::Prop_FieldOfViewBottomDegrees_Float,
-                                                vr::Prop_TrackingRangeMinimumMeters_Float,
-                                                vr::Prop_TrackingRangeMaximumMeters_Float,
-                                                vr::Prop_DeviceClass_Int32,
-                                                vr::Prop_CurrentUniverseId_Uint64,
-                                                vr::Prop_ModelNumber_String,
-                                                vr::Prop_SerialNumber_String,
-                                                vr::Prop_RenderModelName_String};
-    for (size_t i = 0; i < 11; ++i) {
-        EXPECT_EQ(writes[i].property, order[i]) << i;
-        EXPECT_EQ(writes[i].container, runtime::FakeRuntime::ContainerForDevice(4));
-    }
-    EXPECT_EQ(writes[0].value.floatValue, 80.0f);
-    EXPECT_EQ(writes[4].value.floatValue, 0.0f);
-    EXPECT_EQ(writes[5].value.floatValue, 12.0f);
-    EXPECT_EQ(writes[6].value.int32Value, 4);
-    EXPECT_EQ(writes[7].value.uint64Value, 1u);
-    EXPECT_EQ(writes[8].value.stringValue, "Quillo fake sensor");
-    EXPECT_EQ(writes[9].value.stringValue, "0.1113");
-    EXPECT_EQ(writes[10].value.stringValue, "dk2_camera");
-
-    // The pose is fixed: the same before and after activation.
+    EXPECT_EQ(Events(EventKind::PropertyWrite).size(), 11u);
     const vr::DriverPose_t after = runtime::CallGetPose(sensor);
     for (const vr::DriverPose_t* pose : {&before, &after}) {
         EXPECT_EQ(pose->vecPosition[2], 3.0);
         EXPECT_EQ(pose->qRotation.w, 1.0);
-        EXPECT_EQ(pose->qDriverFromHeadRotation.w, 0.0);
-        EXPECT_EQ(pose->qWorldFromDriverRotation.w, 1.0);
         EXPECT_EQ(pose->result, vr::TrackingResult_Running_OK);
-        EXPECT_TRUE(pose->poseIsValid);
-        EXPECT_TRUE(pose->deviceIsConnected);
-        EXPECT_FALSE(pose->willDriftInYaw);
+        EXPECT_TRUE(pose->poseIsValid && pose->deviceIsConnected);
     }
-
     EXPECT_EQ(sensor.GetComponent("itrackeddeviceserverdriver_005"),
               static_cast<vr::ITrackedDeviceServerDriver*>(&sensor));
     EXPECT_EQ(sensor.GetComponent("IVRControllerComponent_001"), nullptr);
-    EXPECT_EQ(sensor.GetComponent("IVRDisplayComponent_002"), nullptr);
     sensor.Deactivate();
     EXPECT_TRUE(Logged("Driver deactivated: Quillo fake sensor \n"));
-    EXPECT_EQ(sensor.deviceIndex(), 4u);
 }
 
 }  // namespace
-}  // namespace quillo
+}  // namespace quillo::test

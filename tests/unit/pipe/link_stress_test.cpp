@@ -13,12 +13,8 @@
 #include "link/wire_format.h"
 #include "unit/pipe/test_companion.h"
 
-namespace quillo {
+namespace quillo::test {
 namespace {
-
-using testing::TestCompanion;
-using testing::UniquePipeSuffix;
-using testing::WaitFor;
 
 class CountingListener : public ITrackingUpdatedListener,
                          public IFramerateUpdatedListener,
@@ -156,4 +152,4 @@ TEST(LinkStress, TrafficRuntimeThreadsAndEveryTeardownTogether) {
 }
 
 }  // namespace
-}  // namespace quillo
+}  // namespace quillo::test

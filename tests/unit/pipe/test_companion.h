@@ -1,26 +1,28 @@
-// An in-process stand-in for the companion's pipe side, for the link tests: creates both
-// pipes as server, accepts the driver's two ends and reads and writes whole messages.
+// An in-process stand-in for the companion's pipe side (both pipes as server, whole messages
+// each way), and the small helpers the link tests share.
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "link/pipe_names.h"
 #include "link/wire_format.h"
+#include "platform/log_sink.h"
 #include "platform/pipe.h"
 #include "platform/process.h"
 
-namespace quillo::testing {
+namespace quillo::test {
 
-// Generous: the tests must pass on a loaded two-core machine and under Wine.
+// Generous: a hang guard only, for a loaded two-core machine and Wine.
 constexpr uint32_t kAcceptTimeoutMs = 30000;
 
-// A suffix no other test (or test run) uses, so tests never meet a real companion or each other.
+// Pipe names no companion, other test or other test run uses.
 inline std::string UniquePipeSuffix() {
     static std::atomic<int> counter{0};
     return "_unit_" + std::to_string(platform::CurrentProcessId()) + "_" +
@@ -31,13 +33,45 @@ inline std::string UniquePipeSuffix() {
 inline bool WaitFor(const std::function<bool()>& condition, uint32_t timeoutMs = 30000) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            return condition();
-        }
+        if (std::chrono::steady_clock::now() > deadline) return condition();
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     return true;
 }
+
+// Collects the link's log lines while alive.
+class LogCapture {
+  public:
+    LogCapture() {
+        std::lock_guard<std::mutex> lock(Mutex());
+        Lines().clear();
+        platform::SetLogSink(&LogCapture::Sink);
+    }
+    ~LogCapture() { platform::SetLogSink(nullptr); }
+    static std::vector<std::string> lines() {
+        std::lock_guard<std::mutex> lock(Mutex());
+        return Lines();
+    }
+    static size_t Count(const std::string& fragment) {
+        size_t n = 0;
+        for (const std::string& line : lines()) n += line.find(fragment) != std::string::npos;
+        return n;
+    }
+
+  private:
+    static void Sink(const char* line) {
+        std::lock_guard<std::mutex> lock(Mutex());
+        Lines().push_back(line);
+    }
+    static std::mutex& Mutex() {
+        static std::mutex mutex;
+        return mutex;
+    }
+    static std::vector<std::string>& Lines() {
+        static std::vector<std::string> lines;
+        return lines;
+    }
+};
 
 struct ReceivedMessage {
     uint32_t type = 0;
@@ -50,23 +84,20 @@ class TestCompanion {
         : inPath_(platform::PipePath(kPipeBaseNameIn, suffix)),
           outPath_(platform::PipePath(kPipeBaseNameOut, suffix)) {}
 
-    // Creates both pipes; the "In" one is read by the companion, "Out" written.
-    bool Create(std::string& error) {
+    // Creates "In" (read by the companion) and, unless told not to, "Out" (written by it).
+    bool Create(std::string& error, bool withOut = true) {
         return in_.Create(inPath_, platform::PipeAccess::kRead, error) &&
-               out_.Create(outPath_, platform::PipeAccess::kWrite, error);
+               (!withOut || out_.Create(outPath_, platform::PipeAccess::kWrite, error));
     }
     bool Create() {
         std::string error;
         return Create(error);
     }
-    bool CreateInOnly(std::string& error) {
-        return in_.Create(inPath_, platform::PipeAccess::kRead, error);
-    }
 
-    // Accepts the driver's two ends (it opens "In" first, then "Out").
-    // An "Out" the driver opened and closed again before (its partner was gone) is skipped.
+    // Accepts the driver's "In", then its "Out"; an "Out" the driver opened and closed again
+    // (its partner was gone) is skipped.
     bool AcceptDriver() {
-        if (!in_.Accept(fromDriver_, kAcceptTimeoutMs)) return false;
+        if (!AcceptIn()) return false;
         const auto deadline =
             std::chrono::steady_clock::now() + std::chrono::milliseconds(kAcceptTimeoutMs);
         while (std::chrono::steady_clock::now() < deadline) {
@@ -75,8 +106,6 @@ class TestCompanion {
         }
         return false;
     }
-
-    // Accepts only the driver's write end ("In").
     bool AcceptIn() { return in_.Accept(fromDriver_, kAcceptTimeoutMs); }
 
     // Ends the current connection, as a companion that goes away does.
@@ -86,19 +115,12 @@ class TestCompanion {
     }
 
     bool SendRaw(const uint8_t* bytes, size_t length) { return toDriver_.WriteAll(bytes, length); }
-
     bool Send(uint32_t type, const uint8_t* payload, uint32_t length) {
         std::vector<uint8_t> message(wire::kHeaderSize + length);
-        wire::MessageHeader header;
-        header.length = length;
-        header.type = type;
-        wire::EncodeHeader(header, message.data());
-        for (uint32_t i = 0; i < length; ++i) {
-            message[wire::kHeaderSize + i] = payload[i];
-        }
-        return SendRaw(message.data(), message.size());
+        return wire::EncodeMessage(type, payload, length, message.data(), message.size()) ==
+                   message.size() &&
+               SendRaw(message.data(), message.size());
     }
-
     bool SendRefreshRate(int32_t hz) {
         uint8_t payload[wire::kRefreshRateSize];
         wire::EncodeRefreshRate(hz, payload, sizeof payload);
@@ -108,13 +130,11 @@ class TestCompanion {
     // Reads one whole message the driver wrote; false when the driver's end closed.
     bool Receive(ReceivedMessage& message) {
         uint8_t header[wire::kHeaderSize];
-        if (!ReadExact(fromDriver_, header, sizeof header)) {
-            return false;
-        }
+        if (!ReadExact(header, sizeof header)) return false;
         const wire::MessageHeader decoded = wire::DecodeHeader(header);
         message.type = decoded.type;
         message.payload.assign(decoded.length, 0);
-        return ReadExact(fromDriver_, message.payload.data(), decoded.length);
+        return ReadExact(message.payload.data(), decoded.length);
     }
 
     // True once the driver has closed its write end (after it dropped the connection).
@@ -124,17 +144,12 @@ class TestCompanion {
     }
 
     platform::PipeStream& fromDriver() { return fromDriver_; }
-    platform::PipeStream& toDriver() { return toDriver_; }
 
   private:
-    static bool ReadExact(platform::PipeStream& stream, uint8_t* buffer, size_t length) {
-        size_t have = 0;
-        while (have < length) {
-            const size_t got = stream.ReadSome(buffer + have, length - have);
-            if (got == 0) {
-                return false;
-            }
-            have += got;
+    bool ReadExact(uint8_t* buffer, size_t length) {
+        for (size_t have = 0, got = 0; have < length; have += got) {
+            got = fromDriver_.ReadSome(buffer + have, length - have);
+            if (got == 0) return false;
         }
         return true;
     }
@@ -147,4 +162,9 @@ class TestCompanion {
     platform::PipeStream toDriver_;
 };
 
-}  // namespace quillo::testing
+}  // namespace quillo::test
+
+// Older name, still used by the headset tests.
+namespace quillo {
+namespace testing = test;
+}
