@@ -4,10 +4,7 @@
  * structure, the caller's result pointer as the second argument (RCX = this, RDX = result,
  * the result pointer coming back in RAX). The runtime's side (driver context, server driver
  * host, settings, properties, driver log) is written here in C as well, as vtables of function
- * pointers.
- *
- * On Linux the driver and a runtime are both built with the System V ABI, where a structure
- * result is returned by value; the same calls are made there in that form.
+ * pointers. Windows build only: the System V ABI of a native build has no such convention.
  *
  * Usage: c_abi_test <driver library> <stand-in named Quillo.exe>
  */
@@ -18,19 +15,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#if defined(_WIN32)
 #include <windows.h>
-#define MSVC_AGGREGATE_RETURN 1
-#else
-#include <dlfcn.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <time.h>
-#include <unistd.h>
-extern char** environ;
-#define MSVC_AGGREGATE_RETURN 0
-#endif
 
 /* ---- checking ------------------------------------------------------------------------- */
 
@@ -113,11 +98,7 @@ typedef struct DeviceVtbl {
     void (*EnterStandby)(void* self);
     void* (*GetComponent)(void* self, const char* name);
     void (*DebugRequest)(void* self, const char* request, char* buffer, uint32_t size);
-#if MSVC_AGGREGATE_RETURN
     DriverPose* (*GetPose)(void* self, DriverPose* result);
-#else
-    DriverPose (*GetPose)(void* self);
-#endif
 } DeviceVtbl;
 
 typedef struct DisplayVtbl {
@@ -129,12 +110,8 @@ typedef struct DisplayVtbl {
                                  uint32_t* height);
     void (*GetProjectionRaw)(void* self, int32_t eye, float* left, float* right, float* top,
                              float* bottom);
-#if MSVC_AGGREGATE_RETURN
     DistortionCoordinates* (*ComputeDistortion)(void* self, DistortionCoordinates* result,
                                                 int32_t eye, float u, float v);
-#else
-    DistortionCoordinates (*ComputeDistortion)(void* self, int32_t eye, float u, float v);
-#endif
 } DisplayVtbl;
 
 typedef struct VirtualDisplayVtbl {
@@ -324,7 +301,6 @@ static struct { const ContextVtbl* vtbl; } g_context = {&g_contextVtbl};
 
 /* ---- the stand-in companion and the library ------------------------------------------- */
 
-#if defined(_WIN32)
 typedef HANDLE ChildProcess;
 
 /* A Unix path handed to a Windows program under Wine names the Z: drive. */
@@ -366,47 +342,6 @@ static void* FindSymbol(void* library, const char* name) {
 static void UnloadDriver(void* library) {
     FreeLibrary((HMODULE)library);
 }
-#else
-typedef pid_t ChildProcess;
-
-static ChildProcess StartStandin(const char* path) {
-    char* argv[] = {(char*)path, (char*)"120", NULL};
-    pid_t pid = 0;
-    if (posix_spawn(&pid, path, NULL, NULL, argv, environ) != 0) {
-        fprintf(stderr, "cannot start %s\n", path);
-        return 0;
-    }
-    /* Wait until the kernel lists the child under its new image name. */
-    char commPath[64];
-    snprintf(commPath, sizeof(commPath), "/proc/%d/comm", (int)pid);
-    for (int attempt = 0; attempt < 1000; ++attempt) {
-        char name[64] = {0};
-        FILE* file = fopen(commPath, "r");
-        if (file != NULL) {
-            if (fgets(name, sizeof(name), file) == NULL) name[0] = '\0';
-            fclose(file);
-        }
-        if (strcmp(name, "Quillo.exe\n") == 0) break;
-        struct timespec pause = {0, 10 * 1000 * 1000};
-        nanosleep(&pause, NULL);
-    }
-    return pid;
-}
-static void StopStandin(ChildProcess child) {
-    if (child <= 0) return;
-    kill(child, SIGKILL);
-    waitpid(child, NULL, 0);
-}
-static void* LoadDriver(const char* path) {
-    return dlopen(path, RTLD_NOW | RTLD_LOCAL);
-}
-static void* FindSymbol(void* library, const char* name) {
-    return dlsym(library, name);
-}
-static void UnloadDriver(void* library) {
-    dlclose(library);
-}
-#endif
 
 /* ---- the calls ------------------------------------------------------------------------ */
 
@@ -424,12 +359,8 @@ static DriverPose CallGetPose(void* device) {
     GuardedPose slot;
     memset(&slot, 0xCD, sizeof(slot));
     for (int i = 0; i < 4; ++i) slot.before[i] = slot.after[i] = kGuard;
-#if MSVC_AGGREGATE_RETURN
     DriverPose* returned = VTBL(DeviceVtbl, device)->GetPose(device, &slot.pose);
     CHECK(returned == &slot.pose);
-#else
-    slot.pose = VTBL(DeviceVtbl, device)->GetPose(device);
-#endif
     for (int i = 0; i < 4; ++i) {
         CHECK(slot.before[i] == kGuard);
         CHECK(slot.after[i] == kGuard);
@@ -445,13 +376,9 @@ static DistortionCoordinates CallComputeDistortion(void* display, int32_t eye, f
     } slot;
     memset(&slot, 0xCD, sizeof(slot));
     slot.before = slot.after = kGuard;
-#if MSVC_AGGREGATE_RETURN
     DistortionCoordinates* returned =
         VTBL(DisplayVtbl, display)->ComputeDistortion(display, &slot.coordinates, eye, u, v);
     CHECK(returned == &slot.coordinates);
-#else
-    slot.coordinates = VTBL(DisplayVtbl, display)->ComputeDistortion(display, eye, u, v);
-#endif
     CHECK(slot.before == kGuard && slot.after == kGuard);
     return slot.coordinates;
 }
