@@ -44,30 +44,20 @@ void BuildStream(const uint8_t* data, size_t size, std::vector<uint8_t>& stream,
         const size_t available = size - offset < length ? size - offset : length;
         std::memcpy(payload, data + offset, available);
         offset += available;
-        switch (op) {
-            case fuzz::kOpTracking: {
-                if (length < 4) length = 4;
-                const int32_t kind = fuzz::kTrackingKinds[selector % fuzz::kTrackingKindCount];
-                le::WriteI32(payload + length - 4, kind);
-                frame(wire::kTrackingMessage, payload, length);
-                break;
-            }
-            case fuzz::kOpRecenter:
-                frame(wire::kRecenterMessage, payload, length);
-                break;
-            case fuzz::kOpRefreshRate:
-                frame(wire::kRefreshRateMessage, payload, length);
-                break;
-            case fuzz::kOpController:
-                frame(wire::kControllerMessage, payload, length);
-                break;
-            case fuzz::kOpSkipped:
-                frame(fuzz::kSkippedType, payload, length);
-                break;
-            default:
-                splits.push_back(selector == 0 ? stream.size() + 1 : selector);
-                break;
+        if (op == fuzz::kOpSplit) {
+            splits.push_back(selector == 0 ? stream.size() + 1 : selector);
+            continue;
         }
+        if (op == fuzz::kOpTracking) {
+            if (length < 4) length = 4;
+            const int32_t kind = fuzz::kTrackingKinds[selector % fuzz::kTrackingKindCount];
+            le::WriteI32(payload + length - 4, kind);
+        }
+        // The message type of each op, in StreamOp order.
+        const uint32_t types[] = {wire::kTrackingMessage, wire::kRecenterMessage,
+                                  wire::kRefreshRateMessage, wire::kControllerMessage,
+                                  fuzz::kSkippedType};
+        frame(types[op], payload, length);
     }
     frame(fuzz::kSentinelType, fuzz::kSentinelPayload, sizeof fuzz::kSentinelPayload);
 }

@@ -47,10 +47,8 @@ void ExpectOpaqueBlack(const Scene& scene, const std::vector<uint8_t>& pixels, u
                        uint32_t x1) {
     for (uint32_t y = 0; y < scene.height; ++y) {
         for (uint32_t x = x0; x < x1; ++x) {
-            ASSERT_EQ(ByteAt(scene, pixels, x, y, 0), 0) << x << "," << y;
-            ASSERT_EQ(ByteAt(scene, pixels, x, y, 1), 0) << x << "," << y;
-            ASSERT_EQ(ByteAt(scene, pixels, x, y, 2), 0) << x << "," << y;
-            ASSERT_EQ(ByteAt(scene, pixels, x, y, 3), 255) << x << "," << y;
+            for (int c = 0; c < 4; ++c)
+                ASSERT_EQ(ByteAt(scene, pixels, x, y, c), c == 3 ? 255 : 0) << x << "," << y;
         }
     }
 }

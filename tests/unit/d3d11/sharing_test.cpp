@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "gpu/frame_compositor.h"
@@ -52,11 +53,8 @@ TEST_F(D3D11Sharing, KeyedMutexTexturesAreSharedOrReportedOnce) {
     std::shared_ptr<Texture> second = device_->CreateTexture(kOutputDesc);
     ASSERT_TRUE(first && second);
     const TextureDesc desc = first->Describe();
-    EXPECT_EQ(desc.width, 8u);
-    EXPECT_EQ(desc.height, 4u);
-    EXPECT_EQ(desc.format, 28u);
-    EXPECT_EQ(desc.bindFlags, 0x28u);
-    EXPECT_EQ(desc.miscFlags, 0x100u);
+    EXPECT_EQ(std::make_tuple(desc.width, desc.height, desc.format, desc.bindFlags, desc.miscFlags),
+              std::make_tuple(8u, 4u, 28u, 0x28u, 0x100u));
 
     if (first->SharedHandle() == 0) {
         // Wine: one line for the missing handles, however many textures are made.
@@ -130,15 +128,18 @@ TEST_F(D3D11Sharing, CompositorOnD3D11DrawsClearsAndCopiesWithWhatTheSystemHas) 
         EXPECT_EQ(compositor.AcquireOutput(0, 0), SyncResult::Failed);
 
     std::vector<uint8_t> pixels;
+    auto expectOpaqueBlack = [&] {
+        ASSERT_TRUE(device.ReadTexture(*compositor.OutputTexture(0), pixels));
+        for (size_t i = 0; i < pixels.size(); i += 4) {
+            ASSERT_EQ(pixels[i] | pixels[i + 1] | pixels[i + 2], 0) << "pixel " << i / 4;
+            ASSERT_EQ(pixels[i + 3], 255) << "pixel " << i / 4;
+        }
+    };
     compositor.BindOpaqueBlend();
     const uint64_t unknown[2] = {0x1234, 0x5678};
     const TextureBounds bounds[2];
     compositor.RenderLayer(0, unknown, bounds);
-    ASSERT_TRUE(device.ReadTexture(*compositor.OutputTexture(0), pixels));
-    for (size_t i = 0; i < pixels.size(); i += 4) {
-        ASSERT_EQ(pixels[i] | pixels[i + 1] | pixels[i + 2], 0) << "pixel " << i / 4;
-        ASSERT_EQ(pixels[i + 3], 255) << "pixel " << i / 4;
-    }
+    expectOpaqueBlack();
 
     // A back buffer of the output's size, copied in whole.
     std::shared_ptr<Texture> backBuffer =
@@ -152,11 +153,7 @@ TEST_F(D3D11Sharing, CompositorOnD3D11DrawsClearsAndCopiesWithWhatTheSystemHas) 
     EXPECT_EQ(pixels, bytes);
 
     compositor.ClearOutput(0);
-    ASSERT_TRUE(device.ReadTexture(*compositor.OutputTexture(0), pixels));
-    for (size_t i = 0; i < pixels.size(); i += 4) {
-        ASSERT_EQ(pixels[i] | pixels[i + 1] | pixels[i + 2], 0);
-        ASSERT_EQ(pixels[i + 3], 255);
-    }
+    expectOpaqueBlack();
     EXPECT_EQ(compositor.ReleaseOutput(0), guarded);
 }
 

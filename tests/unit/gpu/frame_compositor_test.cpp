@@ -5,6 +5,8 @@
 #include <chrono>
 #include <future>
 #include <thread>
+#include <tuple>
+#include <utility>
 
 #include "gpu/dxgi_format.h"
 #include "gpu/frame_compositor.h"
@@ -180,10 +182,9 @@ TEST_F(FrameCompositorTest, ALayerDrawsLeftThenRightWithTheirBoundsIntoTheChosen
     EXPECT_EQ(draw.invertY, 0);
     EXPECT_EQ(draw.sourceIds, (std::vector<int>{1, 2}));
     ASSERT_EQ(draw.passes.size(), 2u);
-    EXPECT_EQ(draw.passes[0].viewport.topLeftX, 0.0f);
-    EXPECT_EQ(draw.passes[1].viewport.topLeftX, 1280.0f);
-    EXPECT_EQ(draw.passes[0].bounds.uMax, 0.5f);
-    EXPECT_EQ(draw.passes[1].bounds.uMin, 0.5f);
+    EXPECT_EQ(std::make_tuple(draw.passes[0].viewport.topLeftX, draw.passes[1].viewport.topLeftX,
+                              draw.passes[0].bounds.uMax, draw.passes[1].bounds.uMin),
+              std::make_tuple(0.0f, 1280.0f, 0.5f, 0.5f));
 }
 
 TEST_F(FrameCompositorTest, OutputTexturesAreSharedWithKeyedMutexesInTheTypedFormat) {
@@ -195,11 +196,9 @@ TEST_F(FrameCompositorTest, OutputTexturesAreSharedWithKeyedMutexesInTheTypedFor
     for (int i = 0; i < 2; ++i) {
         ASSERT_NE(compositor.OutputTexture(i), nullptr);
         const gpu::TextureDesc desc = compositor.OutputTexture(i)->Describe();
-        EXPECT_EQ(desc.width, 100u);
-        EXPECT_EQ(desc.height, 50u);
-        EXPECT_EQ(desc.format, 28u);
-        EXPECT_EQ(desc.bindFlags, 0x28u);
-        EXPECT_EQ(desc.miscFlags, 0x100u);
+        EXPECT_EQ(
+            std::make_tuple(desc.width, desc.height, desc.format, desc.bindFlags, desc.miscFlags),
+            std::make_tuple(100u, 50u, 28u, 0x28u, 0x100u));
         EXPECT_NE(compositor.OutputSharedHandle(i), 0u);
     }
     EXPECT_NE(compositor.OutputSharedHandle(0), compositor.OutputSharedHandle(1));
@@ -241,9 +240,8 @@ TEST_F(FrameCompositorTest, SwapTexturesAreSharedWithoutKeyedMutexInTheRuntimesF
     EXPECT_NE(swap.handle, 0u);
     EXPECT_EQ(swap.handle, swap.texture->SharedHandle());
     const gpu::TextureDesc desc = swap.texture->Describe();
-    EXPECT_EQ(desc.format, 29u);
-    EXPECT_EQ(desc.bindFlags, 0x28u);
-    EXPECT_EQ(desc.miscFlags, 0x2u);
+    EXPECT_EQ(std::make_tuple(desc.format, desc.bindFlags, desc.miscFlags),
+              std::make_tuple(29u, 0x28u, 0x2u));
 
     recording->failTextureCreation = true;
     EXPECT_EQ(compositor.CreateSwapTexture(16, 16, 29).handle, 0u);
@@ -253,12 +251,10 @@ TEST(DxgiFormatTest, TypelessFormatsMapToTheirChosenTypedFormats) {
     int typeless = 0;
     for (uint32_t format = 0; format < 200; ++format) typeless += IsTypelessFormat(format);
     EXPECT_EQ(typeless, 22);
-    EXPECT_EQ(TypedFormatFor(1), 2u);
-    EXPECT_EQ(TypedFormatFor(5), 6u);
-    EXPECT_EQ(TypedFormatFor(9), 11u);
-    EXPECT_EQ(TypedFormatFor(27), 28u);
-    EXPECT_EQ(TypedFormatFor(90), 91u);
-    EXPECT_EQ(TypedFormatFor(92), 93u);
+    for (auto [typelessFormat, typed] :
+         {std::pair{1u, 2u}, {5u, 6u}, {9u, 11u}, {27u, 28u}, {90u, 91u}, {92u, 93u}}) {
+        EXPECT_EQ(TypedFormatFor(typelessFormat), typed);
+    }
     for (uint32_t unchanged :
          {15u, 19u, 23u, 33u, 39u, 44u, 48u, 53u, 60u, 70u, 73u, 76u, 79u, 82u, 94u, 97u}) {
         EXPECT_TRUE(IsTypelessFormat(unchanged)) << unchanged;

@@ -2,6 +2,8 @@
 // their handles or by process, the shared index and the layers collected between presents.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "devices/headset/hmd_driver_direct.h"
 #include "gpu/frame_compositor.h"
 #include "unit/headset/runtime_fixture.h"
@@ -103,9 +105,7 @@ TEST_F(DirectModeTest, TexturesThatCannotBeMadeComeBackAsZero) {
     Set set;
     set.handles[0] = set.handles[1] = set.handles[2] = 77;
     hmd->CreateSwapTextureSet(10, kRgba8, 0, 0, &set.handles);
-    for (uint64_t handle : set.handles) {
-        EXPECT_EQ(handle, 0u);
-    }
+    for (uint64_t handle : set.handles) EXPECT_EQ(handle, 0u);
     EXPECT_TRUE(hmd->swapTextures().empty());
     EXPECT_EQ(hmd->nextSetId(), 1u);
 }
@@ -115,14 +115,12 @@ TEST_F(DirectModeTest, OneIndexForEverySetMovingOnWithEachPresent) {
     vr::SharedTextureHandle_t handles[2] = {1, 2};
     uint32_t indices[2] = {9, 9};
     hmd->GetNextSwapTextureSetIndex(handles, &indices);
-    EXPECT_EQ(indices[0], 0u);
-    EXPECT_EQ(indices[1], 0u);
+    EXPECT_EQ(std::make_tuple(indices[0], indices[1]), std::make_tuple(0u, 0u));
     for (uint32_t expected : {1u, 2u, 0u}) {
         hmd->Present(0);
         vr::SharedTextureHandle_t others[2] = {123, 456};
         hmd->GetNextSwapTextureSetIndex(others, &indices);
-        EXPECT_EQ(indices[0], expected);
-        EXPECT_EQ(indices[1], expected);
+        EXPECT_EQ(std::make_tuple(indices[0], indices[1]), std::make_tuple(expected, expected));
     }
 }
 
@@ -137,13 +135,11 @@ TEST_F(DirectModeTest, LayersCollectUntilPresent) {
     hmd->SubmitLayer(second, other, nullptr);
     const std::vector<SubmittedLayer>& layers = hmd->pendingLayers();
     ASSERT_EQ(layers.size(), 2u);
-    EXPECT_EQ(layers[0].handles[0], set.handles[0]);
-    EXPECT_EQ(layers[0].handles[1], set.handles[1]);
-    EXPECT_EQ(layers[0].bounds[0].uMax, 0.5f);
-    EXPECT_EQ(layers[0].bounds[1].uMin, 0.5f);
-    EXPECT_EQ(layers[1].handles[1], 0xABCu);
-    EXPECT_EQ(layers[1].bounds[0].vMin, 0.2f);
-    EXPECT_EQ(layers[1].bounds[1].vMax, 0.8f);
+    EXPECT_EQ(std::make_tuple(layers[0].handles[0], layers[0].handles[1], layers[1].handles[1]),
+              std::make_tuple(set.handles[0], set.handles[1], uint64_t{0xABC}));
+    EXPECT_EQ(std::make_tuple(layers[0].bounds[0].uMax, layers[0].bounds[1].uMin,
+                              layers[1].bounds[0].vMin, layers[1].bounds[1].vMax),
+              std::make_tuple(0.5f, 0.5f, 0.2f, 0.8f));
 
     hmd->Present(0);
     EXPECT_TRUE(hmd->pendingLayers().empty());

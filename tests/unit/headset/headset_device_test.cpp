@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <tuple>
 
 #include "devices/headset/hmd_driver_direct.h"
 #include "devices/headset/hmd_driver_virtual.h"
@@ -46,8 +47,7 @@ TEST_F(HeadsetTest, SettingsChangeSizesAndOffsets) {
     EXPECT_TRUE(Logged("driver_quillo: Render Target: 751 1501\n"));
     uint32_t width = 0, height = 0;
     hmd.GetRecommendedRenderTargetSize(&width, &height);
-    EXPECT_EQ(width, 751u);
-    EXPECT_EQ(height, 1501u);
+    EXPECT_EQ(std::make_tuple(width, height), std::make_tuple(751u, 1501u));
     EXPECT_FLOAT_EQ(hmd.renderScale(), 1.5f);
     EXPECT_EQ(hmd.rotationOffsets().yaw.y, 0.70710677f);
     // Until a head pose arrives the offsets are not applied.
@@ -56,21 +56,19 @@ TEST_F(HeadsetTest, SettingsChangeSizesAndOffsets) {
     EXPECT_EQ(pose.vecPosition[1], static_cast<double>(1.7f));
 }
 
-TEST_F(HeadsetTest, MissingSettingsInterfaceKeepsStartingValues) {
-    runtime::FakeRuntimeOptions options;
-    options.omittedInterfaces = {"IVRSettings_002"};
-    MakeRuntime(nullptr, options);
-    HMDDriverVirtual hmd;
-    EXPECT_FALSE(Logged("Using settings values\n"));
-    EXPECT_TRUE(Logged("driver_quillo: Window: -1 -1 2560 1440\n"));
-    EXPECT_TRUE(Logged("driver_quillo: Render Target: 1280 1440\n"));
-}
-
-TEST_F(HeadsetTest, AbsentSizeSettingsFallToTheMinimums) {
-    MakeRuntime(R"({"driver_quillo": {}})");
-    HMDDriverVirtual hmd;
-    EXPECT_TRUE(Logged("driver_quillo: Window: -1 -1 1000 600\n"));
-    EXPECT_TRUE(Logged("driver_quillo: Render Target: 500 600\n"));
+// Without the settings interface the starting values stay; absent size keys give the minimums.
+TEST_F(HeadsetTest, MissingSettingsKeepStartingValuesOrFallToTheMinimums) {
+    for (bool omitted : {true, false}) {
+        runtime::FakeRuntimeOptions options;
+        if (omitted) options.omittedInterfaces = {"IVRSettings_002"};
+        MakeRuntime(omitted ? nullptr : R"({"driver_quillo": {}})", options);
+        HMDDriverVirtual hmd;
+        EXPECT_EQ(Logged("Using settings values\n"), !omitted);
+        EXPECT_TRUE(Logged(omitted ? "driver_quillo: Window: -1 -1 2560 1440\n"
+                                   : "driver_quillo: Window: -1 -1 1000 600\n"));
+        EXPECT_TRUE(Logged(omitted ? "driver_quillo: Render Target: 1280 1440\n"
+                                   : "driver_quillo: Render Target: 500 600\n"));
+    }
 }
 
 TEST_F(HeadsetTest, ActivateWritesTheTwelvePropertiesInOrder) {
@@ -181,9 +179,9 @@ TEST_F(HeadsetTest, UpdatePoseOnlyHandsPosesWhileActive) {
     for (const RuntimeEvent& pose : poses) {
         EXPECT_EQ(pose.deviceIndex, 0u);
         EXPECT_EQ(pose.poseSize, sizeof(vr::DriverPose_t));
-        EXPECT_EQ(pose.pose.vecPosition[0], 0.0);
-        EXPECT_EQ(pose.pose.vecPosition[1], static_cast<double>(1.7f));
-        EXPECT_EQ(pose.pose.vecPosition[2], 0.0);
+        EXPECT_EQ(std::make_tuple(pose.pose.vecPosition[0], pose.pose.vecPosition[1],
+                                  pose.pose.vecPosition[2]),
+                  std::make_tuple(0.0, static_cast<double>(1.7f), 0.0));
         EXPECT_EQ(pose.pose.qRotation.w, 1.0);
         EXPECT_EQ(pose.pose.result, vr::TrackingResult_Running_OK);
     }
@@ -241,19 +239,13 @@ TEST_F(HeadsetTest, DisplayComponentAnswers) {
     int32_t x = 0, y = 0;
     uint32_t width = 0, height = 0;
     display.GetWindowBounds(&x, &y, &width, &height);
-    EXPECT_EQ(x, -1);
-    EXPECT_EQ(y, -1);
-    EXPECT_EQ(width, 2560u);
-    EXPECT_EQ(height, 1440u);
+    EXPECT_EQ(std::make_tuple(x, y, width, height), std::make_tuple(-1, -1, 2560u, 1440u));
     EXPECT_FALSE(display.IsDisplayOnDesktop());
     EXPECT_FALSE(display.IsDisplayRealDisplay());
 
     uint32_t vx = 9, vy = 9, vw = 0, vh = 0;
     display.GetEyeOutputViewport(vr::Eye_Left, &vx, &vy, &vw, &vh);
-    EXPECT_EQ(vx, 0u);
-    EXPECT_EQ(vy, 0u);
-    EXPECT_EQ(vw, 1280u);
-    EXPECT_EQ(vh, 1440u);
+    EXPECT_EQ(std::make_tuple(vx, vy, vw, vh), std::make_tuple(0u, 0u, 1280u, 1440u));
     display.GetEyeOutputViewport(vr::Eye_Right, &vx, &vy, &vw, &vh);
     EXPECT_EQ(vx, 1280u);
     // Any value but 0 counts as the right eye.
@@ -262,13 +254,9 @@ TEST_F(HeadsetTest, DisplayComponentAnswers) {
 
     float l = 0, r = 0, t = 0, b = 0;
     display.GetProjectionRaw(vr::Eye_Left, &l, &r, &t, &b);
-    EXPECT_EQ(l, static_cast<float>(-1.05866));
-    EXPECT_EQ(r, static_cast<float>(1.09237));
-    EXPECT_EQ(t, -1.3316f);
-    EXPECT_EQ(b, 1.3316f);
+    EXPECT_EQ(std::make_tuple(l, r, t, b), std::make_tuple(-1.05866f, 1.09237f, -1.3316f, 1.3316f));
     display.GetProjectionRaw(vr::Eye_Right, &l, &r, &t, &b);
-    EXPECT_EQ(l, static_cast<float>(-1.09237));
-    EXPECT_EQ(r, static_cast<float>(1.05866));
+    EXPECT_EQ(std::make_tuple(l, r), std::make_tuple(-1.09237f, 1.05866f));
 
     const vr::DistortionCoordinates_t d =
         runtime::CallComputeDistortion(display, vr::Eye_Right, 0.25f, 0.75f);

@@ -1,7 +1,9 @@
 // Display geometry from the settings, rotation offsets and the pose built from a head pose.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
+#include <tuple>
 
 #include "devices/headset/headset_geometry.h"
 
@@ -61,10 +63,8 @@ TEST(RotationOffsets, EachAxisGoesToItsQuaternion) {
     ExpectQuaternion(none.yaw, 0, 0, 0, 1);
 
     const RotationOffsets yaw = ComputeRotationOffsets(0, 90, 0);
-    EXPECT_EQ(yaw.yaw.x, 0.0f);
-    EXPECT_EQ(yaw.yaw.y, h);
-    EXPECT_EQ(yaw.yaw.z, 0.0f);
-    EXPECT_EQ(yaw.yaw.w, h);
+    EXPECT_EQ(std::make_tuple(yaw.yaw.x, yaw.yaw.y, yaw.yaw.z, yaw.yaw.w),
+              std::make_tuple(0.0f, h, 0.0f, h));
     ExpectQuaternion(yaw.local, 0, 0, 0, 1);
 
     ExpectQuaternion(ComputeRotationOffsets(0, -90, 0).yaw, 0, -h, 0, h);
@@ -81,15 +81,18 @@ TEST(RotationOffsets, DegreesUseTheSinglePrecisionFactor) {
     EXPECT_EQ(DegreesToRadians(-30), -30.0f * 0.017453292f);
 }
 
+std::tuple<double, double, double, double> Rotation(const vr::DriverPose_t& pose) {
+    return {pose.qRotation.x, pose.qRotation.y, pose.qRotation.z, pose.qRotation.w};
+}
+std::tuple<double, double, double> Position(const vr::DriverPose_t& pose) {
+    return {pose.vecPosition[0], pose.vecPosition[1], pose.vecPosition[2]};
+}
+
 HeadPose Received(float x, float y, float z, float w) {
     HeadPose head;
-    head.orientation[0] = x;
-    head.orientation[1] = y;
-    head.orientation[2] = z;
-    head.orientation[3] = w;
-    head.position[0] = 0.25f;
-    head.position[1] = 1.6f;
-    head.position[2] = -0.5f;
+    const float orientation[4] = {x, y, z, w}, position[3] = {0.25f, 1.6f, -0.5f};
+    std::copy(orientation, orientation + 4, head.orientation);
+    std::copy(position, position + 3, head.position);
     head.trackingStatus = 0;
     head.poseReceived = true;
     return head;
@@ -101,13 +104,8 @@ TEST(HeadsetPose, RestingPoseBeforeAnyHeadPoseIgnoresOffsets) {
     head.orientation[0] = 0.3f;  // not used until a pose has arrived
     head.trackingStatus = 2;
     const vr::DriverPose_t pose = BuildHeadsetPose(head, ComputeRotationOffsets(30, 90, 10));
-    EXPECT_EQ(pose.qRotation.w, 1.0);
-    EXPECT_EQ(pose.qRotation.x, 0.0);
-    EXPECT_EQ(pose.qRotation.y, 0.0);
-    EXPECT_EQ(pose.qRotation.z, 0.0);
-    EXPECT_EQ(pose.vecPosition[0], 0.0);
-    EXPECT_EQ(pose.vecPosition[1], static_cast<double>(1.7f));
-    EXPECT_EQ(pose.vecPosition[2], 0.0);
+    EXPECT_EQ(Rotation(pose), std::make_tuple(0.0, 0.0, 0.0, 1.0));
+    EXPECT_EQ(Position(pose), std::make_tuple(0.0, static_cast<double>(1.7f), 0.0));
     EXPECT_EQ(pose.result, vr::TrackingResult_Running_OK);
     EXPECT_TRUE(pose.poseIsValid);
     EXPECT_TRUE(pose.deviceIsConnected);
@@ -126,13 +124,13 @@ TEST(HeadsetPose, RestingPoseBeforeAnyHeadPoseIgnoresOffsets) {
 TEST(HeadsetPose, NoOffsetsPassTheOrientationThroughExactly) {
     const HeadPose head = Received(0.1f, -0.2f, 0.3f, 0.9273618f);
     const vr::DriverPose_t pose = BuildHeadsetPose(head, ComputeRotationOffsets(0, 0, 0));
-    EXPECT_EQ(pose.qRotation.x, static_cast<double>(0.1f));
-    EXPECT_EQ(pose.qRotation.y, static_cast<double>(-0.2f));
-    EXPECT_EQ(pose.qRotation.z, static_cast<double>(0.3f));
-    EXPECT_EQ(pose.qRotation.w, static_cast<double>(0.9273618f));
-    EXPECT_EQ(pose.vecPosition[0], static_cast<double>(0.25f));
-    EXPECT_EQ(pose.vecPosition[1], static_cast<double>(1.6f));
-    EXPECT_EQ(pose.vecPosition[2], static_cast<double>(-0.5f));
+    EXPECT_EQ(Rotation(pose),
+              std::make_tuple(double{0.1f}, double{-0.2f}, double{0.3f}, double{0.9273618f}));
+    EXPECT_EQ(Position(pose), std::make_tuple(double{0.25f}, double{1.6f}, double{-0.5f}));
+    // Not normalised either.
+    EXPECT_EQ(
+        BuildHeadsetPose(Received(0, 0, 0, 2.0f), ComputeRotationOffsets(0, 0, 0)).qRotation.w,
+        2.0);
 }
 
 // The yaw offset turns the world (applied on the left), the X/Z offset turns the head in its
@@ -141,27 +139,16 @@ TEST(HeadsetPose, OffsetsComposeOnTheirOwnSides) {
     const float h = 0.70710677f;
     const vr::DriverPose_t yawed =
         BuildHeadsetPose(Received(h, 0, 0, h), ComputeRotationOffsets(0, 90, 0));
-    EXPECT_NEAR(yawed.qRotation.x, 0.5, 1e-6);
-    EXPECT_NEAR(yawed.qRotation.y, 0.5, 1e-6);
-    EXPECT_NEAR(yawed.qRotation.z, -0.5, 1e-6);
-    EXPECT_NEAR(yawed.qRotation.w, 0.5, 1e-6);
-
     const vr::DriverPose_t pitched =
         BuildHeadsetPose(Received(0, h, 0, h), ComputeRotationOffsets(90, 0, 0));
-    EXPECT_NEAR(pitched.qRotation.x, 0.5, 1e-6);
-    EXPECT_NEAR(pitched.qRotation.y, 0.5, 1e-6);
-    EXPECT_NEAR(pitched.qRotation.z, -0.5, 1e-6);
-    EXPECT_NEAR(pitched.qRotation.w, 0.5, 1e-6);
-
+    for (const vr::DriverPose_t& pose : {yawed, pitched}) {
+        const double expected[4] = {0.5, 0.5, -0.5, 0.5};
+        const double actual[4] = {pose.qRotation.x, pose.qRotation.y, pose.qRotation.z,
+                                  pose.qRotation.w};
+        for (int i = 0; i < 4; ++i) EXPECT_NEAR(actual[i], expected[i], 1e-6) << i;
+    }
     // The position is not rotated by any offset.
-    EXPECT_EQ(yawed.vecPosition[0], static_cast<double>(0.25f));
-    EXPECT_EQ(yawed.vecPosition[2], static_cast<double>(-0.5f));
-}
-
-TEST(HeadsetPose, NotNormalised) {
-    const vr::DriverPose_t pose =
-        BuildHeadsetPose(Received(0, 0, 0, 2.0f), ComputeRotationOffsets(0, 0, 0));
-    EXPECT_EQ(pose.qRotation.w, 2.0);
+    EXPECT_EQ(Position(yawed), std::make_tuple(double{0.25f}, double{1.6f}, double{-0.5f}));
 }
 
 TEST(HeadsetPose, TrackingStatusMapping) {

@@ -68,13 +68,12 @@ TEST_F(HeadsetLinkTest, HeadPoseReachesTheRuntimeAtTheNextFrame) {
     ASSERT_EQ(poses.size(), 1u);
     const vr::DriverPose_t& pose = poses[0].pose;
     // The yaw offset of 90 degrees turns the world: yaw x orientation.
-    EXPECT_NEAR(pose.qRotation.x, 0.5, 1e-6);
-    EXPECT_NEAR(pose.qRotation.y, 0.5, 1e-6);
-    EXPECT_NEAR(pose.qRotation.z, -0.5, 1e-6);
-    EXPECT_NEAR(pose.qRotation.w, 0.5, 1e-6);
-    EXPECT_EQ(pose.vecPosition[0], 0.5);
-    EXPECT_EQ(pose.vecPosition[1], 1.25);
-    EXPECT_EQ(pose.vecPosition[2], -2.0);
+    const double expected[4] = {0.5, 0.5, -0.5, 0.5};
+    const double actual[4] = {pose.qRotation.x, pose.qRotation.y, pose.qRotation.z,
+                              pose.qRotation.w};
+    for (int i = 0; i < 4; ++i) EXPECT_NEAR(actual[i], expected[i], 1e-6) << i;
+    EXPECT_EQ(std::vector<double>(pose.vecPosition, pose.vecPosition + 3),
+              (std::vector<double>{0.5, 1.25, -2.0}));
     EXPECT_EQ(pose.result, vr::TrackingResult_Running_OK);
 }
 

@@ -27,37 +27,37 @@ constexpr const char* kDefaultSettings = R"({
     }
 })";
 
+// Sets, or with an empty value removes, an environment variable of this test process.
+inline void SetEnvironment(const char* name, const std::string& value) {
+#if defined(_WIN32)
+    _putenv_s(name, value.c_str());
+#else
+    if (value.empty()) {
+        unsetenv(name);
+    } else {
+        setenv(name, value.c_str(), 1);
+    }
+#endif
+}
+
 // Gives this test process pipe names of its own (the link reads QUILLO_PIPE_SUFFIX when its
 // pipe channel starts). Returns the suffix.
 inline const std::string& UseOwnPipeNames() {
     static const std::string suffix = [] {
         std::string value = "_h1test_" + std::to_string(platform::CurrentProcessId());
-#if defined(_WIN32)
-        _putenv_s("QUILLO_PIPE_SUFFIX", value.c_str());
-#else
-        setenv("QUILLO_PIPE_SUFFIX", value.c_str(), 1);
-#endif
+        SetEnvironment("QUILLO_PIPE_SUFFIX", value);
         return value;
     }();
     return suffix;
 }
 
-// Makes the headsets created from now on use the software GPU backend. Direct-mode tests need
-// shared texture handles, which Wine's Direct3D 11 does not give.
+// Makes the headsets created from now on use the software GPU backend (direct mode needs
+// shared texture handles, which Wine's Direct3D 11 does not give), or the default one again.
 inline void UseSoftwareGpu() {
-#if defined(_WIN32)
-    _putenv_s("QUILLO_GPU_BACKEND", "software");
-#else
-    setenv("QUILLO_GPU_BACKEND", "software", 1);
-#endif
+    SetEnvironment("QUILLO_GPU_BACKEND", "software");
 }
-
 inline void UseDefaultGpu() {
-#if defined(_WIN32)
-    _putenv_s("QUILLO_GPU_BACKEND", "");
-#else
-    unsetenv("QUILLO_GPU_BACKEND");
-#endif
+    SetEnvironment("QUILLO_GPU_BACKEND", "");
 }
 
 class RuntimeFixture : public ::testing::Test {

@@ -41,13 +41,9 @@ TrackingUpdate Matrix(int32_t kind, float diagX, float diagY, float diagZ, float
 TrackingUpdate Quat(float x, float y, float z, float w) {
     TrackingUpdate u;
     u.wireKind = 4;
-    u.quaternion[0] = x;
-    u.quaternion[1] = y;
-    u.quaternion[2] = z;
-    u.quaternion[3] = w;
-    u.position[0] = 0.1f;
-    u.position[1] = 1.6f;
-    u.position[2] = -0.2f;
+    const float q[4] = {x, y, z, w}, p[3] = {0.1f, 1.6f, -0.2f};
+    std::memcpy(u.quaternion, q, sizeof q);
+    std::memcpy(u.position, p, sizeof p);
     return u;
 }
 
@@ -92,9 +88,8 @@ TEST(TrackingState, MatrixKindsAndUnknownKinds) {
     ASSERT_EQ(WireError::kNone, Send(state, Matrix(6, 1, 1, 1, 1, 2, 3)));
     const HeadPose pose = state.Snapshot();
     EXPECT_EQ(1.0f, pose.orientation[3]);
-    EXPECT_EQ(1.0f, pose.position[0]);
-    EXPECT_EQ(2.0f, pose.position[1]);
-    EXPECT_EQ(3.0f, pose.position[2]);
+    EXPECT_EQ(std::vector<float>(pose.position, pose.position + 3),
+              (std::vector<float>{1.0f, 2.0f, 3.0f}));
     // Kind 6 converts with the copysign method: 180 about X gives all zero.
     ASSERT_EQ(WireError::kNone, Send(state, Matrix(6, 1, -1, -1)));
     ExpectQuat(state.rawOrientation(), 0, 0, 0, 0, 0);

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "link/head_tracking.h"
@@ -196,10 +197,8 @@ TEST_P(MahonySteps, FollowTheRateEquationFromATiltedStart) {
     const Form form = GetParam();
     Q reference = Unit(Q{0.3, -0.45, 0.2, 0.8});
     OrientationFilter f;
-    f.q0 = float(reference.w);
-    f.q1 = float(reference.x);
-    f.q2 = float(reference.y);
-    f.q3 = float(reference.z);
+    f.q0 = float(reference.w), f.q1 = float(reference.x);
+    f.q2 = float(reference.y), f.q3 = float(reference.z);
     for (int step = 0; step < 30; ++step) {
         SCOPED_TRACE(step);
         const double t = step * 0.37;
@@ -248,13 +247,10 @@ Q ExpectedOffset(Q raw) {
 wire::TrackingUpdate QuaternionUpdate(const Q& q) {
     wire::TrackingUpdate u;
     u.wireKind = int32_t(wire::TrackingKind::kQuaternionAndPosition);
-    u.quaternion[0] = float(q.x);
-    u.quaternion[1] = float(q.y);
-    u.quaternion[2] = float(q.z);
-    u.quaternion[3] = float(q.w);
-    u.position[0] = 0.1f;
-    u.position[1] = 1.6f;
-    u.position[2] = -0.3f;
+    const float quaternion[4] = {float(q.x), float(q.y), float(q.z), float(q.w)};
+    const float position[3] = {0.1f, 1.6f, -0.3f};
+    std::copy(quaternion, quaternion + 4, u.quaternion);
+    std::copy(position, position + 3, u.position);
     return u;
 }
 
@@ -280,9 +276,8 @@ TEST(Recenter, CancelsTheYawOfTheRecenterPoseForEveryLaterKind) {
 
     wire::TrackingUpdate angles;
     angles.wireKind = int32_t(wire::TrackingKind::kAnglesAndPosition);
-    angles.angles[0] = 0.3f;
-    angles.angles[1] = -1.2f;
-    angles.angles[2] = 0.5f;
+    const float radians[3] = {0.3f, -1.2f, 0.5f};
+    std::copy(radians, radians + 3, angles.angles);
     state.ApplyTracking(angles);
     ExpectQuat(Mul(offset, Euler(0.3, -1.2, 0.5)), state.orientation(), 2e-6);
 

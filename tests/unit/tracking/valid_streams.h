@@ -121,32 +121,15 @@ inline std::vector<StreamStep> ValidStream(int which) {
             break;
         default:  // every kind interleaved
             for (int i = 0; i < 60; ++i) {
-                switch (i % 8) {
-                    case 0:
-                        steps.push_back(matrix(6));
-                        break;
-                    case 1:
-                        steps.push_back(inertial(i % 3 != 0));
-                        break;
-                    case 2:
-                        steps.push_back(angles());
-                        break;
-                    case 3:
-                        steps.push_back(quaternion());
-                        break;
-                    case 4:
-                        steps.push_back(Kind(50));
-                        break;
-                    case 5:
-                        steps.push_back(positionOnly());
-                        break;
-                    case 6:
-                        steps.push_back(Kind(0x7FFFFFFF));
-                        break;
-                    default:
-                        steps.push_back(Recenter());
-                        break;
-                }
+                const int k = i % 8;
+                steps.push_back(k == 0   ? matrix(6)
+                                : k == 1 ? inertial(i % 3 != 0)
+                                : k == 2 ? angles()
+                                : k == 3 ? quaternion()
+                                : k == 4 ? Kind(50)
+                                : k == 5 ? positionOnly()
+                                : k == 6 ? Kind(0x7FFFFFFF)
+                                         : Recenter());
             }
             break;
     }

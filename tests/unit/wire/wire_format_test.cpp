@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <tuple>
 #include <vector>
 
 #include "link/little_endian.h"
@@ -19,8 +20,7 @@ TEST(WireHeader, LittleEndianFieldsAndLengthLimits) {
     const uint8_t expected[kHeaderSize] = {4, 3, 2, 1, 10, 0, 0, 0};
     EXPECT_EQ(0, std::memcmp(bytes, expected, kHeaderSize));
     const MessageHeader decoded = DecodeHeader(bytes);
-    EXPECT_EQ(0x01020304u, decoded.length);
-    EXPECT_EQ(10u, decoded.type);
+    EXPECT_EQ(std::make_tuple(decoded.length, decoded.type), std::make_tuple(0x01020304u, 10u));
 
     EXPECT_EQ(WireError::kNone, ValidatePayloadLength(0));
     EXPECT_EQ(WireError::kNone, ValidatePayloadLength(1024));
@@ -96,17 +96,13 @@ TEST(WireControllerRecord, DecodesEveryFieldAtItsOffset) {
 
     ControllerRecord record;
     ASSERT_EQ(WireError::kNone, DecodeControllerRecord(bytes, 136, record));
-    EXPECT_EQ(0xFFFFFFFFu, record.controllerId);
-    EXPECT_EQ(2u, record.status);
-    EXPECT_EQ(0.0f, record.pose[0][0]);
-    EXPECT_EQ(1.5f, record.pose[0][3]);
-    EXPECT_EQ(5.5f, record.pose[2][3]);
-    EXPECT_EQ(99u, record.input.packetNum);
-    EXPECT_EQ(0x0000000700000005ull, record.input.buttonPressed);
-    EXPECT_EQ(0x8000000000000001ull, record.input.buttonTouched);
-    EXPECT_EQ(-1.0f, record.input.axis[0][0]);
-    EXPECT_EQ(-2.0f, record.input.axis[0][1]);
-    EXPECT_EQ(-10.0f, record.input.axis[4][1]);
+    EXPECT_EQ(std::make_tuple(record.controllerId, record.status, record.input.packetNum,
+                              record.input.buttonPressed, record.input.buttonTouched),
+              std::make_tuple(0xFFFFFFFFu, 2u, 99u, 0x0000000700000005ull, 0x8000000000000001ull));
+    EXPECT_EQ(
+        std::make_tuple(record.pose[0][0], record.pose[0][3], record.pose[2][3],
+                        record.input.axis[0][0], record.input.axis[0][1], record.input.axis[4][1]),
+        std::make_tuple(0.0f, 1.5f, 5.5f, -1.0f, -2.0f, -10.0f));
 
     uint8_t encoded[136];
     ASSERT_EQ(WireError::kNone, EncodeControllerRecord(record, encoded, sizeof encoded));
@@ -152,9 +148,8 @@ TEST(WireTracking, EveryKindRoundTripsAtItsNaturalLength) {
         u.inertial.mag[i] = 10.0f * (i + 1);
     }
     const TrackingUpdate imu = RoundTrip(u, 40);
-    EXPECT_EQ(0.3f, imu.inertial.gyro[2]);
-    EXPECT_EQ(1.0f, imu.inertial.accel[0]);
-    EXPECT_EQ(30.0f, imu.inertial.mag[2]);
+    EXPECT_EQ(std::make_tuple(imu.inertial.gyro[2], imu.inertial.accel[0], imu.inertial.mag[2]),
+              std::make_tuple(0.3f, 1.0f, 30.0f));
 
     u = TrackingUpdate{};
     u.wireKind = 3;
@@ -163,9 +158,8 @@ TEST(WireTracking, EveryKindRoundTripsAtItsNaturalLength) {
     u.unusedFloat = 7.0f;
     u.unusedBytes[7] = 0x42;
     const TrackingUpdate euler = RoundTrip(u, 40);
-    EXPECT_EQ(0.25f, euler.angles[1]);
-    EXPECT_EQ(-3.0f, euler.position[2]);
-    EXPECT_EQ(7.0f, euler.unusedFloat);
+    EXPECT_EQ(std::make_tuple(euler.angles[1], euler.position[2], euler.unusedFloat),
+              std::make_tuple(0.25f, -3.0f, 7.0f));
     EXPECT_EQ(0x42, euler.unusedBytes[7]);
 
     u = TrackingUpdate{};
@@ -173,8 +167,7 @@ TEST(WireTracking, EveryKindRoundTripsAtItsNaturalLength) {
     u.quaternion[0] = 2.0f;  // passed on as sent, not normalised
     u.position[0] = 1.25f;
     const TrackingUpdate quat = RoundTrip(u, 32);
-    EXPECT_EQ(2.0f, quat.quaternion[0]);
-    EXPECT_EQ(1.25f, quat.position[0]);
+    EXPECT_EQ(std::make_tuple(quat.quaternion[0], quat.position[0]), std::make_tuple(2.0f, 1.25f));
 
     u = TrackingUpdate{};
     u.wireKind = 5;
