@@ -138,9 +138,12 @@ class TestCompanion {
     }
 
     // True once the driver has closed its write end (after it dropped the connection).
+    // True when the driver closed its end of "In" (a read ends without data); false when it
+    // wrote instead, or kept the pipe open for 30 s (a hang guard, not a timing check).
     bool DriverClosedItsEnd() {
         uint8_t byte;
-        return fromDriver_.ReadSome(&byte, 1) == 0;
+        bool timedOut = false;
+        return fromDriver_.ReadSomeWithin(&byte, 1, 30000, timedOut) == 0 && !timedOut;
     }
 
     platform::PipeStream& fromDriver() { return fromDriver_; }
