@@ -73,12 +73,15 @@ inline bool StampBit(const FrameStamp& stamp, uint32_t bit) {
     return ((stamp.micros >> (bit - 48)) & 1u) != 0;
 }
 
-// Draws one eye into tightly packed RGBA8 rows `rowPitch` bytes apart; `pixels` is the eye's
-// top-left pixel.
-inline void DrawEye(uint8_t* pixels, size_t rowPitch, uint32_t width, uint32_t height,
-                    const FrameStamp& stamp) {
+// Draws the stamp, and the pattern on the rows `bodyRow` accepts, into tightly packed RGBA8
+// rows `rowPitch` bytes apart; `pixels` is the eye's top-left pixel. Other pixels are kept.
+template <typename BodyRow>
+inline void DrawStampAndPattern(uint8_t* pixels, size_t rowPitch, uint32_t width, uint32_t height,
+                                const FrameStamp& stamp, BodyRow bodyRow) {
     const uint32_t block = StampBlock(width, height);
     for (uint32_t y = 0; y < height; ++y) {
+        const bool body = bodyRow(y);
+        if (!body && y >= block) continue;
         uint8_t* row = pixels + y * rowPitch;
         for (uint32_t x = 0; x < width; ++x) {
             uint8_t* p = row + 4 * static_cast<size_t>(x);
@@ -86,11 +89,17 @@ inline void DrawEye(uint8_t* pixels, size_t rowPitch, uint32_t width, uint32_t h
                 const uint8_t v = StampBit(stamp, x / block) ? 255 : 0;
                 p[0] = p[1] = p[2] = v;
                 p[3] = 255;
-            } else {
+            } else if (body) {
                 BodyColour(stamp.eye, stamp.sequence, x, y, p);
             }
         }
     }
+}
+
+// The whole test picture of one eye: stamp and pattern everywhere.
+inline void DrawEye(uint8_t* pixels, size_t rowPitch, uint32_t width, uint32_t height,
+                    const FrameStamp& stamp) {
+    DrawStampAndPattern(pixels, rowPitch, width, height, stamp, [](uint32_t) { return true; });
 }
 
 // Reads the stamp of one eye (bits sampled at their blocks' centres, threshold half way).
@@ -157,21 +166,8 @@ inline bool InCheckBand(uint32_t y, uint32_t height) {
 // The stamp and the check bands over a picture already in the eye (the host's scene).
 inline void DrawFrameMarks(uint8_t* pixels, size_t rowPitch, uint32_t width, uint32_t height,
                            const FrameStamp& stamp) {
-    const uint32_t block = StampBlock(width, height);
-    for (uint32_t y = 0; y < height; ++y) {
-        if (!InCheckBand(y, height) && y >= block) continue;
-        uint8_t* row = pixels + y * rowPitch;
-        for (uint32_t x = 0; x < width; ++x) {
-            uint8_t* p = row + 4 * static_cast<size_t>(x);
-            if (InStamp(x, y, block)) {
-                const uint8_t v = StampBit(stamp, x / block) ? 255 : 0;
-                p[0] = p[1] = p[2] = v;
-                p[3] = 255;
-            } else if (InCheckBand(y, height)) {
-                BodyColour(stamp.eye, stamp.sequence, x, y, p);
-            }
-        }
-    }
+    DrawStampAndPattern(pixels, rowPitch, width, height, stamp,
+                        [height](uint32_t y) { return InCheckBand(y, height); });
 }
 
 // Only the check bands (every row of them, every `step`-th pixel): what stays of the pattern
