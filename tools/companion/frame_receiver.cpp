@@ -22,6 +22,12 @@ uint64_t NowMicros() {
     return frames::CounterMicros(platform::CounterNow(), platform::CounterFrequency());
 }
 
+std::string FrameFileName(uint32_t connection, uint32_t sequence) {
+    char name[48];
+    std::snprintf(name, sizeof name, "/frame_c%u_%08u.png", connection, sequence);
+    return name;
+}
+
 std::string Hex(uint32_t value) {
     char text[16];
     std::snprintf(text, sizeof text, "0x%08X", value);
@@ -173,9 +179,15 @@ void FrameReceiver::ReadFrames(std::shared_ptr<gpu::Texture> textures[2], uint32
             if (verdict == FrameVerdict::kNew) {
                 ++framesThisConnection;
                 sequence = tally_.lastSequence();
-                save = !settings_.pngDir.empty() &&
-                       (settings_.pngEvery == 0 ? framesThisConnection == 1
-                                                : framesThisConnection % settings_.pngEvery == 0);
+                save = !settings_.pngDir.empty() && settings_.pngEvery != 0 &&
+                       framesThisConnection % settings_.pngEvery == 0;
+                if (!settings_.pngDir.empty() && settings_.pngEvery == 0 &&
+                    framesThisConnection == 1) {
+                    firstFrame_.assign(pixels.begin(), pixels.end());
+                    firstFramePath_ = settings_.pngDir + FrameFileName(connection, sequence);
+                    firstFrameWidth_ = desc.width;
+                    firstFrameHeight_ = desc.height;
+                }
                 timing_.Add(sequence, tally_.lastStampMicros(), arrival, next);
                 contactSheet_.Offer(tally_.frames() - 1, pixels.data(), rowPitch, desc.width,
                                     desc.height);
@@ -211,11 +223,9 @@ void FrameReceiver::ReadFrames(std::shared_ptr<gpu::Texture> textures[2], uint32
                           "", true);
         }
         if (save) {
-            char name[96];
-            std::snprintf(name, sizeof name, "/frame_c%u_%08u.png", connection, sequence);
             std::lock_guard<std::mutex> lock(tallyMutex_);
-            if (!pngWriter_.Queue(settings_.pngDir + name, latest_.data(), latestWidth_,
-                                  latestHeight_)) {
+            if (!pngWriter_.Queue(settings_.pngDir + FrameFileName(connection, sequence),
+                                  latest_.data(), latestWidth_, latestHeight_)) {
                 ++pngDropped_;
             }
         }
@@ -228,6 +238,11 @@ void FrameReceiver::ReadFrames(std::shared_ptr<gpu::Texture> textures[2], uint32
             continue;
         }
         next ^= 1;
+        // The release can wake this thread on the core the driver's thread is on, in the
+        // moment between the driver releasing this texture and taking the other one; waiting
+        // for the other at once would then find it before the driver does, and read an old
+        // frame in full. The next frame is most of a frame interval away: step aside first.
+        if (verdict == FrameVerdict::kNew && !PauseUnlessStopping(1)) break;
     }
 }
 
@@ -265,6 +280,14 @@ void FrameReceiver::Tick() {
 }
 
 void FrameReceiver::WriteRunPicturesLocked() {
+    if (!firstFrame_.empty()) {
+        const uint32_t width = firstFrameWidth_, height = firstFrameHeight_;
+        if (!WritePng(firstFramePath_, firstFrame_.data(), static_cast<size_t>(width) * 4, width,
+                      height)) {
+            output_.Event("frames: cannot write " + firstFramePath_, "", true);
+        }
+        firstFrame_.clear();
+    }
     if (settings_.pngDir.empty() || latest_.empty() || picturesCurrent_) return;
     picturesCurrent_ = true;
     const std::string lastFrame = settings_.pngDir + "/last_frame.png";

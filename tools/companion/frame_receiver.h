@@ -32,7 +32,8 @@ namespace quillo::companion {
 
 struct FrameReceiverSettings {
     std::string pngDir;            // empty: no PNG files
-    uint32_t pngEvery = 0;         // every n-th frame; 0: the first frame of each connection
+    uint32_t pngEvery = 0;         // every n-th frame; 0: the first frame of each connection,
+                                   // written when the connection ends
     std::string statsPath;         // empty: no JSON
     uint32_t holdAfterFrames = 0;  // after the n-th frame of a connection ...
     uint32_t holdMs = 0;           // ... keep the texture this long; 0: never
@@ -59,7 +60,8 @@ class FrameReceiver final : public FrameSide {
     bool PauseUnlessStopping(uint32_t ms);
     // Writes the statistics JSON (with tallyMutex_ held).
     void WriteStatsLocked();
-    // The last frame, contact sheet and timing CSV into the PNG folder (tallyMutex_ held).
+    // The first frame of the connection (if kept), the last frame, contact sheet and timing CSV
+    // into the PNG folder (tallyMutex_ held).
     void WriteRunPicturesLocked();
 
     FrameReceiverSettings settings_;
@@ -81,6 +83,13 @@ class FrameReceiver final : public FrameSide {
     // The run's pictures on disk show every frame received so far (written when a driver
     // leaves and at the end; not twice for the same frames).
     bool picturesCurrent_ = false;
+    // The first frame of a connection, kept for writing with the run's pictures: encoding a
+    // 2560x1440 PNG takes about a second of CPU, which must not compete with the frames being
+    // timed (on a 2-core machine it cost the first second several frames).
+    std::vector<uint8_t> firstFrame_;
+    std::string firstFramePath_;
+    uint32_t firstFrameWidth_ = 0;
+    uint32_t firstFrameHeight_ = 0;
     bool finished_ = false;
     uint32_t pngDropped_ = 0;
     FramePngWriter pngWriter_;
