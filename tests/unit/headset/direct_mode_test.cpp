@@ -13,18 +13,18 @@ namespace {
 
 constexpr uint32_t kRgba8 = 28;
 
-class DirectModeTest : public test::RuntimeFixture {
+class DirectModeTest : public RuntimeFixture {
   protected:
     void SetUp() override {
         RuntimeFixture::SetUp();
-        test::UseSoftwareGpu();
+        UseSoftwareGpu();
         // The smallest window (1000 x 600) keeps the software drawing of each present short.
         MakeRuntime(R"({"driver_quillo": {}})");
         hmd = std::make_unique<HMDDriverDirect>();
     }
     void TearDown() override {
         hmd.reset();
-        test::UseDefaultGpu();
+        UseSoftwareGpu(false);
         RuntimeFixture::TearDown();
     }
 

@@ -3,10 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <thread>
 
 #include "devices/headset/hmd_driver_virtual.h"
-#include "link/transmission_pipe.h"
 #include "link/wire_format.h"
 #include "unit/headset/runtime_fixture.h"
 #include "unit/pipe/test_companion.h"
@@ -17,9 +15,9 @@ namespace {
 using runtime::EventKind;
 using runtime::RuntimeEvent;
 
-class HeadsetLinkTest : public test::RuntimeFixture {
+class HeadsetLinkTest : public RuntimeFixture {
   protected:
-    bool SendQuaternionPose(testing::TestCompanion& companion, const float q[4], const float p[3]) {
+    bool SendQuaternionPose(TestCompanion& companion, const float q[4], const float p[3]) {
         wire::TrackingUpdate update;
         update.wireKind = static_cast<int32_t>(wire::TrackingKind::kQuaternionAndPosition);
         for (int i = 0; i < 4; ++i) update.quaternion[i] = q[i];
@@ -44,21 +42,27 @@ class HeadsetLinkTest : public test::RuntimeFixture {
     }
 };
 
-TEST_F(HeadsetLinkTest, HeadPoseReachesTheRuntimeAtTheNextFrame) {
+TEST_F(HeadsetLinkTest, HeadPoseAndGoodRatesReachTheRuntimeAtTheNextFrame) {
     MakeRuntime(R"({"driver_quillo": {"RotationOffsetYDeg": 90}})");
-    testing::TestCompanion companion(test::UseOwnPipeNames());
+    TestCompanion companion(UseOwnPipeNames());
     ASSERT_TRUE(companion.Create());
     HMDDriverVirtual hmd;
     ASSERT_TRUE(companion.AcceptDriver());
     hmd.Activate(0);
     hmd.UpdatePose();
+    fake->ClearEvents();
 
     const float h = 0.70710677f;
     const float orientation[4] = {h, 0.0f, 0.0f, h};
     const float position[3] = {0.5f, 1.25f, -2.0f};
     ASSERT_TRUE(SendQuaternionPose(companion, orientation, position));
-    ASSERT_TRUE(companion.SendRefreshRate(72));
+    for (int32_t hz : {0, -90, 72}) ASSERT_TRUE(companion.SendRefreshRate(hz));
     ASSERT_TRUE(WaitForRateProperty(72.0f));
+    for (const RuntimeEvent& e : Events(EventKind::PropertyWrite)) {
+        if (e.property == vr::Prop_DisplayFrequency_Float) {
+            EXPECT_EQ(e.value.floatValue, 72.0f);
+        }
+    }
     EXPECT_EQ(hmd.displayFrequency(), 72.0f);
     EXPECT_EQ(hmd.Core().refreshRate(), 72);
 
@@ -74,12 +78,11 @@ TEST_F(HeadsetLinkTest, HeadPoseReachesTheRuntimeAtTheNextFrame) {
     for (int i = 0; i < 4; ++i) EXPECT_NEAR(actual[i], expected[i], 1e-6) << i;
     EXPECT_EQ(std::vector<double>(pose.vecPosition, pose.vecPosition + 3),
               (std::vector<double>{0.5, 1.25, -2.0}));
-    EXPECT_EQ(pose.result, vr::TrackingResult_Running_OK);
 }
 
 TEST_F(HeadsetLinkTest, InactiveHeadsetKeepsItsPoseUntilActivated) {
     MakeRuntime();
-    testing::TestCompanion companion(test::UseOwnPipeNames());
+    TestCompanion companion(UseOwnPipeNames());
     ASSERT_TRUE(companion.Create());
     HMDDriverVirtual hmd;
     ASSERT_TRUE(companion.AcceptDriver());
@@ -101,27 +104,6 @@ TEST_F(HeadsetLinkTest, InactiveHeadsetKeepsItsPoseUntilActivated) {
     const std::vector<RuntimeEvent> poses = Events(EventKind::PoseUpdated);
     ASSERT_EQ(poses.size(), 1u);
     EXPECT_EQ(poses[0].pose.vecPosition[2], 3.0);
-}
-
-TEST_F(HeadsetLinkTest, RatesTheLinkRefusesAreNotPublished) {
-    MakeRuntime();
-    testing::TestCompanion companion(test::UseOwnPipeNames());
-    ASSERT_TRUE(companion.Create());
-    HMDDriverVirtual hmd;
-    ASSERT_TRUE(companion.AcceptDriver());
-    hmd.Activate(0);
-
-    ASSERT_TRUE(companion.SendRefreshRate(0));
-    ASSERT_TRUE(companion.SendRefreshRate(-90));
-    ASSERT_TRUE(companion.SendRefreshRate(75));
-    ASSERT_TRUE(WaitForRateProperty(75.0f));
-    for (const RuntimeEvent& e : Events(EventKind::PropertyWrite)) {
-        if (e.property == vr::Prop_DisplayFrequency_Float) {
-            EXPECT_GT(e.value.floatValue, 0.0f);
-        }
-    }
-    EXPECT_EQ(hmd.displayFrequency(), 75.0f);
-    EXPECT_EQ(hmd.Core().refreshRate(), 75);
 }
 
 }  // namespace
