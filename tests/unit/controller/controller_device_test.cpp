@@ -41,22 +41,13 @@ ControllerRecord IdentityRecord(uint32_t status = 0) {
 
 // A short text per host event, to compare whole sequences at once.
 std::string Describe(const RuntimeEvent& e) {
-    switch (e.kind) {
-        case EventKind::PoseUpdated:
-            return "pose";
-        case EventKind::ButtonTouched:
-            return "touched " + std::to_string(e.button);
-        case EventKind::ButtonPressed:
-            return "pressed " + std::to_string(e.button);
-        case EventKind::ButtonUnpressed:
-            return "unpressed " + std::to_string(e.button);
-        case EventKind::ButtonUntouched:
-            return "untouched " + std::to_string(e.button);
-        case EventKind::AxisUpdated:
-            return "axis " + std::to_string(e.axisIndex);
-        default:
-            return runtime::EventKindName(e.kind);
-    }
+    const char* names[] = {"pressed ", "unpressed ", "touched ",
+                           "untouched "};  // EventKind's order
+    const int button = static_cast<int>(e.kind) - static_cast<int>(EventKind::ButtonPressed);
+    if (e.kind == EventKind::PoseUpdated) return "pose";
+    if (e.kind == EventKind::AxisUpdated) return "axis " + std::to_string(e.axisIndex);
+    if (button >= 0 && button < 4) return names[button] + std::to_string(e.button);
+    return runtime::EventKindName(e.kind);
 }
 
 class ControllerDeviceTest : public ::testing::Test {

@@ -85,13 +85,12 @@ TEST_F(ProviderTest, InitAddsHeadsetThenTrackingReference) {
     }
     EXPECT_EQ(added, (decltype(added){{"serialNumber", vr::TrackedDeviceClass_HMD, 0},
                                       {"0.1113", vr::TrackedDeviceClass_TrackingReference, 1}}));
-    EXPECT_EQ(Logs().back(), "Fake sensor registered with result 1\n");
 
+    // A runtime that refuses the devices does not fail Init.
     provider.Cleanup();
     runtime::FakeRuntimeOptions refusing;
     refusing.acceptDevices = false;
     ASSERT_EQ(InitWith(kDefaultSettings, true, refusing), vr::VRInitError_None);
-    EXPECT_TRUE(Logged("Fake sensor registered with result 0\n"));
     EXPECT_NE(provider.hmd(), nullptr);
 }
 

@@ -20,13 +20,9 @@
 namespace quillo::test {
 
 // The settings a user sees by default.
-constexpr const char* kDefaultSettings = R"({
-    "driver_quillo": {
-        "windowWidth": 2560, "windowHeight": 1440, "renderScale": 100, "hmdMode": 0,
-        "fakeSensorEnabled": true,
-        "RotationOffsetXDeg": 0, "RotationOffsetYDeg": 0, "RotationOffsetZDeg": 0
-    }
-})";
+constexpr const char* kDefaultSettings = R"({"driver_quillo": {"windowWidth": 2560,
+    "windowHeight": 1440, "renderScale": 100, "hmdMode": 0, "fakeSensorEnabled": true,
+    "RotationOffsetXDeg": 0, "RotationOffsetYDeg": 0, "RotationOffsetZDeg": 0}})";
 
 // Sets, or with an empty value removes, an environment variable of this test process.
 inline void SetEnvironment(const char* name, const std::string& value) {
