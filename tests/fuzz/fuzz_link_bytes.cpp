@@ -7,7 +7,7 @@
 
 #include "fuzz/link_under_fuzz.h"
 
-using quillo::test::LinkUnderFuzz;
+using quillo::fuzz::LinkUnderFuzz;
 using quillo::wire::MessageReader;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -12,8 +12,10 @@
 #include "fuzz/stream_format.h"
 #include "link/little_endian.h"
 
-namespace quillo::test {
 namespace {
+
+using namespace quillo;
+using fuzz::Require;
 
 struct Framed {
     uint32_t type;
@@ -33,7 +35,7 @@ void BuildStream(const uint8_t* data, size_t size, std::vector<uint8_t>& stream,
         framed.push_back({type, length});
     };
     while (offset + 4 <= size) {
-        const uint8_t op = data[offset] % kOpCount;
+        const uint8_t op = data[offset] % fuzz::kOpCount;
         const uint8_t selector = data[offset + 1];
         uint32_t length =
             (data[offset + 2] | (data[offset + 3] << 8)) % (wire::kMaxPayloadLength + 1);
@@ -42,31 +44,28 @@ void BuildStream(const uint8_t* data, size_t size, std::vector<uint8_t>& stream,
         const size_t available = size - offset < length ? size - offset : length;
         std::memcpy(payload, data + offset, available);
         offset += available;
-        if (op == kOpSplit) {
+        if (op == fuzz::kOpSplit) {
             splits.push_back(selector == 0 ? stream.size() + 1 : selector);
             continue;
         }
-        if (op == kOpTracking) {
+        if (op == fuzz::kOpTracking) {
             if (length < 4) length = 4;
-            const int32_t kind = kTrackingKinds[selector % kTrackingKindCount];
+            const int32_t kind = fuzz::kTrackingKinds[selector % fuzz::kTrackingKindCount];
             le::WriteI32(payload + length - 4, kind);
         }
         // The message type of each op, in StreamOp order.
         const uint32_t types[] = {wire::kTrackingMessage, wire::kRecenterMessage,
                                   wire::kRefreshRateMessage, wire::kControllerMessage,
-                                  kSkippedType};
+                                  fuzz::kSkippedType};
         frame(types[op], payload, length);
     }
-    frame(kSentinelType, kSentinelPayload, sizeof kSentinelPayload);
+    frame(fuzz::kSentinelType, fuzz::kSentinelPayload, sizeof fuzz::kSentinelPayload);
 }
 
 }  // namespace
-}  // namespace quillo::test
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    using namespace quillo;
-    using namespace quillo::test;
-    static LinkUnderFuzz* link = new LinkUnderFuzz();  // lives for the whole run
+    static fuzz::LinkUnderFuzz* link = new fuzz::LinkUnderFuzz();  // lives for the whole run
     std::vector<uint8_t> stream;
     std::vector<Framed> framed;
     std::vector<size_t> splits;
@@ -93,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     Require(next == framed.size(), "the sentinel arrives");
-    Require(framed.back().type == kSentinelType, "the sentinel is last");
+    Require(framed.back().type == fuzz::kSentinelType, "the sentinel is last");
     link->EndInput();
     return 0;
 }

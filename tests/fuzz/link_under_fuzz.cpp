@@ -18,7 +18,7 @@
 #include "runtime/driver_calls.h"
 #include "runtime/fake_interfaces.h"
 
-namespace quillo::test {
+namespace quillo::fuzz {
 
 namespace {
 
@@ -106,4 +106,4 @@ void LinkUnderFuzz::EndInput() {
     runtime_.ClearEvents();
 }
 
-}  // namespace quillo::test
+}  // namespace quillo::fuzz

@@ -14,7 +14,7 @@
 #include "link/message_reader.h"
 #include "runtime/fake_runtime.h"
 
-namespace quillo::test {
+namespace quillo::fuzz {
 
 // Stops the process with a message when an invariant does not hold (libFuzzer then keeps the
 // input that did it).
@@ -43,4 +43,4 @@ class LinkUnderFuzz {
     uint32_t lastControllerId_ = 0;
 };
 
-}  // namespace quillo::test
+}  // namespace quillo::fuzz

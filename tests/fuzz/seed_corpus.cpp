@@ -13,8 +13,9 @@
 #include "link/controller_record.h"
 #include "link/wire_format.h"
 
-namespace quillo::test {
 namespace {
+
+using namespace quillo;
 
 struct SeedMessage {
     std::string name;
@@ -41,9 +42,9 @@ std::vector<SeedMessage> Messages() {
     // A rotation of about 40 degrees about (1, 2, 2) / 3 with a translation: every term non-zero.
     const float pose[12] = {0.8219f,  -0.3564f, 0.4445f,  0.12f,   0.4742f, 0.8615f,
                             -0.1813f, 1.62f,    -0.3183f, 0.3617f, 0.8763f, -0.35f};
-    for (size_t k = 0; k < kTrackingKindCount; ++k) {
+    for (size_t k = 0; k < fuzz::kTrackingKindCount; ++k) {
         wire::TrackingUpdate u;
-        u.wireKind = kTrackingKinds[k];
+        u.wireKind = fuzz::kTrackingKinds[k];
         std::memcpy(u.matrix, pose, sizeof pose);
         const float q[4] = {0.17f, 0.34f, 0.34f, 0.86f};
         std::memcpy(u.quaternion, q, sizeof q);
@@ -53,14 +54,14 @@ std::vector<SeedMessage> Messages() {
         u.status = 1;
         // The selector of the stream format that picks this kind.
         messages.push_back({"tracking_kind_" + std::to_string(u.wireKind), wire::kTrackingMessage,
-                            kOpTracking, static_cast<uint8_t>(k), Tracking(u)});
+                            fuzz::kOpTracking, static_cast<uint8_t>(k), Tracking(u)});
     }
-    messages.push_back({"recenter", wire::kRecenterMessage, kOpRecenter, 0, {}});
+    messages.push_back({"recenter", wire::kRecenterMessage, fuzz::kOpRecenter, 0, {}});
     for (int32_t hz : {90, 144}) {
         std::vector<uint8_t> rate(wire::kRefreshRateSize);
         wire::EncodeRefreshRate(hz, rate.data(), rate.size());
         messages.push_back({"refresh_rate_" + std::to_string(hz), wire::kRefreshRateMessage,
-                            kOpRefreshRate, 0, rate});
+                            fuzz::kOpRefreshRate, 0, rate});
     }
     for (uint32_t id : {1u, 2u}) {
         ControllerRecord record;
@@ -75,10 +76,11 @@ std::vector<SeedMessage> Messages() {
         // Twice: the first record of an id makes the device, the second is applied.
         for (int twice = 0; twice < 2; ++twice) {
             messages.push_back({"controller_" + std::to_string(id) + "_" + std::to_string(twice),
-                                wire::kControllerMessage, kOpController, 0, bytes});
+                                wire::kControllerMessage, fuzz::kOpController, 0, bytes});
         }
     }
-    messages.push_back({"shutdown_runtime", wire::kShutdownRuntimeMessage, kOpSkipped, 0, {}});
+    messages.push_back(
+        {"shutdown_runtime", wire::kShutdownRuntimeMessage, fuzz::kOpSkipped, 0, {}});
     return messages;
 }
 
@@ -87,8 +89,8 @@ void Append(std::vector<uint8_t>& bytes, std::vector<uint8_t>& entries, const Se
     const size_t size = wire::EncodeMessage(
         m.type, m.payload.data(), static_cast<uint32_t>(m.payload.size()), framed, sizeof framed);
     bytes.insert(bytes.end(), framed, framed + size);
-    AppendEntry(entries, m.op, m.selector, m.payload.data(),
-                static_cast<uint16_t>(m.payload.size()));
+    fuzz::AppendEntry(entries, m.op, m.selector, m.payload.data(),
+                      static_cast<uint16_t>(m.payload.size()));
 }
 
 bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
@@ -99,10 +101,8 @@ bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
 }
 
 }  // namespace
-}  // namespace quillo::test
 
 int main(int argc, char** argv) {
-    using namespace quillo::test;
     if (argc != 3) {
         std::fprintf(stderr, "usage: %s <bytes-dir> <stream-dir>\n", argv[0]);
         return 2;
@@ -123,7 +123,7 @@ int main(int argc, char** argv) {
         ++files;
     }
     // Everything in one stream, fed one byte at a time in the stream format.
-    AppendEntry(allEntries, kOpSplit, 1, nullptr, 0);
+    fuzz::AppendEntry(allEntries, fuzz::kOpSplit, 1, nullptr, 0);
     if (!WriteFile(bytesDir + "/all_messages", allBytes) ||
         !WriteFile(streamDir + "/all_messages", allEntries)) {
         std::fprintf(stderr, "cannot write the combined seeds\n");

@@ -15,7 +15,7 @@
 
 #include "link/wire_format.h"
 
-namespace quillo::test {
+namespace quillo::fuzz {
 
 enum StreamOp : uint8_t {
     kOpTracking = 0,
@@ -46,4 +46,4 @@ inline void AppendEntry(std::vector<uint8_t>& out, uint8_t op, uint8_t selector,
     out.insert(out.end(), payload, payload + length);
 }
 
-}  // namespace quillo::test
+}  // namespace quillo::fuzz
