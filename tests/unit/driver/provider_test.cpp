@@ -118,7 +118,9 @@ TEST_F(ProviderTest, SettingsChooseTheHeadsetVariantAndTheTrackingReference) {
     }
 }
 
-TEST_F(ProviderTest, RunFramePushesPosesOnlyForActivatedDevices) {
+// RunFrame pushes poses only for activated devices; standby calls and the lower layers log
+// only until Cleanup, which destroys only the headset.
+TEST_F(ProviderTest, FramesStandbyAndCleanup) {
     ASSERT_EQ(InitWith(kDefaultSettings), vr::VRInitError_None);
     fake->ClearEvents();
     provider.RunFrame();
@@ -138,11 +140,7 @@ TEST_F(ProviderTest, RunFramePushesPosesOnlyForActivatedDevices) {
     fake->ClearEvents();
     provider.RunFrame();
     EXPECT_EQ(Events(EventKind::PoseUpdated).size(), 2u);
-}
 
-TEST_F(ProviderTest, StandbyAndLowerLayersLogOnlyUntilCleanupWhichDestroysOnlyTheHeadset) {
-    ASSERT_EQ(InitWith(kDefaultSettings), vr::VRInitError_None);
-    fake->ActivatePending();
     CFakeSensorDriver_Quillo* sensor = provider.fakeSensor();
     fake->ClearEvents();
     EXPECT_TRUE(provider.ShouldBlockStandbyMode());

@@ -46,7 +46,9 @@ class DirectModeTest : public RuntimeFixture {
     std::unique_ptr<HMDDriverDirect> hmd;
 };
 
-TEST_F(DirectModeTest, EachSetGetsThreeSharedTexturesAndItsOwnId) {
+// Each set gets three shared textures, opened on the compositor, and an id of its own; any of
+// its handles destroys exactly that set.
+TEST_F(DirectModeTest, EachSetHasItsOwnIdAndGoesByAnyOfItsHandles) {
     const Set first = Create(10);
     const Set second = Create(10);
     const std::vector<SwapTextureRecord>& records = hmd->swapTextures();
@@ -58,15 +60,10 @@ TEST_F(DirectModeTest, EachSetGetsThreeSharedTexturesAndItsOwnId) {
         EXPECT_EQ(std::make_tuple(records[i + 3].handle, records[i + 3].setId),
                   std::make_tuple(second.handles[i], 1u));
         EXPECT_EQ(records[i].texture->Describe().width, 64u);
-        // Opened on the compositor under its handle, ready to be drawn.
         EXPECT_TRUE(hmd->Core().Compositor().HasSharedEntry(first.handles[i]));
     }
     EXPECT_EQ(hmd->nextSetId(), 2u);
-}
 
-TEST_F(DirectModeTest, DestroyByAnyHandleRemovesExactlyThatSet) {
-    const Set first = Create(10);
-    const Set second = Create(10);
     hmd->DestroySwapTextureSet(first.handles[1]);
     EXPECT_EQ(RecordedHandles(),
               (std::vector<uint64_t>{second.handles[0], second.handles[1], second.handles[2]}));

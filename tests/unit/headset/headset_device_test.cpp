@@ -84,38 +84,30 @@ TEST_F(HeadsetTest, ActivateWritesTheTwelvePropertiesInOrder) {
               std::make_tuple(EventKind::Proximity, 3u, true));
 }
 
-TEST_F(HeadsetTest, FirstActivationMakesTheOutputTexturesOnce) {
-    MakeRuntime();
-    HMDDriverVirtual hmd;
-    ASSERT_EQ(hmd.Activate(0), vr::VRInitError_None);
-    FrameCompositor& compositor = hmd.Core().Compositor();
-    ASSERT_TRUE(compositor.ready());
-    EXPECT_EQ(compositor.outputFormat(), 28u);  // DXGI_FORMAT_R8G8B8A8_UNORM
-    EXPECT_EQ(compositor.OutputTexture(0)->Describe().width, 2560u);
-    EXPECT_EQ(compositor.OutputTexture(0)->Describe().height, 1440u);
-    const uint64_t first = compositor.OutputSharedHandle(0);
-
-    hmd.Deactivate();
-    EXPECT_TRUE(Logged("Driver deactivated: Quillo \n"));
-    fake->ClearEvents();
-    ASSERT_EQ(hmd.Activate(0), vr::VRInitError_None);
-    EXPECT_EQ(Events(EventKind::PropertyWrite).size(), 12u);  // every property again
-    EXPECT_EQ(compositor.OutputSharedHandle(0), first);
-}
-
-TEST_F(HeadsetTest, UpdatePoseOnlyHandsPosesWhileActive) {
+// Poses go to the runtime only while active (an inactive headset reports only that nobody
+// wears it); the first activation makes the output textures, a second one keeps them.
+TEST_F(HeadsetTest, ActivationCycleMakesTexturesOnceAndHandsPosesOnlyWhileActive) {
     runtime::FakeRuntime& rt = MakeRuntime();
     HMDDriverVirtual hmd;
-    // Inactive, before activation and after deactivation: only the proximity report.
-    for (int round = 0; round < 2; ++round) {
+    FrameCompositor& compositor = hmd.Core().Compositor();
+    uint64_t firstHandle = 0;
+    for (int activation = 0; activation < 2; ++activation) {
         rt.ClearEvents();
         hmd.UpdatePose();
-        const std::vector<RuntimeEvent> events = rt.Events();
+        std::vector<RuntimeEvent> events = rt.Events();
         ASSERT_EQ(events.size(), 1u);
-        EXPECT_EQ(events[0].kind, EventKind::Proximity);
-        EXPECT_EQ(events[0].deviceIndex, vr::k_unTrackedDeviceIndexInvalid);
-        if (round == 1) break;
-        hmd.Activate(0);
+        EXPECT_EQ(std::make_tuple(events[0].kind, events[0].deviceIndex),
+                  std::make_tuple(EventKind::Proximity, vr::k_unTrackedDeviceIndexInvalid));
+
+        ASSERT_EQ(hmd.Activate(0), vr::VRInitError_None);
+        ASSERT_TRUE(compositor.ready());
+        EXPECT_EQ(compositor.outputFormat(), 28u);  // DXGI_FORMAT_R8G8B8A8_UNORM
+        EXPECT_EQ(compositor.OutputTexture(0)->Describe().width, 2560u);
+        EXPECT_EQ(compositor.OutputTexture(0)->Describe().height, 1440u);
+        if (activation == 0) firstHandle = compositor.OutputSharedHandle(0);
+        EXPECT_EQ(compositor.OutputSharedHandle(0), firstHandle);
+        EXPECT_EQ(Events(EventKind::PropertyWrite).size(), 12u);  // every property each time
+
         rt.ClearEvents();
         for (int frame = 0; frame < 3; ++frame) hmd.UpdatePose();
         const std::vector<RuntimeEvent> poses = Events(EventKind::PoseUpdated);
@@ -127,6 +119,7 @@ TEST_F(HeadsetTest, UpdatePoseOnlyHandsPosesWhileActive) {
         }
         EXPECT_EQ(Events(EventKind::Proximity).size(), 3u);
         hmd.Deactivate();
+        EXPECT_TRUE(Logged("Driver deactivated: Quillo \n"));
     }
 }
 
