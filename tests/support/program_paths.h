@@ -10,9 +10,8 @@
 
 namespace quillo::test {
 
-// "Z:" + path for a Unix absolute path in the Windows build; anything else unchanged.
-std::string ToWinePath(const std::string& unixPath);
-// The path as this build's programs open it: ToWinePath on Windows, unchanged elsewhere.
+// The path as this build's programs open it: "Z:" + path for a Unix absolute path in the
+// Windows build; anything else unchanged.
 std::string NativePath(const std::string& buildPath);
 
 }  // namespace quillo::test

@@ -21,19 +21,6 @@ std::string ReadWholeFile(const std::string& path) {
     return contents;
 }
 
-std::string ReadTextFile(const std::string& path) {
-    const std::string raw = ReadWholeFile(path);
-    std::string text;
-    text.reserve(raw.size());
-    for (size_t i = 0; i < raw.size(); ++i) {
-        if (raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') {
-            continue;
-        }
-        text += raw[i];
-    }
-    return text;
-}
-
 bool WriteWholeFile(const std::string& path, const std::string& contents) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     if (!out) {

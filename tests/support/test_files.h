@@ -9,9 +9,6 @@ namespace quillo::test {
 bool ReadWholeFile(const std::string& path, std::string& contents);
 // The file's bytes, or an empty string when it cannot be read.
 std::string ReadWholeFile(const std::string& path);
-// The file as text: like ReadWholeFile, with every "\r\n" turned into "\n", so output of
-// a Windows program (whose C runtime writes text with CR LF) compares with Unix text.
-std::string ReadTextFile(const std::string& path);
 // Creates or replaces the file with `contents`. False when it cannot be written.
 bool WriteWholeFile(const std::string& path, const std::string& contents);
 

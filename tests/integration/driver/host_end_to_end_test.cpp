@@ -2,6 +2,8 @@
 // with settings, and with the mistakes a user makes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "integration/driver/driver_process_fixture.h"
 #include "support/temp_dir.h"
 #include "support/test_files.h"
@@ -14,9 +16,9 @@ struct HostRun {
     std::string output;  // stdout and stderr, interleaved
 };
 
-HostRun RunHost(const test::TempDir& dir, std::vector<std::string> arguments) {
+HostRun RunHost(const TempDir& dir, std::vector<std::string> arguments) {
     platform::ChildProcessOptions options;
-    options.program = test::NativePath(QUILLO_TEST_PATH_QUILLO_HOST);
+    options.program = NativePath(QUILLO_TEST_PATH_QUILLO_HOST);
     options.arguments = std::move(arguments);
     options.stdoutPath = dir.File("host.txt");
     options.stderrPath = dir.File("host.txt");
@@ -27,12 +29,12 @@ HostRun RunHost(const test::TempDir& dir, std::vector<std::string> arguments) {
         ADD_FAILURE() << "cannot start quillo-host: " << error;
         return run;
     }
-    if (!host.Wait(test::kChildTimeoutMs)) {
+    if (!host.Wait(kChildTimeoutMs)) {
         ADD_FAILURE() << "quillo-host did not end";
         host.Kill();
     }
     run.exitCode = host.exitCode();
-    run.output = test::ReadWholeFile(dir.File("host.txt"));
+    run.output = ReadWholeFile(dir.File("host.txt"));
     return run;
 }
 
@@ -41,26 +43,25 @@ bool Has(const std::string& text, const std::string& part) {
 }
 
 const std::string Driver() {
-    return test::NativePath(QUILLO_TEST_PATH_DRIVER_QUILLO);
+    return NativePath(QUILLO_TEST_PATH_DRIVER_QUILLO);
 }
 
 TEST(HostEndToEnd, RunsTheDriverWithTheCompanionPresent) {
-    test::TempDir dir("quillo-host");
+    TempDir dir("quillo-host");
     ASSERT_TRUE(dir.ok());
-    ASSERT_TRUE(test::WriteWholeFile(dir.File("settings.json"),
-                                     R"({"driver_quillo": {"windowWidth": 2000,
+    ASSERT_TRUE(WriteWholeFile(dir.File("settings.json"),
+                               R"({"driver_quillo": {"windowWidth": 2000,
                                         "windowHeight": 1000, "renderScale": 100}})"));
     platform::ChildProcess companion;
-    ASSERT_TRUE(test::StartStandinCompanion(companion));
+    ASSERT_TRUE(StartStandinCompanion(companion));
     const HostRun run =
-        RunHost(dir, {"--settings", test::NativePath(dir.File("settings.json")), "--frames", "20",
+        RunHost(dir, {"--settings", NativePath(dir.File("settings.json")), "--frames", "20",
                       "--rate", "200", "--pose-every", "10", Driver()});
     EXPECT_EQ(run.exitCode, 0) << run.output;
     EXPECT_TRUE(Has(run.output, "Init: VRInitError_None (0)")) << run.output;
     EXPECT_TRUE(Has(run.output, "device added: serial \"serialNumber\", class HMD, id 0"));
     EXPECT_TRUE(Has(run.output, "device added: serial \"0.1113\", class TrackingReference, id 1"));
     EXPECT_TRUE(Has(run.output, "log: driver_quillo: Window: -1 -1 2000 1000"));
-    EXPECT_TRUE(Has(run.output, "property: device 0 Prop_SerialNumber_String = string \"0.8\""));
     EXPECT_TRUE(Has(run.output, "frame 10: pose 0: position (0.0000, 1.7000, 0.0000)"));
     EXPECT_TRUE(Has(run.output, "frame 10: pose 1: position (0.0000, 0.0000, 3.0000)"));
     EXPECT_TRUE(Has(run.output, "Cleanup done after 20 frames"));
@@ -68,9 +69,22 @@ TEST(HostEndToEnd, RunsTheDriverWithTheCompanionPresent) {
     EXPECT_TRUE(Has(run.output, "driver unloaded"));
 }
 
+// Only a process named like the companion in another letter case runs: the real process list
+// is read, and the name must match exactly.
 TEST(HostEndToEnd, ReportsWhyTheDriverDidNotStart) {
     QUILLO_SKIP_IF_COMPANION_RUNS();
-    test::TempDir dir("quillo-host");
+    platform::ChildProcess lookalike;
+    platform::ChildProcessOptions options;
+    options.program = NativePath(QUILLO_TEST_PATH_STANDIN_QUILLO_LOWER);
+    options.arguments = {"600"};
+    std::string error;
+    ASSERT_TRUE(lookalike.Start(options, &error)) << error;
+    ASSERT_TRUE(WaitUntil([&] {
+        std::vector<platform::ProcessEntry> processes;
+        return platform::ListProcesses(processes) &&
+               FindProcessByImageName(processes, "quillo.exe") != nullptr;
+    }));
+    TempDir dir("quillo-host");
     ASSERT_TRUE(dir.ok());
     const HostRun run = RunHost(dir, {"--frames", "5", Driver()});
     EXPECT_EQ(run.exitCode, 6) << run.output;
@@ -80,30 +94,27 @@ TEST(HostEndToEnd, ReportsWhyTheDriverDidNotStart) {
 }
 
 TEST(HostEndToEnd, ClearErrorsForBadInput) {
-    test::TempDir dir("quillo-host");
+    TempDir dir("quillo-host");
     ASSERT_TRUE(dir.ok());
-
-    HostRun run = RunHost(dir, {test::NativePath(dir.File("missing.dll"))});
-    EXPECT_EQ(run.exitCode, 3);
-    EXPECT_TRUE(Has(run.output, "cannot load driver library")) << run.output;
-
-    // A library without the factory: the stand-in program is no driver.
-    run = RunHost(dir, {"--frames", "1", test::NativePath(QUILLO_TEST_PATH_QUILLO_HOST)});
-    EXPECT_NE(run.exitCode, 0);
-    EXPECT_TRUE(run.exitCode == 3 || run.exitCode == 4) << run.output;
-
-    ASSERT_TRUE(test::WriteWholeFile(dir.File("bad.json"), "{\"driver_quillo\": {\"hmdMode\": }"));
-    run = RunHost(dir, {"--settings", test::NativePath(dir.File("bad.json")), Driver()});
-    EXPECT_EQ(run.exitCode, 2);
-    EXPECT_TRUE(Has(run.output, "line 1")) << run.output;
-
-    run = RunHost(dir, {"--frames", "x", Driver()});
-    EXPECT_EQ(run.exitCode, 2);
-    EXPECT_TRUE(Has(run.output, "--frames")) << run.output;
-
-    run = RunHost(dir, {"--help"});
-    EXPECT_EQ(run.exitCode, 0);
-    EXPECT_TRUE(Has(run.output, "Usage: quillo-host")) << run.output;
+    ASSERT_TRUE(WriteWholeFile(dir.File("bad.json"), "{\"driver_quillo\": {\"hmdMode\": }"));
+    const struct {
+        std::vector<std::string> arguments;
+        std::vector<int> exitCodes;  // any of them
+        const char* says;
+    } cases[] = {
+        {{NativePath(dir.File("missing.dll"))}, {3}, "cannot load driver library"},
+        // The host program is no driver: not loadable (3) or without the factory (4).
+        {{"--frames", "1", NativePath(QUILLO_TEST_PATH_QUILLO_HOST)}, {3, 4}, ""},
+        {{"--settings", NativePath(dir.File("bad.json")), Driver()}, {2}, "line 1"},
+        {{"--frames", "x", Driver()}, {2}, "--frames"},
+        {{"--help"}, {0}, "Usage: quillo-host"},
+    };
+    for (const auto& c : cases) {
+        const HostRun run = RunHost(dir, c.arguments);
+        EXPECT_NE(std::count(c.exitCodes.begin(), c.exitCodes.end(), run.exitCode), 0)
+            << run.exitCode << ": " << run.output;
+        EXPECT_TRUE(Has(run.output, c.says)) << run.output;
+    }
 }
 
 }  // namespace

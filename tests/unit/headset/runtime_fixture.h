@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -19,13 +20,9 @@
 namespace quillo::test {
 
 // The settings a user sees by default.
-constexpr const char* kDefaultSettings = R"({
-    "driver_quillo": {
-        "windowWidth": 2560, "windowHeight": 1440, "renderScale": 100, "hmdMode": 0,
-        "fakeSensorEnabled": true,
-        "RotationOffsetXDeg": 0, "RotationOffsetYDeg": 0, "RotationOffsetZDeg": 0
-    }
-})";
+constexpr const char* kDefaultSettings = R"({"driver_quillo": {"windowWidth": 2560,
+    "windowHeight": 1440, "renderScale": 100, "hmdMode": 0, "fakeSensorEnabled": true,
+    "RotationOffsetXDeg": 0, "RotationOffsetYDeg": 0, "RotationOffsetZDeg": 0}})";
 
 // Sets, or with an empty value removes, an environment variable of this test process.
 inline void SetEnvironment(const char* name, const std::string& value) {
@@ -53,11 +50,8 @@ inline const std::string& UseOwnPipeNames() {
 
 // Makes the headsets created from now on use the software GPU backend (direct mode needs
 // shared texture handles, which Wine's Direct3D 11 does not give), or the default one again.
-inline void UseSoftwareGpu() {
-    SetEnvironment("QUILLO_GPU_BACKEND", "software");
-}
-inline void UseDefaultGpu() {
-    SetEnvironment("QUILLO_GPU_BACKEND", "");
+inline void UseSoftwareGpu(bool software = true) {
+    SetEnvironment("QUILLO_GPU_BACKEND", software ? "software" : "");
 }
 
 class RuntimeFixture : public ::testing::Test {
@@ -84,7 +78,7 @@ class RuntimeFixture : public ::testing::Test {
     runtime::FakeRuntime& MakeRuntime(const char* settingsJson = kDefaultSettings,
                                       runtime::FakeRuntimeOptions options = {}) {
         MakeDetachedRuntime(settingsJson, std::move(options));
-        InitServerDriverContext(fake->Context());
+        InitServerDriverContext(fake->Context());  // as the provider's Init does
         ClearLogTarget();
         SetLogTargetIfUnset(&fake->Log());
         return *fake;
@@ -95,10 +89,8 @@ class RuntimeFixture : public ::testing::Test {
     }
     std::vector<std::string> Logs() const { return fake->LogLines(); }
     bool Logged(const std::string& line) const {
-        for (const std::string& l : fake->LogLines()) {
-            if (l == line) return true;
-        }
-        return false;
+        const std::vector<std::string> lines = fake->LogLines();
+        return std::find(lines.begin(), lines.end(), line) != lines.end();
     }
 
     std::unique_ptr<runtime::FakeRuntime> fake;
