@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <string>
 #include <thread>
 
 #include "gpu/gpu_backend.h"
@@ -35,50 +36,35 @@ class KeyedMutexTest : public ::testing::Test {
     std::shared_ptr<gpu::Texture> texture;
 };
 
-TEST_F(KeyedMutexTest, OnlyTheHolderCanReleaseAndASecondReleaseChangesNothing) {
+TEST_F(KeyedMutexTest, OnlyTheHolderReleasesOnceAndClosingAHeldOpeningLetsOthersIn) {
     auto peer = Peer();
-    auto third = Peer();
-    EXPECT_FALSE(texture->ReleaseSync(0));  // never acquired: refused
+    EXPECT_FALSE(texture->ReleaseSync(0));                           // never acquired: refused
+    EXPECT_EQ(texture->AcquireSync(1, 0), gpu::SyncResult::Failed);  // only key 0 is used
     ASSERT_EQ(texture->AcquireSync(0, 0), gpu::SyncResult::Ok);
-    EXPECT_EQ(peer->AcquireSync(0, 0), gpu::SyncResult::Timeout);
+    // Acquiring again while holding would wait for itself.
+    EXPECT_EQ(texture->AcquireSync(0, gpu::kWaitInfinite), gpu::SyncResult::Failed);
+    EXPECT_EQ(peer->AcquireSync(0, 30), gpu::SyncResult::Timeout);
     EXPECT_FALSE(peer->ReleaseSync(0));  // not the holder
+    EXPECT_FALSE(texture->ReleaseSync(1));
     EXPECT_EQ(peer->AcquireSync(0, 0), gpu::SyncResult::Timeout);
 
     EXPECT_TRUE(texture->ReleaseSync(0));
     EXPECT_FALSE(texture->ReleaseSync(0));  // must not hand out a second count
-    ASSERT_EQ(peer->AcquireSync(0, 0), gpu::SyncResult::Ok);
-    EXPECT_EQ(third->AcquireSync(0, 0), gpu::SyncResult::Timeout);
-    EXPECT_EQ(texture->AcquireSync(0, 30), gpu::SyncResult::Timeout);
-    EXPECT_TRUE(peer->ReleaseSync(0));
-    EXPECT_EQ(third->AcquireSync(0, gpu::kWaitInfinite), gpu::SyncResult::Ok);
-    EXPECT_TRUE(third->ReleaseSync(0));
-}
-
-TEST_F(KeyedMutexTest, UnsupportedUsesFailWithoutSideEffects) {
-    EXPECT_EQ(texture->AcquireSync(1, 0), gpu::SyncResult::Failed);
-    ASSERT_EQ(texture->AcquireSync(0, 0), gpu::SyncResult::Ok);
-    // Acquiring again while holding would wait for itself.
-    EXPECT_EQ(texture->AcquireSync(0, gpu::kWaitInfinite), gpu::SyncResult::Failed);
-    EXPECT_FALSE(texture->ReleaseSync(1));
-    EXPECT_TRUE(texture->ReleaseSync(0));
-
-    gpu::TextureDesc plain{4, 4, 28, gpu::kBindShaderResource, gpu::kMiscShared};
-    auto shared = device->CreateTexture(plain);
-    ASSERT_TRUE(shared);
-    EXPECT_FALSE(shared->HasKeyedMutex());
-    EXPECT_EQ(shared->AcquireSync(0, 0), gpu::SyncResult::Failed);
-    EXPECT_FALSE(shared->ReleaseSync(0));
-}
-
-TEST_F(KeyedMutexTest, ClosingAHeldTextureLetsOthersIn) {
-    auto peer = Peer();
     {
         auto holder = Peer();
         ASSERT_EQ(holder->AcquireSync(0, 0), gpu::SyncResult::Ok);
         EXPECT_EQ(peer->AcquireSync(0, 0), gpu::SyncResult::Timeout);
+        EXPECT_EQ(texture->AcquireSync(0, 0), gpu::SyncResult::Timeout);
     }
-    EXPECT_EQ(peer->AcquireSync(0, 0), gpu::SyncResult::Ok);
+    EXPECT_EQ(peer->AcquireSync(0, gpu::kWaitInfinite), gpu::SyncResult::Ok);
     EXPECT_TRUE(peer->ReleaseSync(0));
+
+    // A shared texture without a keyed mutex has nothing to take.
+    auto shared = device->CreateTexture({4, 4, 28, gpu::kBindShaderResource, gpu::kMiscShared});
+    ASSERT_TRUE(shared);
+    EXPECT_FALSE(shared->HasKeyedMutex());
+    EXPECT_EQ(shared->AcquireSync(0, 0), gpu::SyncResult::Failed);
+    EXPECT_FALSE(shared->ReleaseSync(0));
 }
 
 TEST_F(KeyedMutexTest, TwoThreadsTakeTurnsWithMutualExclusion) {
@@ -127,13 +113,15 @@ TEST_F(KeyedMutexTest, AnInfiniteWaitEndsWhenTheHolderReleasesOnAnotherThread) {
 // A process id no system hands out: the holder it names is not running.
 constexpr uint64_t kDeadOwner = (uint64_t{0x7FFFFFF0} << 32) | 1;
 
-TEST(CrossProcessLockTest, AHolderThatDiedIsTakenOverAsAbandoned) {
-    char name[64];
-    std::snprintf(name, sizeof name, "QuilloTestLock_%u", platform::CurrentProcessId());
+TEST(CrossProcessLockTest, AHolderThatDiedIsTakenOverAsAbandonedAndANameIsCreatedOnce) {
+    const std::string name = "QuilloTestLock_" + std::to_string(platform::CurrentProcessId());
     std::atomic<uint64_t> owner{0};
-    platform::CrossProcessLock creator, waiter;
-    ASSERT_TRUE(creator.Create(name, &owner, true));
-    ASSERT_TRUE(waiter.Open(name, &owner));
+    platform::CrossProcessLock creator, waiter, exclusive;
+    ASSERT_TRUE(creator.Create(name.c_str(), &owner, true));
+    bool taken = false;
+    EXPECT_FALSE(exclusive.Create(name.c_str(), &owner, true, &taken));
+    EXPECT_TRUE(taken);
+    ASSERT_TRUE(waiter.Open(name.c_str(), &owner));
 
     ASSERT_EQ(creator.Acquire(0), platform::CrossProcessLock::Result::Acquired);
     EXPECT_EQ(waiter.Acquire(0), platform::CrossProcessLock::Result::TimedOut);  // alive holder
@@ -144,20 +132,13 @@ TEST(CrossProcessLockTest, AHolderThatDiedIsTakenOverAsAbandoned) {
     EXPECT_FALSE(creator.Release());  // it lost the lock
     EXPECT_TRUE(waiter.Release());
     EXPECT_EQ(creator.Acquire(0), platform::CrossProcessLock::Result::Acquired);
-}
+    EXPECT_TRUE(creator.Release());
 
-TEST(CrossProcessLockTest, ANameInUseIsNotCreatedTwiceExclusively) {
-    char name[64];
-    std::snprintf(name, sizeof name, "QuilloTestLockX_%u", platform::CurrentProcessId());
-    std::atomic<uint64_t> owner{0};
-    platform::CrossProcessLock first, second, opened;
-    ASSERT_TRUE(first.Create(name, &owner, true));
-    bool taken = false;
-    EXPECT_FALSE(second.Create(name, &owner, true, &taken));
-    EXPECT_TRUE(taken);
-    first.Close();
-    // The creator removed the name (or closed the last handle): nothing left to open.
-    EXPECT_FALSE(opened.Open(name, &owner));
+    // The creator removes the name (or closes the last handle): nothing left to open.
+    creator.Close();
+    waiter.Close();
+    platform::CrossProcessLock late;
+    EXPECT_FALSE(late.Open(name.c_str(), &owner));
 }
 
 }  // namespace

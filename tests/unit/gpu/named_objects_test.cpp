@@ -23,9 +23,8 @@ std::string UniqueName(const char* label) {
 
 TEST(SharedMemoryTest, ASecondOpeningSharesTheBytesOfANewZeroedSection) {
     const std::string name = UniqueName("Section");
-    platform::SharedMemory creator, other, opened;
+    platform::SharedMemory creator, other, opened, exclusive, missing;
     ASSERT_EQ(creator.Create(name.c_str(), 8), platform::SharedMemory::Result::Ok);
-    ASSERT_TRUE(creator.mapped());
     EXPECT_EQ(creator.size(), 8u);
     const uint8_t zeros[8] = {};
     EXPECT_EQ(std::memcmp(creator.data(), zeros, 8), 0);
@@ -38,55 +37,40 @@ TEST(SharedMemoryTest, ASecondOpeningSharesTheBytesOfANewZeroedSection) {
     EXPECT_EQ(static_cast<uint8_t*>(other.data())[3], 0xA5);
     EXPECT_EQ(static_cast<uint8_t*>(opened.data())[3], 0xA5);
 
-    platform::SharedMemory exclusive;
     EXPECT_EQ(exclusive.Create(name.c_str(), 8, platform::SharedMemory::Mode::CreateNew),
               platform::SharedMemory::Result::AlreadyExists);
     EXPECT_FALSE(exclusive.mapped());
+    EXPECT_FALSE(missing.Open(UniqueName("Missing").c_str()));
+    EXPECT_FALSE(missing.mapped());
+    EXPECT_EQ(missing.Create("", 0), platform::SharedMemory::Result::Failed);
 }
 
-TEST(SharedMemoryTest, NothingToOpenUnderAnUnusedName) {
-    platform::SharedMemory section;
-    EXPECT_FALSE(section.Open(UniqueName("Missing").c_str()));
-    EXPECT_FALSE(section.mapped());
-    EXPECT_EQ(section.Create("", 0), platform::SharedMemory::Result::Failed);
+// Whether `mutex` can be locked within `timeoutMs` from another thread (unlocked again if so).
+bool LockableElsewhere(platform::NamedMutex& mutex, uint32_t timeoutMs) {
+    bool locked = false;
+    std::thread([&] {
+        locked = mutex.Lock(timeoutMs);
+        if (locked) mutex.Unlock();
+    }).join();
+    return locked;
 }
 
-TEST(NamedMutexTest, ExcludesAnotherOpeningOnAnotherThreadUntilUnlocked) {
+TEST(NamedMutexTest, ANewMutexIsFreeAndExcludesAnotherOpeningUntilUnlockedOnce) {
     const std::string name = UniqueName("Mutex");
-    platform::NamedMutex creator, opened;
+    platform::NamedMutex creator, opened, missing;
     ASSERT_TRUE(creator.Create(name.c_str()));
     ASSERT_TRUE(opened.Open(name.c_str()));
+    EXPECT_TRUE(LockableElsewhere(opened, 0));
     ASSERT_TRUE(creator.Lock(0));
-    bool lockedWhileHeld = true;
-    std::thread([&] { lockedWhileHeld = opened.Lock(20); }).join();
-    EXPECT_FALSE(lockedWhileHeld);
+    EXPECT_FALSE(LockableElsewhere(opened, 20));
     creator.Unlock();
-    bool lockedAfter = false;
-    std::thread([&] {
-        lockedAfter = opened.Lock(0xFFFFFFFFu);
-        if (lockedAfter) opened.Unlock();
-    }).join();
-    EXPECT_TRUE(lockedAfter);
+    EXPECT_TRUE(LockableElsewhere(opened, 0xFFFFFFFFu));
     // A second Unlock of a free mutex changes nothing: still one holder at a time.
     creator.Unlock();
     ASSERT_TRUE(creator.Lock(0));
-    bool secondHolder = true;
-    std::thread([&] { secondHolder = opened.Lock(0); }).join();
-    EXPECT_FALSE(secondHolder);
+    EXPECT_FALSE(LockableElsewhere(opened, 0));
     creator.Unlock();
-}
 
-TEST(NamedMutexTest, ANewMutexIsNotOwnedAndAMissingOneCannotBeOpened) {
-    const std::string name = UniqueName("Fresh");
-    platform::NamedMutex creator, missing;
-    ASSERT_TRUE(creator.Create(name.c_str()));
-    bool locked = false;
-    std::thread([&] {
-        platform::NamedMutex other;
-        locked = other.Open(name.c_str()) && other.Lock(0);
-        if (locked) other.Unlock();
-    }).join();
-    EXPECT_TRUE(locked);
     EXPECT_FALSE(missing.Open(UniqueName("Missing").c_str()));
     EXPECT_FALSE(missing.valid());
 }
