@@ -1,22 +1,64 @@
-// How the Direct3D 11 device is made: which adapter and driver type D3D11CreateDevice gets,
-// the fallback to the default adapter, and that the committed eye-pass bytecode is accepted
-// by a real device. Windows build only.
-#if defined(_WIN32)
-
+// Which adapter the Direct3D 11 device is made on: exactly "NVIDIA" (with its NUL) wins, first
+// match in enumeration order, with driver type UNKNOWN; anything else leaves the choice to the
+// system's default adapter with driver type HARDWARE, and so does a failure on the chosen one,
+// which is logged. The rule is checked everywhere; what D3D11CreateDevice gets, and that the
+// committed eye-pass bytecode is accepted by a real device, in the Windows build only.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "gpu/adapter_choice.h"
+
+#if defined(_WIN32)
 #include "gpu/d3d11/d3d11_backend.h"
 #include "gpu/d3d11/device_creation.h"
 #include "gpu/gpu_backend.h"
 #include "platform/log_sink.h"
+#endif
 
 namespace quillo::test {
 namespace {
 
 using namespace quillo::gpu;
+
+AdapterDescription Describe(const std::u16string& text) {
+    AdapterDescription description;
+    for (size_t i = 0; i < text.size() && i + 1 < kAdapterDescriptionLength; ++i) {
+        description.text[i] = text[i];
+    }
+    return description;
+}
+
+TEST(AdapterChoice, OnlyTheExactDescriptionMatchesAndNothingAfterItsNulIsRead) {
+    AdapterDescription padded = Describe(u"NVIDIA");
+    for (size_t i = 7; i < kAdapterDescriptionLength; ++i) padded.text[i] = u'x';
+    EXPECT_TRUE(IsPreferredAdapter(padded));
+    for (const char16_t* other : {u"NVIDIA GeForce RTX 3080", u"NVIDIA ", u"Nvidia", u"nVIDIA",
+                                  u"NVIDI", u"", u" NVIDIA"}) {
+        EXPECT_FALSE(IsPreferredAdapter(Describe(other)));
+    }
+}
+
+TEST(AdapterChoice, FirstExactMatchInEnumerationOrderWins) {
+    EXPECT_EQ(ChooseAdapter({Describe(u"Intel(R) UHD Graphics 630"), Describe(u"NVIDIA")}),
+              std::optional<size_t>(1));
+    EXPECT_EQ(ChooseAdapter({Describe(u"NVIDIA"), Describe(u"NVIDIA")}), std::optional<size_t>(0));
+    EXPECT_EQ(ChooseAdapter({Describe(u"NVIDIA GeForce GTX 1080"), Describe(u"AMD Radeon"),
+                             Describe(u"NVIDIA"), Describe(u"NVIDIA")}),
+              std::optional<size_t>(2));
+}
+
+TEST(AdapterChoice, NoMatchOrNoAdapterMeansTheDefaultAdapter) {
+    EXPECT_EQ(ChooseAdapter({}), std::nullopt);
+    EXPECT_EQ(
+        ChooseAdapter({Describe(u"NVIDIA GeForce RTX 4090"), Describe(u"AMD Radeon RX 7900")}),
+        std::nullopt);
+    EXPECT_EQ(ChooseAdapter({Describe(u"Microsoft Basic Render Driver")}), std::nullopt);
+}
+
+#if defined(_WIN32)
+
 using namespace quillo::gpu::d3d11;
 
 std::vector<std::string> g_logLines;
@@ -193,7 +235,7 @@ TEST_F(DeviceCreation, RealAdaptersAndTheCommittedShadersWork) {
     EXPECT_STREQ(device->BackendName(), "d3d11");
 }
 
+#endif  // _WIN32
+
 }  // namespace
 }  // namespace quillo::test
-
-#endif  // _WIN32
