@@ -6,7 +6,6 @@
 // matter.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -14,20 +13,14 @@
 #include <string>
 #include <vector>
 
-#include "common/child_process.h"
-#include "integration/frames/png_reader.h"
-#include "platform/process.h"
+#include "integration/frames/frames_run.h"
 #include "support/program_paths.h"
-#include "support/temp_dir.h"
 #include "support/test_files.h"
 #include "support/wait_until.h"
-#include "test_paths.h"
 
 namespace quillo::test {
 namespace {
 
-constexpr uint32_t kWidth = 1000;
-constexpr uint32_t kHeight = 600;
 constexpr int kRefreshRate = 20;
 // The host's frame loop runs this long; the recenter goes out 1 s after the driver connects,
 // before the loop has even started on a busy machine or well within it otherwise.
@@ -38,127 +31,68 @@ const double kYaw = 20.0 * std::acos(-1.0) / 180.0;
 // carry the left eye's red and green checkerboard.
 constexpr uint32_t kEdgeRows = 16;
 
-struct Centroid {
-    bool found = false;
-    double x = 0.0;  // in pixels from the eye's left edge, pixel centres at i + 0.5
-};
-
-// Mean x of the pixels that are exactly (255, 0, 0): the red box's face toward the start
-// view, which nothing else in the room has.
-Centroid RedCentroid(const test::PngImage& image, int eye) {
+// Mean x of the pixels that are exactly (255, 0, 0), in pixels from the eye's left edge (pixel
+// centres at i + 0.5): the red box's face toward the start view, which nothing else in the room
+// has. NaN when there is no face: a 50 cm face 2.75 m away is some 40 x 50 pixels here, and a
+// few stray pixels are none.
+double RedCentroid(const PngImage& image, int eye) {
     const uint32_t eyeWidth = image.width / 2;
     double sum = 0.0;
     uint64_t count = 0;
     for (uint32_t y = kEdgeRows; y + kEdgeRows < image.height; ++y) {
         const uint8_t* row =
-            image.rgba.data() +
-            (static_cast<size_t>(y) * image.width + static_cast<size_t>(eye) * eyeWidth) * 4;
+            &image.rgba[(static_cast<size_t>(y) * image.width + eye * eyeWidth) * 4];
         for (uint32_t x = 0; x < eyeWidth; ++x) {
-            const uint8_t* p = row + 4 * static_cast<size_t>(x);
-            if (p[0] == 255 && p[1] == 0 && p[2] == 0) {
+            if (row[4 * x] == 255 && row[4 * x + 1] == 0 && row[4 * x + 2] == 0) {
                 sum += x + 0.5;
                 ++count;
             }
         }
     }
-    Centroid centroid;
-    // A 50 cm face 2.75 m away is some 40 x 50 pixels here; a few stray pixels are no face.
-    centroid.found = count > 200;
-    centroid.x = count ? sum / static_cast<double>(count) : 0.0;
-    return centroid;
+    return count > 200 ? sum / static_cast<double>(count) : std::nan("");
 }
 
 // One companion and one host run with the head turned by kYaw all along; with `recenter`, the
 // companion recenters 1 s after the driver connects. Leaves the host's output in `hostOutput`
 // and the last frame the companion received in `lastFrame`.
-void RunTurnedHead(const test::TempDir& dir, bool recenter, std::string& hostOutput,
-                   test::PngImage& lastFrame) {
-    static std::atomic<int> next{0};
-    const std::string suffix =
-        "_h5turn_" + std::to_string(platform::CurrentProcessId()) + "_" + std::to_string(next++);
-    const std::vector<std::pair<std::string, std::string>> environment = {
-        {"QUILLO_PIPE_SUFFIX", suffix}, {"QUILLO_GPU_BACKEND", "software"}};
-    const std::string run = recenter ? "recentered" : "turned";
-    const std::string companionLog = dir.File(run + "-companion.txt");
+void RunTurnedHead(FramesRun& run, bool recenter, std::string& hostOutput, PngImage& lastFrame) {
+    const std::string name = recenter ? "recentered" : "turned";
+    const std::string companionLog = name + "-companion.txt";
     std::error_code made;
-    const std::string pictures = dir.File(run);
+    const std::string pictures = run.File(name);
     ASSERT_TRUE(std::filesystem::create_directory(pictures, made)) << made.message();
 
     // A pure yaw about Y: (x, y, z, w) = (0, sin(yaw / 2), 0, cos(yaw / 2)), head at 1.7 m.
     char motion[256];
     std::snprintf(motion, sizeof motion, "t,qx,qy,qz,qw,px,py,pz\n0,0,%.9f,0,%.9f,0,1.7,0\n",
                   std::sin(kYaw / 2), std::cos(kYaw / 2));
-    ASSERT_TRUE(test::WriteWholeFile(dir.File("motion.csv"), motion));
-
-    platform::ChildProcessOptions companionOptions;
-    companionOptions.program = test::NativePath(QUILLO_TEST_PATH_QUILLO_COMPANION);
-    companionOptions.arguments = {"--no-stdin",    "--quiet",
-                                  "--rate",        std::to_string(kRefreshRate),
-                                  "--controllers", "0",
-                                  "--seconds",     "900",
-                                  "--motion",      test::NativePath(dir.File("motion.csv")),
-                                  "--png-dir",     test::NativePath(pictures)};
-    if (recenter) {
-        companionOptions.arguments.insert(companionOptions.arguments.end(), {"--at", "1:recenter"});
-    }
-    companionOptions.environment = environment;
-    companionOptions.stdoutPath = companionLog;
-    companionOptions.stderrPath = companionLog;
-    platform::ChildProcess companion;
-    std::string error;
-    ASSERT_TRUE(companion.Start(companionOptions, &error)) << error;
-    ASSERT_TRUE(test::WaitUntil([&] {
-        return test::ReadWholeFile(companionLog).find("waiting for the driver") !=
-               std::string::npos;
-    })) << test::ReadWholeFile(companionLog);
-
-    ASSERT_TRUE(test::WriteWholeFile(
-        dir.File("settings.json"),
-        "{\"driver_quillo\": {\"windowWidth\": " + std::to_string(kWidth) +
-            ", \"windowHeight\": " + std::to_string(kHeight) +
-            ", \"renderScale\": 100, \"hmdMode\": 0, \"fakeSensorEnabled\": false}}"));
-    platform::ChildProcessOptions hostOptions;
-    hostOptions.program = test::NativePath(QUILLO_TEST_PATH_QUILLO_HOST);
-    hostOptions.arguments = {"--settings",
-                             test::NativePath(dir.File("settings.json")),
-                             "--seconds",
-                             std::to_string(kHostSeconds),
-                             "--rate",
-                             "0",
-                             "--no-poses",
-                             "--quiet",
-                             "--frames-mode",
-                             "virtual",
-                             test::NativePath(QUILLO_TEST_PATH_DRIVER_QUILLO)};
-    hostOptions.environment = environment;
-    hostOptions.stdoutPath = dir.File(run + "-host.txt");
-    hostOptions.stderrPath = dir.File(run + "-host.txt");
-    platform::ChildProcess host;
-    ASSERT_TRUE(host.Start(hostOptions, &error)) << error;
-    ASSERT_TRUE(host.Wait(kTimeoutMs)) << test::ReadWholeFile(dir.File(run + "-host.txt"));
-    hostOutput = test::ReadWholeFile(dir.File(run + "-host.txt"));
-    ASSERT_EQ(host.exitCode(), 0) << hostOutput;
+    ASSERT_TRUE(WriteWholeFile(run.File("motion.csv"), motion));
+    std::vector<std::string> arguments = {"--motion", NativePath(run.File("motion.csv")),
+                                          "--png-dir", NativePath(pictures)};
+    if (recenter) arguments.insert(arguments.end(), {"--at", "1:recenter"});
+    ASSERT_NO_FATAL_FAILURE(run.StartCompanion(kRefreshRate, arguments, companionLog));
+    ASSERT_NO_FATAL_FAILURE(
+        run.RunHost(0, "virtual", {"--seconds", std::to_string(kHostSeconds)}, name + "-host.txt"));
+    hostOutput = run.hostOutput;
     // The companion writes the last frame of a connection when the driver has gone.
-    ASSERT_TRUE(test::WaitUntil(
+    ASSERT_TRUE(WaitUntil(
         [&] {
-            return test::ReadWholeFile(companionLog).find("frames: last frame") !=
+            return ReadWholeFile(run.File(companionLog)).find("frames: last frame") !=
                    std::string::npos;
         },
         std::chrono::milliseconds(kTimeoutMs)))
-        << test::ReadWholeFile(companionLog);
-    std::string bytes;
-    ASSERT_TRUE(test::ReadWholeFile(pictures + "/last_frame.png", bytes));
-    ASSERT_TRUE(test::ReadPng(bytes, lastFrame, error)) << error;
-    ASSERT_EQ(lastFrame.width, kWidth);
+        << ReadWholeFile(run.File(companionLog));
+    std::string error;
+    ASSERT_TRUE(ReadPng(pictures + "/last_frame.png", lastFrame, error)) << error;
+    ASSERT_EQ(lastFrame.width, kFrameWidth);
 }
 
 TEST(HeadTurn, RoomMovesByTheProjectedAngleAndFacesAheadAfterARecenter) {
-    test::TempDir dir{"quillo-head-turn"};
-    ASSERT_TRUE(dir.ok());
+    FramesRun run{"headturn"};
     std::string hostOutput;
-    test::PngImage turned, recentered;
-    ASSERT_NO_FATAL_FAILURE(RunTurnedHead(dir, false, hostOutput, turned));
-    ASSERT_NO_FATAL_FAILURE(RunTurnedHead(dir, true, hostOutput, recentered));
+    PngImage turned, recentered;
+    ASSERT_NO_FATAL_FAILURE(RunTurnedHead(run, false, hostOutput, turned));
+    ASSERT_NO_FATAL_FAILURE(RunTurnedHead(run, true, hostOutput, recentered));
     SCOPED_TRACE("host output:\n" + hostOutput);
 
     // What the headset reported: each eye's projection and the IPD.
@@ -192,7 +126,7 @@ TEST(HeadTurn, RoomMovesByTheProjectedAngleAndFacesAheadAfterARecenter) {
     // rays move it by less than half a pixel more: 1.5 pixels of tolerance against a shift of
     // about 85 pixels, and less than the 2.3 pixels an eye on the wrong side of the head
     // would be off.
-    const double eyeWidth = kWidth / 2;
+    const double eyeWidth = kFrameWidth / 2;
     auto expectedX = [&](int eye, double yaw) {
         const double side = eye == 0 ? ipd / 2 : -ipd / 2;
         const double tangent = (2.75 * std::sin(yaw) + side) / (2.75 * std::cos(yaw));
@@ -202,11 +136,8 @@ TEST(HeadTurn, RoomMovesByTheProjectedAngleAndFacesAheadAfterARecenter) {
     constexpr double kTolerance = 1.5;
 
     for (int eye = 0; eye < 2; ++eye) {
-        const Centroid whenTurned = RedCentroid(turned, eye);
-        const Centroid afterRecenter = RedCentroid(recentered, eye);
-        ASSERT_TRUE(whenTurned.found && afterRecenter.found) << "eye " << eye;
-        EXPECT_NEAR(whenTurned.x, expectedX(eye, kYaw), kTolerance) << "eye " << eye;
-        EXPECT_NEAR(afterRecenter.x, expectedX(eye, 0.0), kTolerance) << "eye " << eye;
+        EXPECT_NEAR(RedCentroid(turned, eye), expectedX(eye, kYaw), kTolerance) << "eye " << eye;
+        EXPECT_NEAR(RedCentroid(recentered, eye), expectedX(eye, 0.0), kTolerance) << "eye " << eye;
     }
 }
 

@@ -1,22 +1,64 @@
-// How the Direct3D 11 device is made: which adapter and driver type D3D11CreateDevice gets,
-// the fallback to the default adapter, and that the committed eye-pass bytecode is accepted
-// by a real device. Windows build only.
-#if defined(_WIN32)
-
+// Which adapter the Direct3D 11 device is made on: exactly "NVIDIA" (with its NUL) wins, first
+// match in enumeration order, with driver type UNKNOWN; anything else leaves the choice to the
+// system's default adapter with driver type HARDWARE, and so does a failure on the chosen one,
+// which is logged. The rule is checked everywhere; what D3D11CreateDevice gets, and that the
+// committed eye-pass bytecode is accepted by a real device, in the Windows build only.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "gpu/adapter_choice.h"
+
+#if defined(_WIN32)
 #include "gpu/d3d11/d3d11_backend.h"
 #include "gpu/d3d11/device_creation.h"
 #include "gpu/gpu_backend.h"
 #include "platform/log_sink.h"
+#endif
 
 namespace quillo::test {
 namespace {
 
 using namespace quillo::gpu;
+
+AdapterDescription Describe(const std::u16string& text) {
+    AdapterDescription description;
+    for (size_t i = 0; i < text.size() && i + 1 < kAdapterDescriptionLength; ++i) {
+        description.text[i] = text[i];
+    }
+    return description;
+}
+
+TEST(AdapterChoice, OnlyTheExactDescriptionMatchesAndNothingAfterItsNulIsRead) {
+    AdapterDescription padded = Describe(u"NVIDIA");
+    for (size_t i = 7; i < kAdapterDescriptionLength; ++i) padded.text[i] = u'x';
+    EXPECT_TRUE(IsPreferredAdapter(padded));
+    for (const char16_t* other : {u"NVIDIA GeForce RTX 3080", u"NVIDIA ", u"Nvidia", u"nVIDIA",
+                                  u"NVIDI", u"", u" NVIDIA"}) {
+        EXPECT_FALSE(IsPreferredAdapter(Describe(other)));
+    }
+}
+
+TEST(AdapterChoice, FirstExactMatchInEnumerationOrderWins) {
+    EXPECT_EQ(ChooseAdapter({Describe(u"Intel(R) UHD Graphics 630"), Describe(u"NVIDIA")}),
+              std::optional<size_t>(1));
+    EXPECT_EQ(ChooseAdapter({Describe(u"NVIDIA"), Describe(u"NVIDIA")}), std::optional<size_t>(0));
+    EXPECT_EQ(ChooseAdapter({Describe(u"NVIDIA GeForce GTX 1080"), Describe(u"AMD Radeon"),
+                             Describe(u"NVIDIA"), Describe(u"NVIDIA")}),
+              std::optional<size_t>(2));
+}
+
+TEST(AdapterChoice, NoMatchOrNoAdapterMeansTheDefaultAdapter) {
+    EXPECT_EQ(ChooseAdapter({}), std::nullopt);
+    EXPECT_EQ(
+        ChooseAdapter({Describe(u"NVIDIA GeForce RTX 4090"), Describe(u"AMD Radeon RX 7900")}),
+        std::nullopt);
+    EXPECT_EQ(ChooseAdapter({Describe(u"Microsoft Basic Render Driver")}), std::nullopt);
+}
+
+#if defined(_WIN32)
+
 using namespace quillo::gpu::d3d11;
 
 std::vector<std::string> g_logLines;
@@ -85,16 +127,13 @@ std::vector<ComPtr<IDXGIAdapter>> Adapters(std::initializer_list<const wchar_t*>
     return adapters;
 }
 
-// What one D3D11CreateDevice call was given.
+// What one D3D11CreateDevice call was given: the adapter, the driver type, and whether the
+// other arguments were the fixed ones (no software module, no flags, the default feature
+// levels, SDK version 7, no feature level asked back).
 struct CreateCall {
     IDXGIAdapter* adapter;
     D3D_DRIVER_TYPE driverType;
-    HMODULE software;
-    UINT flags;
-    const D3D_FEATURE_LEVEL* featureLevels;
-    UINT featureLevelCount;
-    UINT sdkVersion;
-    bool wantsFeatureLevel;
+    bool fixedArguments;
 };
 std::vector<CreateCall> g_calls;
 bool g_failWithAdapter = false;  // calls that name an adapter fail
@@ -108,8 +147,9 @@ HRESULT WINAPI RecordingCreateDevice(IDXGIAdapter* adapter, D3D_DRIVER_TYPE driv
                                      UINT sdkVersion, ID3D11Device** device,
                                      D3D_FEATURE_LEVEL* featureLevel,
                                      ID3D11DeviceContext** context) {
-    g_calls.push_back({adapter, driverType, software, flags, featureLevels, featureLevelCount,
-                       sdkVersion, featureLevel != nullptr});
+    g_calls.push_back({adapter, driverType,
+                       software == nullptr && flags == 0 && featureLevels == nullptr &&
+                           featureLevelCount == 0 && sdkVersion == 7 && featureLevel == nullptr});
     if (g_failAlways || (g_failWithAdapter && adapter != nullptr)) return E_INVALIDARG;
     return D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, nullptr, 0,
                              D3D11_SDK_VERSION, device, featureLevel, context);
@@ -117,57 +157,40 @@ HRESULT WINAPI RecordingCreateDevice(IDXGIAdapter* adapter, D3D_DRIVER_TYPE driv
 
 class DeviceCreation : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() {
+    void SetUp() override {
         // Without a real device there is nothing to hand out on success.
         DeviceObjects probe;
-        haveDevice_ =
-            SUCCEEDED(D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, nullptr, 0,
-                                        D3D11_SDK_VERSION, probe.device.ReleaseAndGetAddressOf(),
-                                        nullptr, probe.context.ReleaseAndGetAddressOf()));
-    }
-    void SetUp() override {
-        if (!haveDevice_) GTEST_SKIP() << "no Direct3D 11 device on this system";
+        if (FAILED(D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, nullptr, 0,
+                                     D3D11_SDK_VERSION, probe.device.ReleaseAndGetAddressOf(),
+                                     nullptr, probe.context.ReleaseAndGetAddressOf()))) {
+            GTEST_SKIP() << "no Direct3D 11 device on this system";
+        }
         g_calls.clear();
         g_logLines.clear();
         g_failWithAdapter = g_failAlways = false;
         quillo::platform::SetLogSink(CollectLogLine);
     }
     void TearDown() override { quillo::platform::SetLogSink(nullptr); }
-
-    static void ExpectFixedArguments(const CreateCall& call) {
-        EXPECT_EQ(call.software, nullptr);
-        EXPECT_EQ(call.flags, 0u);
-        EXPECT_EQ(call.featureLevels, nullptr);
-        EXPECT_EQ(call.featureLevelCount, 0u);
-        EXPECT_EQ(call.sdkVersion, 7u);
-        EXPECT_FALSE(call.wantsFeatureLevel);
-    }
-
-    static bool haveDevice_;
 };
-bool DeviceCreation::haveDevice_ = false;
 
-TEST_F(DeviceCreation, ExactNvidiaAdapterIsUsedWithDriverTypeUnknown) {
-    auto adapters = Adapters({L"Intel(R) UHD Graphics 630", L"NVIDIA", L"NVIDIA"});
-    DeviceObjects objects;
-    ASSERT_TRUE(CreateDeviceAndContext(adapters, RecordingCreateDevice, objects));
-    ASSERT_EQ(g_calls.size(), 1u);
-    EXPECT_EQ(g_calls[0].adapter, adapters[1].Get());
-    EXPECT_EQ(g_calls[0].driverType, D3D_DRIVER_TYPE_UNKNOWN);
-    ExpectFixedArguments(g_calls[0]);
-    EXPECT_TRUE(objects.device && objects.context);
-    EXPECT_TRUE(g_logLines.empty());
-}
-
-TEST_F(DeviceCreation, WithoutAnExactMatchTheDefaultAdapterIsUsedWithHardwareDriverType) {
-    for (auto adapters : {Adapters({L"NVIDIA GeForce RTX 3080", L"nvidia"}), Adapters({})}) {
+TEST_F(DeviceCreation, TheExactNvidiaAdapterGetsDriverTypeUnknownOtherwiseTheDefaultHardware) {
+    const struct {
+        std::initializer_list<const wchar_t*> adapters;
+        int chosen;  // -1: the default adapter
+    } cases[] = {{{L"Intel(R) UHD Graphics 630", L"NVIDIA", L"NVIDIA"}, 1},
+                 {{L"NVIDIA GeForce RTX 3080", L"nvidia"}, -1},
+                 {{}, -1}};
+    for (const auto& c : cases) {
         g_calls.clear();
+        auto adapters = Adapters(c.adapters);
         DeviceObjects objects;
         ASSERT_TRUE(CreateDeviceAndContext(adapters, RecordingCreateDevice, objects));
+        EXPECT_TRUE(objects.device && objects.context);
         ASSERT_EQ(g_calls.size(), 1u);
-        EXPECT_EQ(g_calls[0].adapter, nullptr);
-        EXPECT_EQ(g_calls[0].driverType, D3D_DRIVER_TYPE_HARDWARE);
-        ExpectFixedArguments(g_calls[0]);
+        EXPECT_EQ(g_calls[0].adapter, c.chosen < 0 ? nullptr : adapters[c.chosen].Get());
+        EXPECT_EQ(g_calls[0].driverType,
+                  c.chosen < 0 ? D3D_DRIVER_TYPE_HARDWARE : D3D_DRIVER_TYPE_UNKNOWN);
+        EXPECT_TRUE(g_calls[0].fixedArguments);
     }
     EXPECT_TRUE(g_logLines.empty());
 }
@@ -181,20 +204,19 @@ TEST_F(DeviceCreation, FailureOnTheChosenAdapterFallsBackToTheDefaultAdapterAndS
     EXPECT_EQ(g_calls[0].adapter, adapters[0].Get());
     EXPECT_EQ(g_calls[1].adapter, nullptr);
     EXPECT_EQ(g_calls[1].driverType, D3D_DRIVER_TYPE_HARDWARE);
-    ExpectFixedArguments(g_calls[1]);
+    EXPECT_TRUE(g_calls[1].fixedArguments);
     EXPECT_TRUE(objects.device && objects.context);
     ASSERT_EQ(g_logLines.size(), 1u);
     EXPECT_NE(g_logLines[0].find("using the default adapter"), std::string::npos) << g_logLines[0];
     EXPECT_NE(g_logLines[0].find("0x80070057"), std::string::npos) << g_logLines[0];
-}
 
-TEST_F(DeviceCreation, NoDeviceAtAllIsReportedAndLeavesNothingBehind) {
+    // No device at all is reported and leaves nothing behind.
     g_failAlways = true;
-    DeviceObjects objects;
-    EXPECT_FALSE(CreateDeviceAndContext(Adapters({L"NVIDIA"}), RecordingCreateDevice, objects));
-    EXPECT_EQ(g_calls.size(), 2u);
-    EXPECT_FALSE(objects.device);
-    EXPECT_FALSE(objects.context);
+    g_logLines.clear();
+    DeviceObjects none;
+    EXPECT_FALSE(CreateDeviceAndContext(adapters, RecordingCreateDevice, none));
+    EXPECT_EQ(g_calls.size(), 4u);
+    EXPECT_FALSE(none.device || none.context);
     ASSERT_EQ(g_logLines.size(), 2u);
     EXPECT_NE(g_logLines[1].find("default adapter failed"), std::string::npos) << g_logLines[1];
 }
@@ -213,7 +235,7 @@ TEST_F(DeviceCreation, RealAdaptersAndTheCommittedShadersWork) {
     EXPECT_STREQ(device->BackendName(), "d3d11");
 }
 
+#endif  // _WIN32
+
 }  // namespace
 }  // namespace quillo::test
-
-#endif  // _WIN32

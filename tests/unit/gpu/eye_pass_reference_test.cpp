@@ -1,7 +1,8 @@
 // The software eye pass, drawn by several threads through whatever fast path applies, against
 // a second formulation written from the sampling rules alone: one pixel at a time, no tables,
 // double-checked decoding. Sources hold every byte value (and, for half floats, infinities and
-// NaNs), so any texel or row that a thread, a table or a shortcut gets wrong shows up.
+// NaNs), so any texel or row that a thread, a table or a shortcut gets wrong shows up. The
+// 8-bit colour step's table is checked against the formula on its own, around every step.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -10,24 +11,45 @@
 #include <vector>
 
 #include "gpu/gpu_device.h"
+#include "gpu/software/gamma_encoder.h"
 #include "gpu/software/software_device.h"
 
 namespace quillo::test {
 namespace {
 
-float KFromBits() {
-    const uint32_t bits = 0x3EE8BA2Fu;
-    float k;
-    std::memcpy(&k, &bits, sizeof k);
-    return k;
+float FromBits(uint32_t bits) {
+    float value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
 }
 
-// exp2(log2(c) * k) in single precision, then D3D's float -> UNORM8.
+// The colour step written out: exp2(log2(c) * k), k = 0x3EE8BA2F (the float nearest 1/2.2, as
+// the pixel shader has it), in single precision, then D3D's float -> UNORM8.
 uint8_t Encode(float c) {
-    const float out = std::exp2(std::log2(c) * KFromBits());
+    const float out = std::exp2(std::log2(c) * FromBits(0x3EE8BA2Fu));
     if (!(out > 0.0f)) return 0;
     if (out >= 1.0f) return 255;
     return static_cast<uint8_t>(out * 255.0f + 0.5f);
+}
+
+TEST(GammaTable, MatchesTheFormulaAroundEveryStepAcrossTheRangeAndOutsideIt) {
+    const auto& table = gpu::software::GammaToUnorm8::Instance();
+    long mismatches = 0;
+    for (float c : {-0.5f, std::nanf(""), 0.0f, 1e-30f, 1.0f, 7.0f, INFINITY}) {
+        mismatches += table(c) != Encode(c);
+    }
+    for (uint32_t bits = 0; bits <= 0x3F800000u; bits += 61) {  // every 61st float in [0, 1]
+        mismatches += table(FromBits(bits)) != Encode(FromBits(bits));
+    }
+    // Densely around every place where the output byte changes.
+    uint32_t bits = 0;
+    for (int level = 1; level < 256; ++level) {
+        while (Encode(FromBits(bits)) < level) bits += 4096;
+        for (uint32_t b = bits - 8192; b < bits + 8192; ++b) {
+            mismatches += table(FromBits(b)) != Encode(FromBits(b));
+        }
+    }
+    EXPECT_EQ(mismatches, 0);
 }
 
 float Half(uint16_t h) {
@@ -75,24 +97,28 @@ void Tap(int pixel, float start, float size, float lo, float hi, bool invert, ui
     weight = static_cast<float>(fixed & 255) / 256.0f;
 }
 
+// What the pass draws into an outWidth x outHeight target filled with 0x5A: every pixel of
+// the viewport (whole pixels here) sampled bilinearly, the rest untouched.
 std::vector<uint8_t> Expected(const Source& source, uint32_t outWidth, uint32_t outHeight,
                               const gpu::Viewport& viewport, const TextureBounds& b, bool invert) {
     std::vector<uint8_t> out(static_cast<size_t>(outWidth) * outHeight * 4, 0x5A);
     auto lerp = [](float a, float c, float t) { return a + (c - a) * t; };
-    for (uint32_t y = 0; y < outHeight; ++y) {
-        for (uint32_t x = 0; x < outWidth; ++x) {
-            uint32_t x0, y0;
+    const auto x0 = static_cast<uint32_t>(viewport.topLeftX);
+    const auto y0 = static_cast<uint32_t>(viewport.topLeftY);
+    for (uint32_t y = y0; y < y0 + static_cast<uint32_t>(viewport.height); ++y) {
+        for (uint32_t x = x0; x < x0 + static_cast<uint32_t>(viewport.width); ++x) {
+            uint32_t tx, ty;
             float wx, wy;
             Tap(static_cast<int>(x), viewport.topLeftX, viewport.width, b.uMin, b.uMax, false,
-                source.width, x0, wx);
+                source.width, tx, wx);
             Tap(static_cast<int>(y), viewport.topLeftY, viewport.height, b.vMin, b.vMax, invert,
-                source.height, y0, wy);
-            const uint32_t x1 = (x0 + 1) % source.width, y1 = (y0 + 1) % source.height;
+                source.height, ty, wy);
+            const uint32_t tx1 = (tx + 1) % source.width, ty1 = (ty + 1) % source.height;
             float a[3], bb[3], c[3], d[3];
-            source.Colour(x0, y0, a);
-            source.Colour(x1, y0, bb);
-            source.Colour(x0, y1, c);
-            source.Colour(x1, y1, d);
+            source.Colour(tx, ty, a);
+            source.Colour(tx1, ty, bb);
+            source.Colour(tx, ty1, c);
+            source.Colour(tx1, ty1, d);
             uint8_t* p = &out[(static_cast<size_t>(y) * outWidth + x) * 4];
             for (int k = 0; k < 3; ++k) {
                 p[k] = Encode(lerp(lerp(a[k], c[k], wy), lerp(bb[k], d[k], wy), wx));
@@ -132,9 +158,11 @@ Source Make(uint32_t width, uint32_t height, uint32_t format) {
 }
 
 TEST(EyePassReference, EveryPathOnSeveralThreadsMatchesThePixelByPixelFormulation) {
-    // Output 96x50, drawn into a 48x44 viewport, so 1:1 sources are 48x44. 44 rows in chunks
-    // of 8 give every thread several bands, the last one short.
+    // Output 96x50, drawn into a 48x44 viewport right of column 48 and below row 3 (so taps are
+    // not pixel indices); 1:1 sources are 48x44. 44 rows in chunks of 8 give every thread
+    // several bands, the last one short.
     constexpr uint32_t kWidth = 96, kHeight = 50;
+    const gpu::Viewport viewport{48.0f, 3.0f, 48.0f, 44.0f, 0.0f, 1.0f};
     const TextureBounds full{0.0f, 0.0f, 1.0f, 1.0f};
     const Case cases[] = {
         {"RGBA8 1:1", Make(48, 44, 28), full, 0},
@@ -153,43 +181,33 @@ TEST(EyePassReference, EveryPathOnSeveralThreadsMatchesThePixelByPixelFormulatio
     for (unsigned threads : {1u, 3u}) {
         gpu::software::SoftwareDevice device(threads);
         ASSERT_EQ(device.threadCount(), threads);
-        gpu::TextureDesc targetDesc{kWidth, kHeight, 28,
-                                    gpu::kBindRenderTarget | gpu::kBindShaderResource, 0};
-        auto target = device.CreateTexture(targetDesc);
+        auto target = device.CreateTexture(
+            {kWidth, kHeight, 28, gpu::kBindRenderTarget | gpu::kBindShaderResource, 0});
         auto rtv = device.CreateRenderTargetView(target, 28);
         ASSERT_TRUE(rtv);
         for (const Case& c : cases) {
             SCOPED_TRACE(std::string(c.name) + ", threads " + std::to_string(threads));
-            gpu::TextureDesc desc{c.source.width, c.source.height, c.source.format,
-                                  gpu::kBindShaderResource, 0};
-            auto texture = device.CreateTexture(desc);
+            const Source& source = c.source;
+            auto texture = device.CreateTexture(
+                {source.width, source.height, source.format, gpu::kBindShaderResource, 0});
             ASSERT_TRUE(texture);
-            ASSERT_TRUE(device.UpdateTexture(*texture, c.source.bytes.data(),
-                                             c.source.width * c.source.texel()));
-            auto view = device.CreateShaderResourceView(texture, c.source.format);
+            ASSERT_TRUE(
+                device.UpdateTexture(*texture, source.bytes.data(), source.width * source.texel()));
+            auto view = device.CreateShaderResourceView(texture, source.format);
             ASSERT_TRUE(view);
-            std::vector<uint8_t> fill(static_cast<size_t>(kWidth) * kHeight * 4, 0x5A);
-            ASSERT_TRUE(device.UpdateTexture(*target, fill.data(), kWidth * 4));
-            // Right of column 48 and below row 3, so taps are not pixel indices.
-            const gpu::Viewport right{48.0f, 3.0f, 48.0f, 44.0f, 0.0f, 1.0f};
-            const gpu::EyePass pass{right, view.get(), c.bounds};
+            std::vector<uint8_t> pixels(static_cast<size_t>(kWidth) * kHeight * 4, 0x5A);
+            ASSERT_TRUE(device.UpdateTexture(*target, pixels.data(), kWidth * 4));
+            const gpu::EyePass pass{viewport, view.get(), c.bounds};
             device.DrawEyePasses(*rtv, c.invertY, &pass, 1);
-            std::vector<uint8_t> pixels;
             ASSERT_TRUE(device.ReadTexture(*target, pixels));
-            const std::vector<uint8_t> all =
-                Expected(c.source, kWidth, kHeight, right, c.bounds, c.invertY > 0);
+            const std::vector<uint8_t> expected =
+                Expected(source, kWidth, kHeight, viewport, c.bounds, c.invertY > 0);
             int wrong = 0;
-            for (uint32_t y = 0; y < kHeight; ++y) {
-                for (uint32_t x = 0; x < kWidth; ++x) {
-                    const size_t at = (static_cast<size_t>(y) * kWidth + x) * 4;
-                    const bool inside = x >= 48 && y >= 3 && y < 47;
-                    for (int k = 0; k < 4; ++k) {
-                        const uint8_t expected = inside ? all[at + k] : 0x5A;
-                        if (pixels[at + k] != expected && ++wrong <= 5) {
-                            ADD_FAILURE() << "pixel " << x << "," << y << " channel " << k << ": "
-                                          << int(pixels[at + k]) << ", expected " << int(expected);
-                        }
-                    }
+            for (size_t i = 0; i < pixels.size(); ++i) {
+                if (pixels[i] != expected[i] && ++wrong <= 5) {
+                    ADD_FAILURE() << "pixel " << i / 4 % kWidth << "," << i / 4 / kWidth
+                                  << " channel " << i % 4 << ": " << int(pixels[i]) << ", expected "
+                                  << int(expected[i]);
                 }
             }
             EXPECT_EQ(wrong, 0);

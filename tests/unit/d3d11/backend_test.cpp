@@ -1,7 +1,8 @@
-// Shared handles and keyed mutexes on the Direct3D 11 backend. On Windows they work as the
-// hand-over to the companion needs; under Wine (no shared handles, no keyed mutexes) the
-// backend still makes and draws the textures, reports the missing features once each, and
-// every operation that needs them fails cleanly. Windows build only.
+// The Direct3D 11 backend's textures, shared handles and keyed mutexes, and how it reports
+// failures. On Windows sharing works as the hand-over to the companion needs; under Wine (no
+// shared handles, no keyed mutexes) the backend still makes and draws the textures, reports
+// the missing features once each, and every operation that needs them fails cleanly. A
+// repeating failure gives one line when it starts and one when it ends. Windows build only.
 #if defined(_WIN32)
 
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 #include <tuple>
 #include <vector>
 
+#include "gpu/d3d11/failure_log.h"
 #include "gpu/frame_compositor.h"
 #include "gpu/gpu_backend.h"
 #include "platform/log_sink.h"
@@ -32,7 +34,7 @@ size_t LinesContaining(const char* text) {
     });
 }
 
-class D3D11Sharing : public ::testing::Test {
+class D3D11Backend : public ::testing::Test {
   protected:
     void SetUp() override {
         g_logLines.clear();
@@ -48,10 +50,20 @@ class D3D11Sharing : public ::testing::Test {
 const TextureDesc kOutputDesc{8, 4, 28, kBindRenderTarget | kBindShaderResource,
                               kMiscSharedKeyedMutex};
 
-TEST_F(D3D11Sharing, KeyedMutexTexturesAreSharedOrReportedOnce) {
+TEST_F(D3D11Backend, SharedTexturesAndKeyedMutexesWorkOrAreReportedOnce) {
     std::shared_ptr<Texture> first = device_->CreateTexture(kOutputDesc);
     std::shared_ptr<Texture> second = device_->CreateTexture(kOutputDesc);
-    ASSERT_TRUE(first && second);
+    // A swap texture asks for a shared handle only.
+    std::shared_ptr<Texture> swap =
+        device_->CreateTexture({16, 8, 29, kBindRenderTarget | kBindShaderResource, kMiscShared});
+    ASSERT_TRUE(first && second && swap);
+    EXPECT_FALSE(swap->HasKeyedMutex());
+    if (swap->SharedHandle() != 0) {
+        std::shared_ptr<Texture> opened = device_->OpenSharedTexture(swap->SharedHandle());
+        ASSERT_TRUE(opened);
+        EXPECT_EQ(opened->Describe().format, 29u);
+        EXPECT_FALSE(opened->HasKeyedMutex());
+    }
     const TextureDesc desc = first->Describe();
     EXPECT_EQ(std::make_tuple(desc.width, desc.height, desc.format, desc.bindFlags, desc.miscFlags),
               std::make_tuple(8u, 4u, 28u, 0x28u, 0x100u));
@@ -87,21 +99,7 @@ TEST_F(D3D11Sharing, KeyedMutexTexturesAreSharedOrReportedOnce) {
     EXPECT_TRUE(opened->ReleaseSync(0));
 }
 
-TEST_F(D3D11Sharing, SharedTexturesWithoutKeyedMutexCarryHandleOnly) {
-    const TextureDesc swapDesc{16, 8, 29, kBindRenderTarget | kBindShaderResource, kMiscShared};
-    std::shared_ptr<Texture> swap = device_->CreateTexture(swapDesc);
-    ASSERT_TRUE(swap);
-    EXPECT_FALSE(swap->HasKeyedMutex());
-    EXPECT_EQ(LinesContaining("no keyed mutex"), 0u) << "none was asked for";
-    if (swap->SharedHandle() != 0) {
-        std::shared_ptr<Texture> opened = device_->OpenSharedTexture(swap->SharedHandle());
-        ASSERT_TRUE(opened);
-        EXPECT_EQ(opened->Describe().format, 29u);
-        EXPECT_FALSE(opened->HasKeyedMutex());
-    }
-}
-
-TEST_F(D3D11Sharing, UnopenableHandlesFailQuietlyAfterOneLine) {
+TEST_F(D3D11Backend, UnopenableHandlesFailQuietlyAfterOneLine) {
     // Not a shared handle of any texture (and, under Wine, no handle can be opened at all).
     for (int attempt = 0; attempt < 3; ++attempt) {
         EXPECT_EQ(device_->OpenSharedTexture(0x7FFF0004u + attempt), nullptr);
@@ -109,7 +107,7 @@ TEST_F(D3D11Sharing, UnopenableHandlesFailQuietlyAfterOneLine) {
     EXPECT_EQ(LinesContaining("opening a shared texture failed"), 1u);
 }
 
-TEST_F(D3D11Sharing, CompositorOnD3D11DrawsClearsAndCopiesWithWhatTheSystemHas) {
+TEST_F(D3D11Backend, CompositorOnD3D11DrawsClearsAndCopiesWithWhatTheSystemHas) {
     FrameCompositor compositor;
     ASSERT_TRUE(compositor.CreateDevice(std::move(device_)));
     Device& device = *compositor.device();
@@ -155,6 +153,43 @@ TEST_F(D3D11Sharing, CompositorOnD3D11DrawsClearsAndCopiesWithWhatTheSystemHas) 
     compositor.ClearOutput(0);
     expectOpaqueBlack();
     EXPECT_EQ(compositor.ReleaseOutput(0), guarded);
+}
+
+TEST(D3D11FailureLog, RepeatedFailureLogsWhereARunOfFailuresStartsAndEnds) {
+    g_logLines.clear();
+    quillo::platform::SetLogSink(CollectLogLine);
+    d3d11::RepeatedFailure failure("mapping a buffer");
+    failure.Record(true, 0);  // success without earlier failure: nothing to say
+    failure.Record(false, 0x887A0005);
+    failure.Record(false, 0x887A0005);
+    failure.Record(false, 0x887A0001);
+    EXPECT_TRUE(failure.failing());
+    failure.Record(true, 0);
+    failure.Record(true, 0);
+    failure.Record(false, 0x80004005);
+    quillo::platform::SetLogSink(nullptr);
+    ASSERT_EQ(g_logLines.size(), 3u);
+    EXPECT_EQ(g_logLines[0], "driver_quillo: Direct3D 11: mapping a buffer failed (0x887A0005)\n");
+    EXPECT_EQ(g_logLines[1], "driver_quillo: Direct3D 11: mapping a buffer works again\n");
+    EXPECT_EQ(g_logLines[2], "driver_quillo: Direct3D 11: mapping a buffer failed (0x80004005)\n");
+}
+
+TEST_F(D3D11Backend, DrawBeforeRenderStatesLeavesTheTargetAsItWas) {
+    std::shared_ptr<Texture> target =
+        device_->CreateTexture({4, 2, 28, kBindRenderTarget | kBindShaderResource, 0});
+    ASSERT_TRUE(target);
+    const std::vector<uint8_t> filled(4 * 2 * 4, 0x5A);
+    ASSERT_TRUE(device_->UpdateTexture(*target, filled.data(), 16));
+    std::unique_ptr<RenderTargetView> view = device_->CreateRenderTargetView(target, 28);
+    ASSERT_TRUE(view);
+
+    const EyePass pass{Viewport{0, 0, 4, 2, 0, 1}, nullptr, TextureBounds{}};
+    device_->DrawEyePasses(*view, 0, &pass, 1);
+    device_->DrawEyePasses(*view, 0, &pass, 1);
+    std::vector<uint8_t> pixels;
+    ASSERT_TRUE(device_->ReadTexture(*target, pixels));
+    EXPECT_EQ(pixels, filled);
+    EXPECT_EQ(LinesContaining("no constant buffers"), 1u);
 }
 
 }  // namespace
