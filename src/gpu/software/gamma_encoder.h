@@ -49,6 +49,15 @@ class GammaToUnorm8 {
         return static_cast<uint8_t>(out + (c >= thresholds[out + 1]));
     }
 
+    // The same lookup as one word per bucket, for vector code (valid when singleStep()): for c
+    // clamped to [0, 1] with bits b, the word w = words()[b >> 16] gives the output
+    // (w >> 17) - ((w & 0x1FFFF) > (b & 0xFFFF)). w >> 17 is one more than the output of the
+    // bucket's smallest float; w & 0x1FFFF is where in the bucket the next output begins
+    // (0x10000 when it begins beyond). One load and no dependent second one, so a vector of
+    // channels takes one gather.
+    static constexpr uint32_t kWordBuckets = 0x3F81;  // through 1.0f
+    const uint32_t* words() const { return words_; }
+
   private:
     GammaToUnorm8();
     // threshold_[j]: the smallest c whose output byte is at least j (j = 1..255); [256] is
@@ -61,6 +70,7 @@ class GammaToUnorm8 {
     // the output moves by less than one), so one comparison finishes the lookup. Checked when
     // the table is built; if it ever failed, lookups walk instead.
     bool singleStep_ = true;
+    uint32_t words_[kWordBuckets];
 };
 
 }  // namespace quillo::gpu::software
