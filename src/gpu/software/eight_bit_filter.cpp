@@ -277,16 +277,19 @@ QUILLO_AVX2 inline __m256 LoadPair(const float* first, const float* second) {
                                 1);
 }
 
-// Two pixels' output bytes, one per 32-bit lane.
-QUILLO_AVX2 inline __m256i EncodePairAvx2(const float* blended, const Tap* taps,
-                                          const uint32_t* gamma) {
-    const __m256 a = LoadPair(blended + taps[0].left, blended + taps[1].left);
-    const __m256 b = LoadPair(blended + taps[0].right, blended + taps[1].right);
-    const __m256 w = _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_set1_ps(taps[0].weight)),
-                                          _mm_set1_ps(taps[1].weight), 1);
-    __m256 c = _mm256_add_ps(a, _mm256_mul_ps(_mm256_sub_ps(b, a), w));
-    c = _mm256_min_ps(_mm256_max_ps(c, _mm256_setzero_ps()), _mm256_set1_ps(1.0f));
-    const __m256i bits = _mm256_castps_si256(c);
+QUILLO_AVX2 inline __m256i BlendPairAvx2(const float* blended, const Tap* t) {
+    const __m256 a = LoadPair(blended + t[0].left, blended + t[1].left);
+    const __m256 b = LoadPair(blended + t[0].right, blended + t[1].right);
+    const __m256 w = _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_set1_ps(t[0].weight)),
+                                          _mm_set1_ps(t[1].weight), 1);
+    const __m256 c = _mm256_add_ps(a, _mm256_mul_ps(_mm256_sub_ps(b, a), w));
+    // maxps gives its second operand for NaN and for -0, so both become +0.
+    return _mm256_castps_si256(
+        _mm256_min_ps(_mm256_max_ps(c, _mm256_setzero_ps()), _mm256_set1_ps(1.0f)));
+}
+
+// Output bytes of two pixels, one per 32-bit lane.
+QUILLO_AVX2 inline __m256i GammaPairAvx2(__m256i bits, const uint32_t* gamma) {
     // Buckets out of the vector two at a time where one move does it.
     const __m256i bucket = _mm256_srli_epi32(bits, 16);
     const __m128i first = _mm256_castsi256_si128(bucket);
@@ -305,14 +308,14 @@ QUILLO_AVX2 inline __m256i EncodePairAvx2(const float* blended, const Tap* taps,
     return _mm256_add_epi32(_mm256_srli_epi32(word, 17), below);
 }
 
-// Eight texels from taps[i..i+8).
-QUILLO_AVX2 inline __m256i EncodeEightAvx2(const float* blended, const Tap* taps,
-                                           const uint32_t* gamma) {
+// The eight texels, opaque.
+QUILLO_AVX2 inline __m256i GammaEightAvx2(__m256i c01, __m256i c23, __m256i c45, __m256i c67,
+                                          const uint32_t* gamma) {
     // Packing works within 128-bit halves: texels come out as 0 2 4 6 1 3 5 7.
-    const __m256i p01 = EncodePairAvx2(blended, taps, gamma);
-    const __m256i p23 = EncodePairAvx2(blended, taps + 2, gamma);
-    const __m256i p45 = EncodePairAvx2(blended, taps + 4, gamma);
-    const __m256i p67 = EncodePairAvx2(blended, taps + 6, gamma);
+    const __m256i p01 = GammaPairAvx2(c01, gamma);
+    const __m256i p23 = GammaPairAvx2(c23, gamma);
+    const __m256i p45 = GammaPairAvx2(c45, gamma);
+    const __m256i p67 = GammaPairAvx2(c67, gamma);
     const __m256i bytes =
         _mm256_packus_epi16(_mm256_packs_epi32(p01, p23), _mm256_packs_epi32(p45, p67));
     const __m256i texels =
@@ -320,25 +323,35 @@ QUILLO_AVX2 inline __m256i EncodeEightAvx2(const float* blended, const Tap* taps
     return _mm256_or_si256(texels, _mm256_set1_epi32(static_cast<int>(0xFF000000u)));
 }
 
+// Groups of eight texels, the first one short when `out` is not 32-byte aligned, the last one
+// short at the end of the row. A group's colours are blended one group ahead of its table
+// look-ups, so the two long chains of dependent instructions overlap.
 QUILLO_AVX2 void EncodeAvx2(const EightBitFilter& filter, const float* blended, uint8_t* out) {
     const size_t width = filter.width;
+    const Tap* taps = filter.taps;
+    const uint32_t* gamma = filter.gamma;
     const size_t head = PixelsBeforeAlignment(out, 32, width);
     alignas(32) uint8_t group[32];
-    size_t i = 0;
-    for (; i < head; i += 8) {
-        _mm256_store_si256(reinterpret_cast<__m256i*>(group),
-                           EncodeEightAvx2(blended, filter.taps + i, filter.gamma));
-        std::memcpy(out + 4 * i, group, 4 * (head - i < 8 ? head - i : 8));
-    }
-    i = head;
-    for (; i + 8 <= width; i += 8) {
-        _mm256_stream_si256(reinterpret_cast<__m256i*>(out + 4 * i),
-                            EncodeEightAvx2(blended, filter.taps + i, filter.gamma));
-    }
-    if (i < width) {
-        _mm256_store_si256(reinterpret_cast<__m256i*>(group),
-                           EncodeEightAvx2(blended, filter.taps + i, filter.gamma));
-        std::memcpy(out + 4 * i, group, 4 * (width - i));
+    size_t start = 0;
+    __m256i c01 = BlendPairAvx2(blended, taps), c23 = BlendPairAvx2(blended, taps + 2);
+    __m256i c45 = BlendPairAvx2(blended, taps + 4), c67 = BlendPairAvx2(blended, taps + 6);
+    while (start < width) {
+        const size_t end = start < head ? head : start + 8 < width ? start + 8 : width;
+        const size_t next = start < head ? head : start + 8;
+        // Past the end the taps repeat the last one: blending them is harmless.
+        const Tap* ahead = taps + (next < width ? next : start);
+        const __m256i n01 = BlendPairAvx2(blended, ahead), n23 = BlendPairAvx2(blended, ahead + 2);
+        const __m256i n45 = BlendPairAvx2(blended, ahead + 4),
+                      n67 = BlendPairAvx2(blended, ahead + 6);
+        const __m256i texels = GammaEightAvx2(c01, c23, c45, c67, gamma);
+        if (start >= head && end == start + 8) {
+            _mm256_stream_si256(reinterpret_cast<__m256i*>(out + 4 * start), texels);
+        } else {
+            _mm256_store_si256(reinterpret_cast<__m256i*>(group), texels);
+            std::memcpy(out + 4 * start, group, 4 * (end - start));
+        }
+        c01 = n01, c23 = n23, c45 = n45, c67 = n67;
+        start = next;
     }
     EndStreamingStores();
 }
