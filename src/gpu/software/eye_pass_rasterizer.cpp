@@ -101,18 +101,22 @@ bool EyePassRasterizer::AllWeightsZero(const std::vector<Tap>& taps) {
     return true;
 }
 
+bool EyePassRasterizer::PixelRect(const Viewport& viewport, const TextureDesc& desc, int& x0,
+                                  int& x1, int& y0, int& y1) {
+    if (!(viewport.width > 0.0f) || !(viewport.height > 0.0f)) return false;
+    x0 = std::max(FirstPixelFrom(viewport.topLeftX), 0);
+    x1 = std::min(FirstPixelFrom(viewport.topLeftX + viewport.width), static_cast<int>(desc.width));
+    y0 = std::max(FirstPixelFrom(viewport.topLeftY), 0);
+    y1 = std::min(FirstPixelFrom(viewport.topLeftY + viewport.height),
+                  static_cast<int>(desc.height));
+    return x0 < x1 && y0 < y1;
+}
+
 void EyePassRasterizer::Draw(const SoftwareTexture& target, uint32_t targetFormat,
                              const Viewport& viewport, const SoftwareTexture* source,
                              uint32_t sourceFormat, const TextureBounds& bounds, int32_t invertY) {
-    if (!(viewport.width > 0.0f) || !(viewport.height > 0.0f)) return;
-    const TextureDesc targetDesc = target.Describe();
-    const int x0 = std::max(FirstPixelFrom(viewport.topLeftX), 0);
-    const int x1 = std::min(FirstPixelFrom(viewport.topLeftX + viewport.width),
-                            static_cast<int>(targetDesc.width));
-    const int y0 = std::max(FirstPixelFrom(viewport.topLeftY), 0);
-    const int y1 = std::min(FirstPixelFrom(viewport.topLeftY + viewport.height),
-                            static_cast<int>(targetDesc.height));
-    if (x0 >= x1 || y0 >= y1) return;
+    int x0, x1, y0, y1;
+    if (!PixelRect(viewport, target.Describe(), x0, x1, y0, y1)) return;
 
     if (source == nullptr) {
         static constexpr float kOpaqueBlack[4] = {0.0f, 0.0f, 0.0f, 1.0f};

@@ -43,6 +43,11 @@ class EyePassRasterizer {
               const SoftwareTexture* source, uint32_t sourceFormat, const TextureBounds& bounds,
               int32_t invertY);
 
+    // The pixels [x0, x1) x [y0, y1) that a pass with `viewport` draws into a target described
+    // by `desc`; false when there are none.
+    static bool PixelRect(const Viewport& viewport, const TextureDesc& desc, int& x0, int& x1,
+                          int& y0, int& y1);
+
   private:
     struct Tap {
         uint32_t first;   // texel index (column or row) of the lower tap
