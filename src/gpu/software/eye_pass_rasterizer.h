@@ -18,8 +18,9 @@
 // upper-left texel unchanged, so 8-bit and half-float sources go through per-channel tables
 // from the stored texel straight to the output byte; that is exact, not an approximation (a
 // half-float neighbour that is infinite or NaN would turn the blend into NaN, so such pixels
-// take the full computation). Output rows go to the target with streaming stores: the driver
-// does not read them again, the companion does.
+// take the full computation). Filtered 8-bit sources into 8-bit UNORM targets (scaled eye
+// textures) take the vector loops of eight_bit_filter.h. Output rows go to the target with
+// streaming stores: the driver does not read them again, the companion does.
 #pragma once
 
 #include <cstdint>
@@ -106,7 +107,8 @@ class EyePassRasterizer {
     };
     static constexpr uint32_t kNoRow = 0xFFFFFFFFu;
     std::vector<RowBuffers> rowBuffers_;
-    // Per thread, one row of output texels, written to the target in one streaming copy.
+    // Half-float path, per thread: one row of output texels, written to the target in one
+    // streaming copy.
     std::vector<std::vector<uint8_t>> outputRows_;
     // Output byte of each 8-bit channel value when no blending happens: [0] UNORM, [1] sRGB.
     uint8_t texelCentredBytes_[2][256];

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "gpu/software/eye_pass_rasterizer.h"
+#include "gpu/software/gamma_encoder.h"
 #include "gpu/software/software_device.h"
 #include "gpu/software/software_texture.h"
 #include "gpu/software/worker_pool.h"
@@ -142,6 +143,43 @@ TEST(EyePassScaled, EveryInstructionSetMatchesThePixelByPixelFormulation) {
             }
             EXPECT_EQ(wrong, 0);
         }
+    }
+}
+
+// The vector loops' one-word-per-bucket table against the exact lookup. Both are step functions
+// of the float's bits, so agreeing at every output step (and one float below it) and at both
+// ends of every bucket means agreeing everywhere.
+TEST(EyePassScaled, GammaWordsGiveTheExactTablesBytes) {
+    const gpu::software::GammaToUnorm8& exact = gpu::software::GammaToUnorm8::Instance();
+    ASSERT_TRUE(exact.singleStep());
+    auto fromWords = [&](uint32_t bits) {
+        const uint32_t word = exact.words()[bits >> 16];
+        return static_cast<int>((word >> 17) - ((word & 0x1FFFFu) > (bits & 0xFFFFu)));
+    };
+    auto exactOf = [&](uint32_t bits) {
+        float c;
+        std::memcpy(&c, &bits, sizeof c);
+        return static_cast<int>(exact(c));
+    };
+    auto check = [&](uint32_t bits) {
+        EXPECT_EQ(fromWords(bits), exactOf(bits)) << std::hex << bits;
+    };
+    for (uint32_t bucket = 0; bucket < gpu::software::GammaToUnorm8::kWordBuckets; ++bucket) {
+        check(bucket << 16);
+        if (bucket < 0x3F80) check((bucket << 16) | 0xFFFF);
+    }
+    for (int level = 1; level < 256; ++level) {
+        uint32_t low = 0, high = 0x3F800000u;  // positive floats order like their bits
+        while (low < high) {
+            const uint32_t middle = low + (high - low) / 2;
+            if (exactOf(middle) >= level) {
+                high = middle;
+            } else {
+                low = middle + 1;
+            }
+        }
+        check(low);
+        check(low - 1);
     }
 }
 
