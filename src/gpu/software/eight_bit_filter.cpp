@@ -372,7 +372,9 @@ bool Supports(InstructionSet set) {
 #endif
         case InstructionSet::Avx2:
 #if defined(QUILLO_HAS_AVX2_KERNELS)
-            // Also checks that the system saves the vector registers.
+            // Also checks that the system saves the vector registers. Initialising first makes
+            // the answer right even from a static constructor that runs before libgcc's.
+            __builtin_cpu_init();
             return __builtin_cpu_supports("avx2");
 #else
             return false;
