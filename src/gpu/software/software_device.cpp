@@ -99,15 +99,17 @@ void SoftwareDevice::DrawEyePasses(const RenderTargetView& target, int32_t inver
     const auto& rtv = static_cast<const SoftwareRenderTargetView&>(target);
     boundTarget_ = &target;
     SoftwareTexture& texture = *rtv.view.texture;
+    bool readsTarget = false;
+    for (size_t i = 0; i < count; ++i) {
+        const auto* srv = static_cast<const SoftwareShaderResourceView*>(passes[i].source);
+        if (srv == nullptr) continue;
+        if (srv->view.texture.get() == &texture) readsTarget = true;
+        WritePendingClear(*srv->view.texture);  // sampled
+    }
     if (texture.clearPending()) {
         // Every pass writes every pixel of its viewport (opaque, alpha 1), so when the passes
         // together cover the texture and none of them reads it, the clear would only be
         // overwritten.
-        bool readsTarget = false;
-        for (size_t i = 0; i < count; ++i) {
-            const auto* srv = static_cast<const SoftwareShaderResourceView*>(passes[i].source);
-            if (srv != nullptr && srv->view.texture.get() == &texture) readsTarget = true;
-        }
         if (!readsTarget && CoverWholeTexture(texture.Describe(), passes, count)) {
             texture.DropPendingClear();
         } else {
@@ -155,8 +157,8 @@ void SoftwareDevice::WritePendingClear(SoftwareTexture& texture) {
 
 bool SoftwareDevice::CoverWholeTexture(const TextureDesc& desc, const EyePass* passes,
                                        size_t count) {
-    // Pixel rectangles of the passes that span the texture's height, in column order; they
-    // must leave no column uncovered.
+    // The column ranges of the passes that span the texture's height; together they must leave
+    // no column uncovered.
     struct Span {
         int x0, x1;
     };
