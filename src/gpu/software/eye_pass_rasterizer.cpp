@@ -59,8 +59,8 @@ bool HasNonFiniteColour(const uint8_t* texel) {
 
 }  // namespace
 
-EyePassRasterizer::EyePassRasterizer(WorkerPool& pool)
-    : pool_(pool), filteredRows_(pool.size()), outputRows_(pool.size()) {
+EyePassRasterizer::EyePassRasterizer(WorkerPool& pool, InstructionSet set)
+    : pool_(pool), kernels_(KernelsFor(set)), rowBuffers_(pool.size()), outputRows_(pool.size()) {
     const GammaToUnorm8& encode = GammaToUnorm8::Instance();
     for (int srgb = 0; srgb < 2; ++srgb) {
         const float* decode = EightBitDecodeTable(srgb != 0);
@@ -101,18 +101,22 @@ bool EyePassRasterizer::AllWeightsZero(const std::vector<Tap>& taps) {
     return true;
 }
 
+bool EyePassRasterizer::PixelRect(const Viewport& viewport, const TextureDesc& desc, int& x0,
+                                  int& x1, int& y0, int& y1) {
+    if (!(viewport.width > 0.0f) || !(viewport.height > 0.0f)) return false;
+    x0 = std::max(FirstPixelFrom(viewport.topLeftX), 0);
+    x1 = std::min(FirstPixelFrom(viewport.topLeftX + viewport.width), static_cast<int>(desc.width));
+    y0 = std::max(FirstPixelFrom(viewport.topLeftY), 0);
+    y1 = std::min(FirstPixelFrom(viewport.topLeftY + viewport.height),
+                  static_cast<int>(desc.height));
+    return x0 < x1 && y0 < y1;
+}
+
 void EyePassRasterizer::Draw(const SoftwareTexture& target, uint32_t targetFormat,
                              const Viewport& viewport, const SoftwareTexture* source,
                              uint32_t sourceFormat, const TextureBounds& bounds, int32_t invertY) {
-    if (!(viewport.width > 0.0f) || !(viewport.height > 0.0f)) return;
-    const TextureDesc targetDesc = target.Describe();
-    const int x0 = std::max(FirstPixelFrom(viewport.topLeftX), 0);
-    const int x1 = std::min(FirstPixelFrom(viewport.topLeftX + viewport.width),
-                            static_cast<int>(targetDesc.width));
-    const int y0 = std::max(FirstPixelFrom(viewport.topLeftY), 0);
-    const int y1 = std::min(FirstPixelFrom(viewport.topLeftY + viewport.height),
-                            static_cast<int>(targetDesc.height));
-    if (x0 >= x1 || y0 >= y1) return;
+    int x0, x1, y0, y1;
+    if (!PixelRect(viewport, target.Describe(), x0, x1, y0, y1)) return;
 
     if (source == nullptr) {
         static constexpr float kOpaqueBlack[4] = {0.0f, 0.0f, 0.0f, 1.0f};
@@ -180,85 +184,94 @@ void EyePassRasterizer::DrawRows(size_t yBegin, size_t yEnd, unsigned worker) {
     }
 }
 
-// Which source columns the taps use, and where each lands in a filtered row.
+// Which source columns the taps use, and where each tap's columns land in a decoded row.
 void EyePassRasterizer::PrepareEightBit() {
     const uint32_t sourceWidth = pass_.source->Describe().width;
-    const int width = pass_.x1 - pass_.x0;
+    const size_t width = static_cast<size_t>(pass_.x1 - pass_.x0);
     slotOfColumn_.assign(sourceWidth, -1);
     usedColumns_.clear();
-    columnSlots_.resize(static_cast<size_t>(width) * 2);
-    auto slotOf = [&](uint32_t column) {
+    auto offsetOf = [&](uint32_t column) {
         int32_t& slot = slotOfColumn_[column];
         if (slot < 0) {
             slot = static_cast<int32_t>(usedColumns_.size());
             usedColumns_.push_back(column);  // capacity kept from earlier draws
         }
-        return static_cast<uint32_t>(slot);
+        return static_cast<uint32_t>(slot) * 4;
     };
-    for (int i = 0; i < width; ++i) {
-        columnSlots_[2 * i] = slotOf(columns_[static_cast<size_t>(i)].first);
-        columnSlots_[2 * i + 1] = slotOf(columns_[static_cast<size_t>(i)].second);
+    filterTaps_.resize(width + EightBitFilter::kTapPadding);  // grows only
+    for (size_t i = 0; i < width; ++i) {
+        const Tap& column = columns_[i];
+        filterTaps_[i] = {offsetOf(column.first), offsetOf(column.second), column.weight};
     }
-    for (std::vector<float>& row : filteredRows_) row.resize(usedColumns_.size() * 3);
+    // Vector code encodes whole groups of pixels; the ones past the end are thrown away.
+    for (size_t i = width; i < filterTaps_.size(); ++i) filterTaps_[i] = filterTaps_[width - 1];
+
+    const size_t floats = usedColumns_.size() * 4;
+    for (RowBuffers& buffers : rowBuffers_) {
+        for (int k = 0; k < 2; ++k) {
+            buffers.decoded[k].resize(floats);  // grows only
+            buffers.sourceRow[k] = kNoRow;      // the source may have changed since
+        }
+        buffers.blended.resize(floats);
+    }
+
+    filter_.columns = usedColumns_.data();
+    filter_.columnCount = usedColumns_.size();
+    filter_.contiguous = true;
+    for (size_t k = 1; k < usedColumns_.size(); ++k) {
+        if (usedColumns_[k] != usedColumns_[0] + k) filter_.contiguous = false;
+    }
+    filter_.taps = filterTaps_.data();
+    filter_.width = width;
+    filter_.decode = EightBitDecodeTable(IsSrgbFormat(pass_.sourceFormat));
+    // Lanes follow the target's byte order; the source's may differ.
+    const uint8_t sourceRed = IsRgbaOrder(pass_.sourceFormat) ? 0 : 2;
+    const uint8_t sourceBlue = static_cast<uint8_t>(2 - sourceRed);
+    const bool rgbaTarget = IsRgbaOrder(pass_.targetFormat);
+    filter_.order[0] = rgbaTarget ? sourceRed : sourceBlue;
+    filter_.order[1] = 1;
+    filter_.order[2] = rgbaTarget ? sourceBlue : sourceRed;
+    filter_.order[3] = 3;
+    filter_.gamma = GammaToUnorm8::Instance().words();
 }
 
 // The common case: 8-bit source (UNORM or sRGB, RGBA or BGRA order) into an 8-bit UNORM target.
 // Each target row blends its two source rows once per used source column, then every pixel
-// blends two of those.
+// blends two of those. Consecutive rows mostly share a source row, which is decoded once: a
+// thread keeps the last two rows it decoded.
 void EyePassRasterizer::DrawEightBitRows(size_t yBegin, size_t yEnd, unsigned worker) {
-    const SoftwareTexture& source = *pass_.source;
-    const int width = pass_.x1 - pass_.x0;
-    const float* decode = EightBitDecodeTable(IsSrgbFormat(pass_.sourceFormat));
-    const uint8_t* buckets = GammaToUnorm8::Instance().buckets();
-    const float* thresholds = GammaToUnorm8::Instance().thresholds();
-    // Byte positions of red and blue in a source texel; bit shifts of them in a target texel.
-    const int sr = IsRgbaOrder(pass_.sourceFormat) ? 0 : 2, sb = 2 - sr;
-    const int redShift = IsRgbaOrder(pass_.targetFormat) ? 0 : 16, blueShift = 16 - redShift;
-    const Tap* columns = columns_.data();
-    const uint32_t* slots = columnSlots_.data();
-    const uint32_t* used = usedColumns_.data();
-    const size_t usedCount = usedColumns_.size();
-    float* filtered = filteredRows_[worker].data();
-
+    RowBuffers& buffers = rowBuffers_[worker];
+    const size_t floats = usedColumns_.size() * 4;
+    auto cached = [&](uint32_t y) {
+        return buffers.sourceRow[0] == y ? 0 : buffers.sourceRow[1] == y ? 1 : -1;
+    };
+    auto decode = [&](int k, uint32_t y, const float* upper, float w) {
+        kernels_.decode(filter_, pass_.source->Row(y), buffers.decoded[k].data(), upper, w,
+                        buffers.blended.data());
+        buffers.sourceRow[k] = y;
+    };
     for (size_t r = yBegin; r < yEnd; ++r) {
         const Tap& row = rows_[r];
-        const uint8_t* upper = source.Row(row.first);
-        const uint8_t* lower = source.Row(row.second);
-        const float fy = row.weight;
-        if (fy == 0.0f) {
-            // Lerp(a, c, 0) is a for every finite a and c.
-            for (size_t k = 0; k < usedCount; ++k) {
-                const uint8_t* a = upper + used[k] * 4;
-                filtered[3 * k] = decode[a[sr]];
-                filtered[3 * k + 1] = decode[a[1]];
-                filtered[3 * k + 2] = decode[a[sb]];
-            }
-        } else {
-            for (size_t k = 0; k < usedCount; ++k) {
-                const uint8_t* a = upper + used[k] * 4;
-                const uint8_t* c = lower + used[k] * 4;
-                filtered[3 * k] = Lerp(decode[a[sr]], decode[c[sr]], fy);
-                filtered[3 * k + 1] = Lerp(decode[a[1]], decode[c[1]], fy);
-                filtered[3 * k + 2] = Lerp(decode[a[sb]], decode[c[sb]], fy);
-            }
+        int upper = cached(row.first);
+        const int lower = row.weight != 0.0f ? cached(row.second) : -1;
+        if (upper < 0) {
+            upper = lower == 0 ? 1 : 0;
+            decode(upper, row.first, nullptr, 0.0f);
         }
-        uint8_t* out = outputRows_[worker].data();
-        for (int i = 0; i < width; ++i, out += 4) {
-            const float* left = filtered + 3 * slots[2 * i];
-            const float* right = filtered + 3 * slots[2 * i + 1];
-            const float fx = columns[i].weight;
-            auto channel = [&](int k) -> uint32_t {
-                return GammaToUnorm8::Lookup(Lerp(left[k], right[k], fx), buckets, thresholds);
-            };
-            const uint32_t word = (channel(0) << redShift) | (channel(1) << 8) |
-                                  (channel(2) << blueShift) | 0xFF000000u;
-            // Texels are stored little-endian: byte 0 is the lowest.
-            out[0] = static_cast<uint8_t>(word);
-            out[1] = static_cast<uint8_t>(word >> 8);
-            out[2] = static_cast<uint8_t>(word >> 16);
-            out[3] = static_cast<uint8_t>(word >> 24);
+        const float* upperRow = buffers.decoded[upper].data();
+        const float* blended = upperRow;  // a + (c - a) * 0 is a for every finite a and c
+        if (row.weight != 0.0f) {
+            if (lower < 0) {
+                decode(1 - upper, row.second, upperRow, row.weight);
+            } else {
+                kernels_.blend(upperRow, buffers.decoded[lower].data(), row.weight,
+                               buffers.blended.data(), floats);
+            }
+            blended = buffers.blended.data();
         }
-        WriteRow(r, worker);
+        uint8_t* out = pass_.target->Row(static_cast<uint32_t>(pass_.y0 + static_cast<int>(r))) +
+                       static_cast<size_t>(pass_.x0) * 4;
+        kernels_.encode(filter_, blended, out);
     }
 }
 

@@ -18,14 +18,16 @@
 // upper-left texel unchanged, so 8-bit and half-float sources go through per-channel tables
 // from the stored texel straight to the output byte; that is exact, not an approximation (a
 // half-float neighbour that is infinite or NaN would turn the blend into NaN, so such pixels
-// take the full computation). Output rows go to the target with streaming stores: the driver
-// does not read them again, the companion does.
+// take the full computation). Filtered 8-bit sources into 8-bit UNORM targets (scaled eye
+// textures) take the vector loops of eight_bit_filter.h. Output rows go to the target with
+// streaming stores: the driver does not read them again, the companion does.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
 #include "gpu/gpu_device.h"
+#include "gpu/software/eight_bit_filter.h"
 #include "gpu/software/software_texture.h"
 #include "gpu/software/worker_pool.h"
 
@@ -33,13 +35,19 @@ namespace quillo::gpu::software {
 
 class EyePassRasterizer {
   public:
-    // Draws with `pool`'s threads; `pool` must outlive the rasterizer.
-    explicit EyePassRasterizer(WorkerPool& pool);
+    // Draws with `pool`'s threads; `pool` must outlive the rasterizer. `set` picks the inner
+    // loops of filtered 8-bit passes (all give the same bytes); it must be supported.
+    explicit EyePassRasterizer(WorkerPool& pool, InstructionSet set = BestInstructionSet());
 
     // `source` may be null. `sourceFormat` / `targetFormat` are the views' formats.
     void Draw(const SoftwareTexture& target, uint32_t targetFormat, const Viewport& viewport,
               const SoftwareTexture* source, uint32_t sourceFormat, const TextureBounds& bounds,
               int32_t invertY);
+
+    // The pixels [x0, x1) x [y0, y1) that a pass with `viewport` draws into a target described
+    // by `desc`; false when there are none.
+    static bool PixelRect(const Viewport& viewport, const TextureDesc& desc, int& x0, int& x1,
+                          int& y0, int& y1);
 
   private:
     struct Tap {
@@ -54,7 +62,7 @@ class EyePassRasterizer {
                             float viewportSize, float boundsMin, float boundsMax, bool invert,
                             uint32_t textureSize);
     static bool AllWeightsZero(const std::vector<Tap>& taps);
-    // Column slots for the 8-bit path (see below), on the calling thread.
+    // The filter of the 8-bit path (see below), on the calling thread.
     void PrepareEightBit();
     void PrepareTexelCentredWords();
 
@@ -71,6 +79,7 @@ class EyePassRasterizer {
                           const Tap& column, uint8_t* out) const;
 
     WorkerPool& pool_;
+    const EightBitKernels& kernels_;
 
     // The pass being drawn (set on the calling thread before the rows are shared out).
     struct Pass {
@@ -85,14 +94,21 @@ class EyePassRasterizer {
     // Kept between draws so that steady-state frames do not allocate.
     std::vector<Tap> columns_;
     std::vector<Tap> rows_;
-    // 8-bit path, filtered in two steps (vertically, then horizontally): the source columns the
-    // columns_ taps use, each tap's slots among them, and per thread one row of vertically
-    // filtered colour (three floats per used column).
+    // 8-bit path (eight_bit_filter.h): the source columns the columns_ taps use, each tap's
+    // place among them, and per thread the last two decoded source rows and one blended row.
     std::vector<uint32_t> usedColumns_;
     std::vector<int32_t> slotOfColumn_;
-    std::vector<uint32_t> columnSlots_;  // two per target column: first, second
-    std::vector<std::vector<float>> filteredRows_;
-    // Per thread, one row of output texels, written to the target in one streaming copy.
+    std::vector<EightBitFilter::Tap> filterTaps_;
+    EightBitFilter filter_;
+    struct RowBuffers {
+        std::vector<float> decoded[2];
+        uint32_t sourceRow[2];  // which row each holds (kNoRow: none)
+        std::vector<float> blended;
+    };
+    static constexpr uint32_t kNoRow = 0xFFFFFFFFu;
+    std::vector<RowBuffers> rowBuffers_;
+    // Half-float path, per thread: one row of output texels, written to the target in one
+    // streaming copy.
     std::vector<std::vector<uint8_t>> outputRows_;
     // Output byte of each 8-bit channel value when no blending happens: [0] UNORM, [1] sRGB.
     uint8_t texelCentredBytes_[2][256];

@@ -63,6 +63,13 @@ GammaToUnorm8::GammaToUnorm8() {
         const float largest = FloatFromBits((bucket << 16) | 0xFFFFu);
         if (out + 2 <= 256 && largest >= threshold_[out + 2]) singleStep_ = false;
     }
+    for (uint32_t bucket = 0; bucket < kWordBuckets; ++bucket) {
+        const uint32_t start = bucket < sizeof bucketStart_ ? bucketStart_[bucket] : 255;
+        uint32_t next;
+        std::memcpy(&next, &threshold_[start + 1], sizeof next);
+        const uint32_t within = (next >> 16) == bucket ? (next & 0xFFFFu) : 0x10000u;
+        words_[bucket] = ((start + 1) << 17) | within;
+    }
 }
 
 }  // namespace quillo::gpu::software

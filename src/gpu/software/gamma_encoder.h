@@ -34,20 +34,16 @@ class GammaToUnorm8 {
         return static_cast<uint8_t>(out);
     }
 
-    // For tight loops: the same lookup on tables held in locals (writes through byte pointers
-    // would otherwise make the compiler reload the members for every pixel). Valid only when
-    // singleStep() holds.
+    // Whether one comparison finishes every lookup (see singleStep_); words() needs it.
     bool singleStep() const { return singleStep_; }
-    const uint8_t* buckets() const { return bucketStart_; }
-    const float* thresholds() const { return threshold_; }
-    static uint8_t Lookup(float c, const uint8_t* buckets, const float* thresholds) {
-        if (!(c > 0.0f)) return 0;
-        if (c >= 1.0f) return 255;
-        uint32_t bits;
-        __builtin_memcpy(&bits, &c, sizeof bits);
-        const uint32_t out = buckets[bits >> 16];
-        return static_cast<uint8_t>(out + (c >= thresholds[out + 1]));
-    }
+
+    // The same lookup as one word per bucket, for vector code (valid when singleStep()): for c
+    // clamped to [0, 1] with bits b, the word w = words()[b >> 16] gives the output
+    // (w >> 17) - ((w & 0x1FFFF) > (b & 0xFFFF)). w >> 17 is one more than the output of the
+    // bucket's smallest float; w & 0x1FFFF is where in the bucket the next output begins
+    // (0x10000 when it begins beyond). One load per channel and no dependent second one.
+    static constexpr uint32_t kWordBuckets = 0x3F81;  // through 1.0f
+    const uint32_t* words() const { return words_; }
 
   private:
     GammaToUnorm8();
@@ -61,6 +57,7 @@ class GammaToUnorm8 {
     // the output moves by less than one), so one comparison finishes the lookup. Checked when
     // the table is built; if it ever failed, lookups walk instead.
     bool singleStep_ = true;
+    uint32_t words_[kWordBuckets];
 };
 
 }  // namespace quillo::gpu::software

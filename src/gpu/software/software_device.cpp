@@ -98,6 +98,24 @@ void SoftwareDevice::DrawEyePasses(const RenderTargetView& target, int32_t inver
                                    const EyePass* passes, size_t count) {
     const auto& rtv = static_cast<const SoftwareRenderTargetView&>(target);
     boundTarget_ = &target;
+    SoftwareTexture& texture = *rtv.view.texture;
+    bool readsTarget = false;
+    for (size_t i = 0; i < count; ++i) {
+        const auto* srv = static_cast<const SoftwareShaderResourceView*>(passes[i].source);
+        if (srv == nullptr) continue;
+        if (srv->view.texture.get() == &texture) readsTarget = true;
+        WritePendingClear(*srv->view.texture);  // sampled
+    }
+    if (texture.clearPending()) {
+        // Every pass writes every pixel of its viewport (opaque, alpha 1), so when the passes
+        // together cover the texture and none of them reads it, the clear would only be
+        // overwritten.
+        if (!readsTarget && CoverWholeTexture(texture.Describe(), passes, count)) {
+            texture.DropPendingClear();
+        } else {
+            WritePendingClear(texture);
+        }
+    }
     for (size_t i = 0; i < count; ++i) {
         const EyePass& pass = passes[i];
         const auto* srv = static_cast<const SoftwareShaderResourceView*>(pass.source);
@@ -107,18 +125,63 @@ void SoftwareDevice::DrawEyePasses(const RenderTargetView& target, int32_t inver
     }
 }
 
+// Deferred while this opening holds the texture's keyed mutex (see SoftwareTexture::DeferClear):
+// after a hand-over the next frame's eye passes replace every texel, so the clear is mostly
+// never written at all.
 void SoftwareDevice::ClearRenderTarget(const RenderTargetView& target, const float rgba[4]) {
     const auto& rtv = static_cast<const SoftwareRenderTargetView&>(target);
-    const SoftwareTexture& texture = *rtv.view.texture;
-    const TextureDesc desc = texture.Describe();
+    SoftwareTexture& texture = *rtv.view.texture;
     uint8_t texel[16];
     EncodeTexel(rtv.view.format, rgba, texel);
     const uint32_t texelSize = TexelSize(rtv.view.format);
+    if (texture.DeferClear(texel, texelSize)) return;
+    texture.DropPendingClear();  // replaced
+    Fill(texture, texel, texelSize);
+}
+
+void SoftwareDevice::Fill(const SoftwareTexture& texture, const uint8_t* texel,
+                          uint32_t texelSize) {
+    const TextureDesc desc = texture.Describe();
     auto fill = [&](size_t begin, size_t end, unsigned) {
         FillRect(texture, texelSize, texel, 0, static_cast<int>(desc.width),
                  static_cast<int>(begin), static_cast<int>(end));
     };
     pool_.ForEach(desc.height, kRowsPerChunk, fill);
+}
+
+void SoftwareDevice::WritePendingClear(SoftwareTexture& texture) {
+    if (!texture.clearPending()) return;
+    Fill(texture, texture.pendingClearTexel(), texture.pendingClearSize());
+    texture.DropPendingClear();
+}
+
+bool SoftwareDevice::CoverWholeTexture(const TextureDesc& desc, const EyePass* passes,
+                                       size_t count) {
+    // The column ranges of the passes that span the texture's height; together they must leave
+    // no column uncovered.
+    struct Span {
+        int x0, x1;
+    };
+    Span spans[8];
+    size_t spanCount = 0;
+    for (size_t i = 0; i < count; ++i) {
+        int x0, x1, y0, y1;
+        if (!EyePassRasterizer::PixelRect(passes[i].viewport, desc, x0, x1, y0, y1)) continue;
+        if (y0 != 0 || y1 != static_cast<int>(desc.height)) continue;
+        if (spanCount == sizeof spans / sizeof spans[0]) return false;
+        spans[spanCount++] = {x0, x1};
+    }
+    int covered = 0;  // columns [0, covered) are covered
+    for (bool grew = true; grew && covered < static_cast<int>(desc.width);) {
+        grew = false;
+        for (size_t i = 0; i < spanCount; ++i) {
+            if (spans[i].x0 <= covered && spans[i].x1 > covered) {
+                covered = spans[i].x1;
+                grew = true;
+            }
+        }
+    }
+    return covered >= static_cast<int>(desc.width);
 }
 
 void SoftwareDevice::CopyTexture(Texture& destination, Texture& source) {
@@ -131,6 +194,8 @@ void SoftwareDevice::CopyTexture(Texture& destination, Texture& source) {
         FamilyOf(toDesc.format) != FamilyOf(fromDesc.format)) {
         return;
     }
+    WritePendingClear(*from);
+    to->DropPendingClear();  // every texel is replaced
     const size_t rowBytes = static_cast<size_t>(toDesc.width) * TexelSize(toDesc.format);
     auto copy = [&](size_t begin, size_t end, unsigned) {
         for (size_t y = begin; y < end; ++y) {
@@ -147,6 +212,7 @@ bool SoftwareDevice::UpdateTexture(Texture& texture, const void* data, uint32_t 
     const TextureDesc desc = native->Describe();
     const size_t rowBytes = static_cast<size_t>(desc.width) * TexelSize(desc.format);
     if (rowPitch < rowBytes) return false;
+    native->DropPendingClear();  // every texel is replaced
     const uint8_t* in = static_cast<const uint8_t*>(data);
     for (uint32_t y = 0; y < desc.height; ++y) {
         std::memcpy(native->Row(y), in + static_cast<size_t>(y) * rowPitch, rowBytes);
@@ -157,6 +223,7 @@ bool SoftwareDevice::UpdateTexture(Texture& texture, const void* data, uint32_t 
 bool SoftwareDevice::ReadTexture(Texture& texture, std::vector<uint8_t>& pixels) {
     SoftwareTexture* native = Native(texture);
     if (native == nullptr) return false;
+    WritePendingClear(*native);
     const TextureDesc desc = native->Describe();
     const size_t rowBytes = static_cast<size_t>(desc.width) * TexelSize(desc.format);
     pixels.resize(rowBytes * desc.height);

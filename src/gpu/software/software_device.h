@@ -41,6 +41,12 @@ class SoftwareDevice final : public Device {
     unsigned threadCount() const { return pool_.size(); }
 
   private:
+    // Every texel of `texture`, shared out over the pool.
+    void Fill(const SoftwareTexture& texture, const uint8_t* texel, uint32_t texelSize);
+    void WritePendingClear(SoftwareTexture& texture);
+    // Whether the passes write every pixel of a target described by `desc`.
+    static bool CoverWholeTexture(const TextureDesc& desc, const EyePass* passes, size_t count);
+
     // The pool goes last: the rasterizer uses it.
     WorkerPool pool_;
     EyePassRasterizer rasterizer_{pool_};

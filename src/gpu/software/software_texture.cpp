@@ -103,7 +103,24 @@ void FillRect(const SoftwareTexture& texture, uint32_t texelSize, const uint8_t*
     }
 }
 
+bool SoftwareTexture::DeferClear(const uint8_t* texel, uint32_t texelSize) {
+    if (texelSize == 0 || texelSize > sizeof pendingClear_ || !lock_.valid() || !lock_.held()) {
+        return false;
+    }
+    std::memcpy(pendingClear_, texel, texelSize);
+    pendingClearSize_ = texelSize;
+    return true;
+}
+
+void SoftwareTexture::WritePendingClear() {
+    if (pendingClearSize_ == 0) return;
+    FillRect(*this, pendingClearSize_, pendingClear_, 0, static_cast<int>(desc_.width), 0,
+             static_cast<int>(desc_.height));
+    pendingClearSize_ = 0;
+}
+
 SoftwareTexture::~SoftwareTexture() {
+    WritePendingClear();
     // Openings that other code keeps between frames see this and let go of the texture.
     if (creator_) CreatorHoldsWord(section_.data())->store(0, std::memory_order_release);
     // The lock goes first: it releases the keyed mutex if this opening holds it, which touches
@@ -234,7 +251,9 @@ SyncResult SoftwareTexture::AcquireSync(uint64_t key, uint32_t timeoutMs) {
 }
 
 bool SoftwareTexture::ReleaseSync(uint64_t key) {
-    return key == 0 && lock_.Release();
+    if (key != 0) return false;
+    WritePendingClear();  // before anyone else can take the texture
+    return lock_.Release();
 }
 
 }  // namespace quillo::gpu::software

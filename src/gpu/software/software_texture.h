@@ -61,6 +61,19 @@ class SoftwareTexture final : public Texture {
     uint8_t* Row(uint32_t y) const { return pixels_ + static_cast<size_t>(y) * rowPitch_; }
     uint32_t rowPitch() const { return rowPitch_; }
 
+    // A clear of every texel that is recorded instead of written, while this opening holds the
+    // keyed mutex: no other process may look at the texels until it is released, and the next
+    // eye passes usually replace every one of them anyway. The device writes a pending clear
+    // before anything of its own reads or partly overwrites the texels, or drops it when a
+    // draw or copy replaces all of them; releasing the keyed mutex (or closing this opening)
+    // writes it first, so whoever takes the texture next sees exactly what an immediate clear
+    // would have left.
+    bool DeferClear(const uint8_t* texel, uint32_t texelSize);
+    bool clearPending() const { return pendingClearSize_ != 0; }
+    const uint8_t* pendingClearTexel() const { return pendingClear_; }
+    uint32_t pendingClearSize() const { return pendingClearSize_; }
+    void DropPendingClear() { pendingClearSize_ = 0; }
+
   private:
     SoftwareTexture() = default;
 
@@ -72,6 +85,11 @@ class SoftwareTexture final : public Texture {
     platform::SharedMemory section_;
     std::vector<uint8_t> memory_;  // textures that are not shared
     platform::CrossProcessLock lock_;
+    uint8_t pendingClear_[16] = {};
+    uint32_t pendingClearSize_ = 0;  // 0: no clear pending
+
+    // Writes a pending clear on the calling thread.
+    void WritePendingClear();
 };
 
 // Writes `texel` (texelSize bytes) into every texel of columns [x0, x1) of rows [y0, y1).

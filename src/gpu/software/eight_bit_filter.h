@@ -1,0 +1,61 @@
+// The inner loops of the eye pass for 8-bit sources drawn into 8-bit UNORM targets with
+// filtering (scaled eye textures), in one version per instruction set: plain C++, SSE2 (every
+// x86-64 processor) and AVX2 (chosen at run time where the processor and system have it).
+// Every version computes exactly the same expressions in the same order, so they give the same
+// bytes: a + (b - a) * w in single precision for each blend, never fused into one rounding
+// (AVX2 is enabled without FMA, so the compiler cannot contract them), and the exact gamma
+// table of GammaToUnorm8.
+//
+// A row is drawn in three steps: each of its two source rows is decoded to linear floats for
+// the source columns the pass uses (a thread keeps the last two it decoded: consecutive target
+// rows mostly share one), the two are blended vertically, and each target pixel blends two of
+// those columns horizontally and goes through the gamma table straight into the target row.
+// Colours are kept as four floats per column, in the target's channel order, so a column is
+// one vector and a pixel's three channels are encoded together.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace quillo::gpu::software {
+
+struct EightBitFilter {
+    struct Tap {
+        uint32_t left, right;  // the pixel's two columns, as float offsets (4 per column)
+        float weight;          // of the right one
+    };
+    static constexpr size_t kTapPadding = 8;  // `taps` holds a multiple of this many
+
+    const uint32_t* columns = nullptr;  // source column of each used column
+    size_t columnCount = 0;
+    bool contiguous = false;          // columns[k] is columns[0] + k for every k
+    const Tap* taps = nullptr;        // per target pixel, the last one repeated up to the padding
+    size_t width = 0;                 // target pixels
+    const float* decode = nullptr;    // linear value of each byte value (256)
+    uint8_t order[4] = {0, 1, 2, 3};  // source byte that goes into each lane (lane 3 unused)
+    const uint32_t* gamma = nullptr;  // GammaToUnorm8::words()
+};
+
+enum class InstructionSet { Portable, Sse2, Avx2 };
+
+struct EightBitKernels {
+    // `row` is a source row; writes 4 * columnCount floats to `out`. With `upper`, also writes
+    // the vertical blend upper + (out - upper) * w to `blended` (the row that `out` receives
+    // is the lower one), while the decoded values are at hand.
+    void (*decode)(const EightBitFilter& filter, const uint8_t* row, float* out, const float* upper,
+                   float w, float* blended);
+    // out = a + (b - a) * w over `count` floats.
+    void (*blend)(const float* a, const float* b, float w, float* out, size_t count);
+    // Writes `width` texels of the target row from one vertically blended row. Ends with a
+    // store fence (the row goes out with streaming stores).
+    void (*encode)(const EightBitFilter& filter, const float* blended, uint8_t* out);
+};
+
+// Whether this build and this processor can run `set`.
+bool Supports(InstructionSet set);
+// The fastest set that Supports().
+InstructionSet BestInstructionSet();
+// The kernels of a supported set.
+const EightBitKernels& KernelsFor(InstructionSet set);
+
+}  // namespace quillo::gpu::software
