@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -34,6 +35,7 @@ inline bool Has(const std::string& text, const std::string& part) {
 
 // One head pose line the host printed.
 struct HostPose {
+    std::string line;
     long frame = -1;
     double position[3] = {0, 0, 0};
     double rotation[4] = {1, 0, 0, 0};  // w, x, y, z as printed
@@ -45,11 +47,11 @@ inline std::vector<HostPose> HeadsetPoses(const std::string& output) {
     std::vector<HostPose> poses;
     size_t at = 0;
     while ((at = output.find("frame ", at)) != std::string::npos) {
-        const size_t end = output.find('\n', at);
-        const std::string line = output.substr(at, end == std::string::npos ? end : end - at);
-        at = end == std::string::npos ? output.size() : end;
+        const size_t end = std::min(output.find('\n', at), output.size());
         HostPose pose;
-        if (std::sscanf(line.c_str(),
+        pose.line = output.substr(at, end - at);
+        at = end;
+        if (std::sscanf(pose.line.c_str(),
                         "frame %ld: pose 0: position (%lf, %lf, %lf) rotation w %lf x %lf y %lf "
                         "z %lf result %d",
                         &pose.frame, &pose.position[0], &pose.position[1], &pose.position[2],
@@ -71,17 +73,6 @@ inline bool SameRotation(const double a[4], const double b[4], double tolerance)
     return std::fmin(same, opposite) <= tolerance;
 }
 
-inline std::string Describe(const HostPose& pose) {
-    char text[200];
-    std::snprintf(text, sizeof text,
-                  "frame %ld: position (%.4f, %.4f, %.4f) rotation w %.4f x %.4f y %.4f z %.4f "
-                  "result %d",
-                  pose.frame, pose.position[0], pose.position[1], pose.position[2],
-                  pose.rotation[0], pose.rotation[1], pose.rotation[2], pose.rotation[3],
-                  pose.result);
-    return text;
-}
-
 // The companion's JSON-lines log, one object per event.
 inline std::vector<nlohmann::json> ReadEventLog(const std::string& path) {
     std::vector<nlohmann::json> events;
@@ -98,15 +89,9 @@ inline std::vector<nlohmann::json> ReadEventLog(const std::string& path) {
     return events;
 }
 
-inline std::string EventName(const nlohmann::json& event) {
-    return event.value("event", "");
-}
-inline double Number(const nlohmann::json& event, const char* key) {
-    return event.value(key, -1.0);
-}
 inline size_t CountEvents(const std::vector<nlohmann::json>& events, const std::string& name) {
     size_t count = 0;
-    for (const nlohmann::json& event : events) count += EventName(event) == name;
+    for (const nlohmann::json& event : events) count += event.value("event", "") == name;
     return count;
 }
 

@@ -71,13 +71,13 @@ TEST_P(TrackingKind, MovesTheHeadsetPoseAsTheKindSays) {
     const std::vector<HostPose> poses = HeadsetPoses(output);
     ASSERT_GE(poses.size(), 2u) << output;
     // Before the companion's first message the headset looks ahead at 1.7 m.
-    EXPECT_TRUE(SameRotation(poses.front().rotation, kIdentity, 1e-4)) << Describe(poses.front());
+    EXPECT_TRUE(SameRotation(poses.front().rotation, kIdentity, 1e-4)) << poses.front().line;
     const HostPose& last = poses.back();
-    EXPECT_TRUE(SameRotation(last.rotation, c.rotation, c.tolerance)) << Describe(last);
+    EXPECT_TRUE(SameRotation(last.rotation, c.rotation, c.tolerance)) << last.line;
     for (int i = 0; i < 3; ++i) {
-        EXPECT_NEAR(last.position[i], c.position[i], 1e-4) << Describe(last);
+        EXPECT_NEAR(last.position[i], c.position[i], 1e-4) << last.line;
     }
-    EXPECT_EQ(last.result, 200) << Describe(last);
+    EXPECT_EQ(last.result, 200) << last.line;
     EXPECT_GE(CountEvents(ReadEventLog(run.CompanionLog()), "connected"), 1u);
 }
 
@@ -137,12 +137,12 @@ TEST(TrackingKinds, StatusRecenterAndRecomposeKindsActOnTheCurrentPose) {
     const std::vector<HostPose> poses = HeadsetPoses(run.HostOutput());
     ASSERT_FALSE(poses.empty()) << run.HostOutput();
     EXPECT_TRUE(sawOutOfRange) << run.HostOutput();
-    EXPECT_TRUE(recentered) << Describe(poses.back()) << "\n" << run.CompanionOutput();
+    EXPECT_TRUE(recentered) << poses.back().line << "\n" << run.CompanionOutput();
     // Out of range came with the turned pose, not the recentered one.
     for (const HostPose& pose : poses) {
         if (pose.result == 201) {
             const double turned[4] = {0.965926, 0, 0.258819, 0};
-            EXPECT_TRUE(SameRotation(pose.rotation, turned, 2e-3)) << Describe(pose);
+            EXPECT_TRUE(SameRotation(pose.rotation, turned, 2e-3)) << pose.line;
         }
     }
 }

@@ -3,6 +3,7 @@
 // channel is torn down. Each round ends one way; the rounds cycle through all of them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <thread>
@@ -35,30 +36,22 @@ enum class Teardown {
 
 // One message of each kind the companion sends, framed, back to back.
 std::vector<uint8_t> MixedTraffic(int seed) {
-    std::vector<uint8_t> stream;
-    auto append = [&](uint32_t type, const uint8_t* payload, uint32_t length) {
-        uint8_t message[wire::kHeaderSize + wire::kMaxPayloadLength];
-        const size_t size = wire::EncodeMessage(type, payload, length, message, sizeof message);
-        stream.insert(stream.end(), message, message + size);
-    };
     wire::TrackingUpdate update;
     update.wireKind = static_cast<int32_t>(wire::TrackingKind::kQuaternionAndPosition);
     const float q[4] = {0.1f * (seed % 5), 0.2f, -0.3f, 0.9f};
-    for (int i = 0; i < 4; ++i) update.quaternion[i] = q[i];
+    std::copy(q, q + 4, update.quaternion);
     update.position[1] = 1.5f + 0.01f * seed;
-    uint8_t tracking[64];
-    size_t written = 0;
-    wire::EncodeTrackingPayload(update, tracking, sizeof tracking, written);
-    append(wire::kTrackingMessage, tracking, static_cast<uint32_t>(written));
-    uint8_t rate[wire::kRefreshRateSize];
-    wire::EncodeRefreshRate(60 + seed % 60, rate, sizeof rate);
-    append(wire::kRefreshRateMessage, rate, sizeof rate);
     ControllerRecord record;
     record.controllerId = 1 + seed % 3;
-    uint8_t controller[wire::kControllerRecordSize];
-    wire::EncodeControllerRecord(record, controller, sizeof controller);
-    append(wire::kControllerMessage, controller, sizeof controller);
-    append(wire::kRecenterMessage, nullptr, 0);
+    std::vector<uint8_t> controller(wire::kControllerRecordSize);
+    wire::EncodeControllerRecord(record, controller.data(), controller.size());
+    std::vector<uint8_t> stream;
+    for (const std::vector<uint8_t>& message :
+         {Framed(wire::kTrackingMessage, TrackingPayload(update)),
+          Framed(wire::kRefreshRateMessage, {static_cast<uint8_t>(60 + seed % 60), 0, 0, 0}),
+          Framed(wire::kControllerMessage, controller), Framed(wire::kRecenterMessage)}) {
+        stream.insert(stream.end(), message.begin(), message.end());
+    }
     return stream;
 }
 

@@ -105,9 +105,7 @@ TEST(PipeStream, WriteFailsOnceTheReaderIsGone) {
     EXPECT_TRUE(failed);
 }
 
-TEST(PipeStream, InterruptWakesAReaderBlockedInARead) {
-    Pair pair;
-    ASSERT_TRUE(pair.Open());
+TEST(PipeStream, InterruptWakesAReaderBlockedInAReadAndAWriterOnAFullPipe) {
     {
         // An interrupt before the read is not lost.
         Pair early;
@@ -116,6 +114,8 @@ TEST(PipeStream, InterruptWakesAReaderBlockedInARead) {
         uint8_t byte;
         EXPECT_EQ(early.server.ReadSome(&byte, 1), 0u);
     }
+    Pair pair, full;
+    ASSERT_TRUE(pair.Open() && full.Open());  // nobody reads full.server: full.client blocks
     std::atomic<bool> entered{false};
     size_t result = 1;
     std::thread reader([&] {
@@ -123,31 +123,21 @@ TEST(PipeStream, InterruptWakesAReaderBlockedInARead) {
         entered = true;
         result = pair.server.ReadSome(buffer, sizeof buffer);
     });
+    const std::vector<uint8_t> bytes = Pattern(8 * 1024 * 1024, 1);
+    bool wrote = true;
+    std::thread writer([&] { wrote = full.client.WriteAll(bytes.data(), bytes.size()); });
     ASSERT_TRUE(WaitFor([&] { return entered.load(); }));
     // Whether the reader is already inside the read or not yet, the interrupt ends it.
     pair.server.Interrupt();
+    full.client.Interrupt();
     reader.join();
+    writer.join();
     EXPECT_EQ(result, 0u);
+    EXPECT_FALSE(wrote);
     // The stream stays interrupted: later calls fail at once, and the handle is still valid.
     uint8_t byte;
     EXPECT_EQ(pair.server.ReadSome(&byte, 1), 0u);
     EXPECT_TRUE(pair.server.IsOpen());
-}
-
-TEST(PipeStream, InterruptWakesAWriterBlockedOnAFullPipe) {
-    Pair pair;
-    ASSERT_TRUE(pair.Open());  // nobody reads the server end
-    const std::vector<uint8_t> bytes = Pattern(8 * 1024 * 1024, 1);
-    std::atomic<bool> finished{false};
-    bool wrote = true;
-    std::thread writer([&] {
-        wrote = pair.client.WriteAll(bytes.data(), bytes.size());
-        finished = true;
-    });
-    pair.client.Interrupt();
-    writer.join();
-    EXPECT_TRUE(finished);
-    EXPECT_FALSE(wrote);
 }
 
 }  // namespace

@@ -98,13 +98,7 @@ TEST(TransmissionPipe, WithoutACompleteCompanionItNeverConnects) {
 TEST(TransmissionPipe, AssemblesHeadersAndPayloadsDeliveredAByteAtATime) {
     Connected c;
     c.Start();
-    uint8_t rate[wire::kRefreshRateSize];
-    wire::EncodeRefreshRate(72, rate, sizeof rate);
-    uint8_t message[wire::kHeaderSize + wire::kRefreshRateSize];
-    ASSERT_EQ(
-        wire::EncodeMessage(wire::kRefreshRateMessage, rate, sizeof rate, message, sizeof message),
-        sizeof message);
-    for (uint8_t byte : message) {
+    for (uint8_t byte : Framed(wire::kRefreshRateMessage, {72, 0, 0, 0})) {
         ASSERT_TRUE(c.companion.SendRaw(&byte, 1));
         std::this_thread::sleep_for(std::chrono::milliseconds(3));  // lets the reader see each
     }
@@ -127,25 +121,20 @@ TEST(TransmissionPipe, DispatchesInArrivalOrderAndSkipsUnknownTypes) {
     const float position[3] = {0.5f, 1.25f, -2.0f};
     std::memcpy(update.quaternion, yaw30, sizeof yaw30);
     std::memcpy(update.position, position, sizeof position);
-    uint8_t tracking[64];
-    size_t length = 0;
-    ASSERT_EQ(wire::EncodeTrackingPayload(update, tracking, sizeof tracking, length),
-              wire::WireError::kNone);
-    const uint8_t unknown[20] = {0xFF, 0xFF, 0xFF, 0xFF, 9, 0, 0, 0, 4};
+    const std::vector<uint8_t> tracking = Framed(wire::kTrackingMessage, TrackingPayload(update));
     ControllerRecord record;
     record.controllerId = 42;
     record.input.buttonPressed = 1ull << 33;
-    uint8_t controller[wire::kControllerRecordSize];
-    ASSERT_EQ(wire::EncodeControllerRecord(record, controller, sizeof controller),
-              wire::WireError::kNone);
-
-    const uint32_t trackingLength = static_cast<uint32_t>(length);
-    ASSERT_TRUE(c.companion.Send(wire::kTrackingMessage, tracking, trackingLength));
-    ASSERT_TRUE(c.companion.Send(99, unknown, sizeof unknown));
-    ASSERT_TRUE(c.companion.Send(wire::kRecenterMessage, nullptr, 0));
-    ASSERT_TRUE(c.companion.SendRefreshRate(72));
-    ASSERT_TRUE(c.companion.Send(wire::kTrackingMessage, tracking, trackingLength));
-    ASSERT_TRUE(c.companion.Send(wire::kControllerMessage, controller, sizeof controller));
+    std::vector<uint8_t> controller(wire::kControllerRecordSize);
+    wire::EncodeControllerRecord(record, controller.data(), controller.size());
+    std::vector<uint8_t> stream = tracking;
+    for (const std::vector<uint8_t>& message :
+         {Framed(99, {0xFF, 0xFF, 0xFF, 0xFF, 9, 0, 0, 0, 4, 0, 0, 0}),
+          Framed(wire::kRecenterMessage), Framed(wire::kRefreshRateMessage, {72, 0, 0, 0}),
+          tracking, Framed(wire::kControllerMessage, controller)}) {
+        stream.insert(stream.end(), message.begin(), message.end());
+    }
+    ASSERT_TRUE(c.companion.SendRaw(stream));
 
     ASSERT_TRUE(c.recorder.WaitForCount(4));
     EXPECT_EQ(c.recorder.Events(),
@@ -191,14 +180,20 @@ TEST(TransmissionPipe, AnUnframeableLengthDropsTheConnectionAndItReconnects) {
     c.Start();
     c.pipe->ClearNewConnection();
     for (uint32_t badLength : {1025u, 0x80000004u}) {
-        uint8_t header[wire::kHeaderSize];
-        wire::MessageHeader bad;
-        bad.length = badLength;
-        bad.type = wire::kRefreshRateMessage;
-        wire::EncodeHeader(bad, header);
-        ASSERT_TRUE(c.companion.SendRaw(header, sizeof header));
-        // The driver closes both of its ends, then comes back with a fresh pair.
-        EXPECT_TRUE(c.companion.DriverClosedItsEnd());
+        // A valid message right behind the bad header: the driver must not read on in a
+        // stream it has lost step with, but close both of its ends and connect anew.
+        std::vector<uint8_t> bytes(wire::kHeaderSize);
+        wire::EncodeHeader(wire::MessageHeader{badLength, wire::kRefreshRateMessage}, bytes.data());
+        const std::vector<uint8_t> rate = Framed(wire::kRefreshRateMessage, {61, 0, 0, 0});
+        bytes.insert(bytes.end(), rate.begin(), rate.end());
+        ASSERT_TRUE(c.companion.SendRaw(bytes));
+        bool closed = false;
+        ASSERT_TRUE(WaitFor([&] {
+            closed = c.companion.DriverClosedItsEnd(20);
+            return closed || !c.recorder.Events().empty();
+        }));
+        EXPECT_TRUE(closed);
+        ASSERT_TRUE(c.recorder.Events().empty()) << "bytes after a bad header were dispatched";
         c.companion.Disconnect();
         c.ExpectReconnected();
     }
