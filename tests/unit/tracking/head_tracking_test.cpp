@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
 #include <cstring>
 #include <thread>
 #include <vector>
 
 #include "link/little_endian.h"
+#include "link/tracking_math.h"
 
 namespace quillo::test {
 namespace {
@@ -81,6 +83,29 @@ TEST(TrackingState, MatrixKindsAndUnknownKinds) {
     // Kind 6 converts with the copysign method: 180 about X gives all zero.
     ASSERT_EQ(WireError::kNone, Send(state, Matrix(6, 1, -1, -1)));
     ExpectQuat(state.rawOrientation(), 0, 0, 0, 0, 0);
+}
+
+// The filter keeps its scalar first; the pose takes it last, about normalised by the round
+// trip through a matrix. Two samples (nine-axis, then six-axis): the filter leaves the identity.
+TEST(TrackingState, InertialSamplesTurnThePoseAsTheFilterDoes) {
+    TrackingState state;
+    OrientationFilter filter;
+    TrackingUpdate u;
+    u.wireKind = 2;
+    u.inertial = {{0.4f, -0.7f, 0.3f}, {1.5f, -2.0f, 9.0f}, {20.0f, -8.0f, -35.0f}};
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_EQ(WireError::kNone, Send(state, u));
+        const wire::InertialSample& s = u.inertial;
+        MahonyUpdate(filter, s.gyro[0], s.gyro[1], s.gyro[2], s.accel[0], s.accel[1], s.accel[2],
+                     s.mag[0], s.mag[1], s.mag[2]);
+        const float n = std::sqrt(filter.q0 * filter.q0 + filter.q1 * filter.q1 +
+                                  filter.q2 * filter.q2 + filter.q3 * filter.q3);
+        const float k = (state.rawOrientation().w * filter.q0 < 0 ? -1.0f : 1.0f) / n;
+        ExpectQuat(state.rawOrientation(), k * filter.q1, k * filter.q2, k * filter.q3,
+                   k * filter.q0, 1e-4f);
+        u.inertial.mag[0] = u.inertial.mag[1] = u.inertial.mag[2] = 0.0f;
+    }
+    EXPECT_EQ(1.7f, state.position().y) << "inertial samples leave the position alone";
 }
 
 TEST(TrackingState, QuaternionAnglesAndStatus) {
