@@ -24,9 +24,14 @@ TEST(LinkEndToEnd, ControllersAppearAndSendTheirInputInOrder) {
     ASSERT_TRUE(run.ok());
     platform::ChildProcess companion;
     ASSERT_TRUE(run.StartCompanion(companion, {"--controllers", "2", "--no-tracking"}));
-    // One scripted cycle lasts 4 s from the connection.
-    const std::string output = run.RunHost({"--seconds", "6", "--no-poses", "--quiet"});
+    // One scripted cycle lasts 4 s from the connection, however long that takes to come.
+    platform::ChildProcess host;
+    ASSERT_TRUE(run.StartHost(host, {"--seconds", "120", "--no-poses", "--quiet"}));
+    WaitUntil([&] { return Has(run.HostOutput(), "ButtonUnpressed: device 3 button 1"); },
+              std::chrono::milliseconds(kChildTimeoutMs));
+    host.Kill();
     companion.Kill();
+    const std::string output = run.HostOutput();
     ExpectInOrder(output, {"device added: serial \"QuilloControllerV02ID1\", class Controller",
                            "device added: serial \"QuilloControllerV02ID2\", class Controller"});
     // Controller 1 (left, device 2): trigger touched and pulled, released, let go.

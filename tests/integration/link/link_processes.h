@@ -139,18 +139,6 @@ class LinkRun {
         return Start(host, QUILLO_TEST_PATH_QUILLO_HOST, arguments, "host.txt");
     }
 
-    // Runs quillo-host to its end and returns what it printed.
-    std::string RunHost(std::vector<std::string> arguments) {
-        platform::ChildProcess host;
-        if (!StartHost(host, std::move(arguments))) return "";
-        if (!host.Wait(kChildTimeoutMs)) {
-            ADD_FAILURE() << "quillo-host did not end";
-            host.Kill();
-        }
-        EXPECT_EQ(host.exitCode(), 0) << HostOutput();
-        return HostOutput();
-    }
-
     std::string HostOutput() const { return ReadWholeFile(dir_.File("host.txt")); }
 
   private:

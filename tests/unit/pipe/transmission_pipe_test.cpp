@@ -204,29 +204,6 @@ TEST(TransmissionPipe, AnUnframeableLengthDropsTheConnectionAndItReconnects) {
     EXPECT_EQ(log.Count("framed correctly again after 2 dropped connections"), 1u);
 }
 
-TEST(TransmissionPipe, WritesWholeMessagesAndReconnectsWithOneNewConnectionFlag) {
-    Connected c;
-    c.Start();
-    for (uint8_t round = 1; round <= 2; ++round) {
-        const uint8_t payload[wire::kHapticPulseSize] = {round, 0, 0, 0, 4, 3, 2, 1, 0x9F};
-        c.pipe->WriteMessage(wire::kHapticPulse, payload, sizeof payload);
-        ReceivedMessage message;
-        ASSERT_TRUE(c.companion.Receive(message));
-        EXPECT_EQ(message.type, static_cast<uint32_t>(wire::kHapticPulse));
-        EXPECT_EQ(message.payload, std::vector<uint8_t>(payload, payload + sizeof payload));
-        ASSERT_TRUE(c.companion.SendRefreshRate(74 + round));
-        ASSERT_TRUE(c.recorder.WaitForCount(round));
-        if (round == 2) break;
-        // The flag stays until the link clears it (after its FrameInfo).
-        EXPECT_TRUE(c.pipe->NewConnectionPending());
-        c.pipe->ClearNewConnection();
-        EXPECT_FALSE(c.pipe->NewConnectionPending());
-        c.companion.Disconnect();
-        c.ExpectReconnected();
-    }
-    EXPECT_FALSE(c.pipe->NewConnectionPending());
-}
-
 TEST(TransmissionPipe, ACompanionReplacedBetweenTheTwoOpensIsReachedThroughBothPipes) {
     // The driver opens "In" of one companion; that companion goes away and a new one serves
     // both pipes before the driver opens "Out". The dead "In" must not be paired with the new
