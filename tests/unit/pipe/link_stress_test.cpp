@@ -123,8 +123,9 @@ void RunRound(Teardown how, int round) {
             std::thread sender([&] {
                 while (sending.load() && companion.SendRaw(traffic.data(), traffic.size())) {
                 }
+                sending.store(false);  // the driver dropped the connection
             });
-            WaitFor([&] { return listener.calls.load() > 50; });
+            WaitFor([&] { return listener.calls.load() > 50 || !sending.load(); });
             runtime.Stop();
             pipe.reset();
             sending.store(false);

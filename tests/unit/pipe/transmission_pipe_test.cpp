@@ -136,7 +136,9 @@ TEST(TransmissionPipe, DispatchesInArrivalOrderAndSkipsUnknownTypes) {
     }
     ASSERT_TRUE(c.companion.SendRaw(stream));
 
-    ASSERT_TRUE(c.recorder.WaitForCount(4));
+    // A driver that cannot read them drops the connection: no need to wait for the events.
+    ASSERT_TRUE(WaitFor(
+        [&] { return c.recorder.Events().size() >= 4 || c.companion.DriverClosedItsEnd(10); }));
     EXPECT_EQ(c.recorder.Events(),
               (std::vector<std::string>{"track", "rate 72", "track",
                                         "controller 42 pressed " + std::to_string(1ull << 33)}));
