@@ -5,9 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cmath>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -31,46 +28,6 @@ inline std::string UniqueSuffix(const std::string& label) {
 
 inline bool Has(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
-}
-
-// One head pose line the host printed.
-struct HostPose {
-    std::string line;
-    long frame = -1;
-    double position[3] = {0, 0, 0};
-    double rotation[4] = {1, 0, 0, 0};  // w, x, y, z as printed
-    int result = 0;
-};
-
-// Every "frame N: pose 0: ..." line of the headset, in order.
-inline std::vector<HostPose> HeadsetPoses(const std::string& output) {
-    std::vector<HostPose> poses;
-    size_t at = 0;
-    while ((at = output.find("frame ", at)) != std::string::npos) {
-        const size_t end = std::min(output.find('\n', at), output.size());
-        HostPose pose;
-        pose.line = output.substr(at, end - at);
-        at = end;
-        if (std::sscanf(pose.line.c_str(),
-                        "frame %ld: pose 0: position (%lf, %lf, %lf) rotation w %lf x %lf y %lf "
-                        "z %lf result %d",
-                        &pose.frame, &pose.position[0], &pose.position[1], &pose.position[2],
-                        &pose.rotation[0], &pose.rotation[1], &pose.rotation[2], &pose.rotation[3],
-                        &pose.result) == 9) {
-            poses.push_back(pose);
-        }
-    }
-    return poses;
-}
-
-// The same rotation: q and -q are one rotation.
-inline bool SameRotation(const double a[4], const double b[4], double tolerance) {
-    double same = 0, opposite = 0;
-    for (int i = 0; i < 4; ++i) {
-        same = std::fmax(same, std::fabs(a[i] - b[i]));
-        opposite = std::fmax(opposite, std::fabs(a[i] + b[i]));
-    }
-    return std::fmin(same, opposite) <= tolerance;
 }
 
 // The companion's JSON-lines log, one object per event.

@@ -17,16 +17,6 @@
 namespace quillo::test {
 namespace {
 
-class CountingListener : public ITrackingUpdatedListener,
-                         public IFramerateUpdatedListener,
-                         public IControllerUpdatedListener {
-  public:
-    void OnTrackingUpdated() override { calls.fetch_add(1); }
-    void OnFramerateUpdated(int32_t) override { calls.fetch_add(1); }
-    void OnControllerUpdated(const ControllerRecord&) override { calls.fetch_add(1); }
-    std::atomic<int> calls{0};
-};
-
 enum class Teardown {
     kStopWhileTheReadBlocks,
     kCompanionGoneMidStream,
@@ -89,7 +79,7 @@ void RunRound(Teardown how, int round) {
     TestCompanion companion(suffix);
     std::string error;
     ASSERT_TRUE(companion.Create(error)) << error;
-    CountingListener listener;
+    Recorder listener;
     auto pipe = std::make_unique<TransmissionPipe>(suffix);
     pipe->AddTrackingListener(&listener);
     pipe->AddFramerateListener(&listener);
@@ -115,7 +105,7 @@ void RunRound(Teardown how, int round) {
             companion.Disconnect();  // mid-message: the last send stopped inside one
             ASSERT_TRUE(companion.AcceptDriver());
             ASSERT_TRUE(companion.SendRaw(traffic.data(), traffic.size()));
-            ASSERT_TRUE(WaitFor([&] { return listener.calls.load() > 0; }));
+            ASSERT_TRUE(WaitFor([&] { return listener.Events().size() > 0; }));
             break;
         case Teardown::kDestroyWhileDataFlows: {
             ASSERT_TRUE(companion.AcceptDriver());
@@ -125,7 +115,7 @@ void RunRound(Teardown how, int round) {
                 }
                 sending.store(false);  // the driver dropped the connection
             });
-            WaitFor([&] { return listener.calls.load() > 50 || !sending.load(); });
+            WaitFor([&] { return listener.Events().size() > 50 || !sending.load(); });
             runtime.Stop();
             pipe.reset();
             sending.store(false);

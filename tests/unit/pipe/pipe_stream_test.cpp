@@ -42,12 +42,6 @@ struct Pair {
     }
 };
 
-std::vector<uint8_t> Pattern(size_t size, uint8_t seed) {
-    std::vector<uint8_t> bytes(size);
-    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(seed + i * 7);
-    return bytes;
-}
-
 TEST(PipeStream, ClientOpenFailsWithoutServerAndSucceedsOnceItExists) {
     const std::string path = platform::PipePath(kPipeBaseNameOut, UniquePipeSuffix());
     PipeStream client;
@@ -82,7 +76,7 @@ TEST(PipeStream, WriteFailsOnceTheReaderIsGone) {
     Pair pair;
     ASSERT_TRUE(pair.Open(PipeAccess::kWrite));  // server writes, client reads
     pair.client.Close();
-    const std::vector<uint8_t> bytes = Pattern(64 * 1024, 9);
+    const std::vector<uint8_t> bytes(64 * 1024, 9);
     bool failed = false;
     for (int attempt = 0; attempt < 100 && !failed; ++attempt) {
         failed = !pair.server.WriteAll(bytes.data(), bytes.size());
@@ -108,7 +102,7 @@ TEST(PipeStream, InterruptWakesAReaderBlockedInAReadAndAWriterOnAFullPipe) {
         entered = true;
         result = pair.server.ReadSome(buffer, sizeof buffer);
     });
-    const std::vector<uint8_t> bytes = Pattern(8 * 1024 * 1024, 1);
+    const std::vector<uint8_t> bytes(8 * 1024 * 1024, 1);
     bool wrote = true;
     std::thread writer([&] { wrote = full.client.WriteAll(bytes.data(), bytes.size()); });
     ASSERT_TRUE(WaitFor([&] { return entered.load(); }));

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "link/controller_record.h"
+#include "link/listeners.h"
 #include "link/pipe_names.h"
 #include "link/wire_format.h"
 #include "platform/log_sink.h"
@@ -72,6 +74,36 @@ class LogCapture {
   private:
     static inline std::mutex mutex_;
     static inline std::vector<std::string> lines_;
+};
+
+// Everything the listeners saw, in order, as short text events ("rate 72", "track", ...).
+class Recorder : public ITrackingUpdatedListener,
+                 public IFramerateUpdatedListener,
+                 public IControllerUpdatedListener {
+  public:
+    explicit Recorder(std::string name = "") : name_(std::move(name)) {}
+    void OnTrackingUpdated() override { Add("track"); }
+    void OnFramerateUpdated(int32_t hz) override { Add("rate " + std::to_string(hz)); }
+    void OnControllerUpdated(const ControllerRecord& record) override {
+        Add("controller " + std::to_string(record.controllerId) + " pressed " +
+            std::to_string(record.input.buttonPressed));
+    }
+    std::vector<std::string> Events() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return events_;
+    }
+    bool WaitForCount(size_t count) {
+        return WaitFor([&] { return Events().size() >= count; });
+    }
+
+  private:
+    void Add(const std::string& event) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        events_.push_back(name_ + event);
+    }
+    std::string name_;
+    std::mutex mutex_;
+    std::vector<std::string> events_;
 };
 
 struct ReceivedMessage {

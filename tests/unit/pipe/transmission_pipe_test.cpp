@@ -19,36 +19,6 @@
 namespace quillo::test {
 namespace {
 
-// Everything the listeners saw, in order, as short text events ("rate 72", "track", ...).
-class Recorder : public ITrackingUpdatedListener,
-                 public IFramerateUpdatedListener,
-                 public IControllerUpdatedListener {
-  public:
-    explicit Recorder(std::string name = "") : name_(std::move(name)) {}
-    void OnTrackingUpdated() override { Add("track"); }
-    void OnFramerateUpdated(int32_t hz) override { Add("rate " + std::to_string(hz)); }
-    void OnControllerUpdated(const ControllerRecord& record) override {
-        Add("controller " + std::to_string(record.controllerId) + " pressed " +
-            std::to_string(record.input.buttonPressed));
-    }
-    std::vector<std::string> Events() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return events_;
-    }
-    bool WaitForCount(size_t count) {
-        return WaitFor([&] { return Events().size() >= count; });
-    }
-
-  private:
-    void Add(const std::string& event) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        events_.push_back(name_ + event);
-    }
-    std::string name_;
-    std::mutex mutex_;
-    std::vector<std::string> events_;
-};
-
 // A channel connected to an in-process companion.
 struct Connected {
     std::string suffix = UniquePipeSuffix();
