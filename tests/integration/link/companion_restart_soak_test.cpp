@@ -1,7 +1,7 @@
 // The real companion killed and started again many times, at varied moments, while
-// quillo-host runs the driver: every new companion must be served within a second, the host
-// must survive all of it, and (on Linux) its threads and descriptors must come back to where
-// they were.
+// quillo-host runs the driver: every new companion must be served (how fast is for the
+// benchmarks: a loaded machine stretches it), the host must survive all of it, and (on Linux)
+// its threads and descriptors must come back to where they were.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -19,10 +19,6 @@ namespace quillo::test {
 namespace {
 
 constexpr int kRestarts = 50;
-// The driver reconnects within a second on an idle machine (about 0.2 s here); the test
-// reports how many restarts took longer but does not fail on it, since a loaded machine can
-// stretch any of them. Never reconnecting fails it.
-constexpr long kReconnectGoalMs = 1000;
 
 #ifndef _WIN32
 // Entries of /proc/<pid>/<folder>: the process's threads ("task") or descriptors ("fd").
@@ -37,17 +33,6 @@ long CountEntries(uint32_t pid, const char* folder) {
     return error ? -1 : count;
 }
 
-// What the descriptors of `pid` point at, one per line (for a failure message).
-std::string DescribeDescriptors(uint32_t pid) {
-    std::string text;
-    std::error_code error;
-    for (auto it =
-             std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error);
-         !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
-        text += std::filesystem::read_symlink(it->path(), error).string() + "\n";
-    }
-    return text;
-}
 #endif
 
 // A fixed sequence of pseudo-random delays, so a failure can be replayed.
@@ -64,17 +49,11 @@ TEST(CompanionRestartSoak, EveryRestartIsServedAndTheHostKeepsItsShape) {
     auto connected = [&](int which) {
         return CountEvents(ReadEventLog(run.CompanionLog(which)), "connected") > 0;
     };
-    // Starts a companion and returns how long the driver took to connect to it (-1: never).
-    auto startAndTimeConnection = [&](platform::ChildProcess& companion) -> long {
+    // Starts a companion; true once the driver has connected to it.
+    auto startAndConnect = [&](platform::ChildProcess& companion) {
         const int which = instance++;
-        if (!run.StartCompanion(companion, companionArguments, which)) return -1;
-        const auto start = std::chrono::steady_clock::now();
-        if (!WaitUntil([&] { return connected(which); }, std::chrono::seconds(10))) {
-            return -1;
-        }
-        return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                     std::chrono::steady_clock::now() - start)
-                                     .count());
+        return run.StartCompanion(companion, companionArguments, which) &&
+               WaitUntil([&] { return connected(which); });
     };
 
     platform::ChildProcess host;
@@ -88,14 +67,10 @@ TEST(CompanionRestartSoak, EveryRestartIsServedAndTheHostKeepsItsShape) {
     // Baseline: connected, every thread of the link up.
     const long threadsBefore = CountEntries(host.pid(), "task");
     const long descriptorsBefore = CountEntries(host.pid(), "fd");
-    const std::string descriptorsAtStart = DescribeDescriptors(host.pid());
 #endif
     first.Kill();
 
     uint32_t random = 12345;
-    long slowest = 0;
-    long total = 0;
-    int overGoal = 0;
     for (int restart = 0; restart < kRestarts; ++restart) {
         SCOPED_TRACE(restart);
         if (restart % 3 == 0) {
@@ -107,21 +82,13 @@ TEST(CompanionRestartSoak, EveryRestartIsServedAndTheHostKeepsItsShape) {
             early.Kill();
         }
         platform::ChildProcess companion;
-        const long took = startAndTimeConnection(companion);
-        ASSERT_GE(took, 0) << "never reconnected\n" << run.HostOutput();
-        if (took > kReconnectGoalMs) ++overGoal;
-        slowest = std::max(slowest, took);
-        total += took;
+        ASSERT_TRUE(startAndConnect(companion)) << "never reconnected\n" << run.HostOutput();
         std::this_thread::sleep_for(std::chrono::milliseconds(NextDelayMs(random, 300)));
         ASSERT_TRUE(companion.Kill());
         ASSERT_TRUE(host.IsRunning()) << "the host ended\n" << run.HostOutput();
     }
-    std::printf(
-        "%d restarts: reconnection took %ld ms on average, %ld ms at most, %d over %ld ms\n",
-        kRestarts, total / kRestarts, slowest, overGoal, kReconnectGoalMs);
-
     platform::ChildProcess last;
-    ASSERT_GE(startAndTimeConnection(last), 0) << run.HostOutput();
+    ASSERT_TRUE(startAndConnect(last)) << run.HostOutput();
 #ifndef _WIN32
     // The threads and descriptors of every broken connection are gone again.
     long threads = -1;
@@ -134,9 +101,7 @@ TEST(CompanionRestartSoak, EveryRestartIsServedAndTheHostKeepsItsShape) {
         },
         std::chrono::seconds(10));
     EXPECT_EQ(threads, threadsBefore);
-    EXPECT_EQ(descriptors, descriptorsBefore) << "before:\n"
-                                              << descriptorsAtStart << "after:\n"
-                                              << DescribeDescriptors(host.pid());
+    EXPECT_EQ(descriptors, descriptorsBefore);
 #endif
     EXPECT_TRUE(host.IsRunning()) << run.HostOutput();
     host.Kill();

@@ -5,8 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -32,56 +30,6 @@ inline bool Has(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
-// One head pose line the host printed.
-struct HostPose {
-    long frame = -1;
-    double position[3] = {0, 0, 0};
-    double rotation[4] = {1, 0, 0, 0};  // w, x, y, z as printed
-    int result = 0;
-};
-
-// Every "frame N: pose 0: ..." line of the headset, in order.
-inline std::vector<HostPose> HeadsetPoses(const std::string& output) {
-    std::vector<HostPose> poses;
-    size_t at = 0;
-    while ((at = output.find("frame ", at)) != std::string::npos) {
-        const size_t end = output.find('\n', at);
-        const std::string line = output.substr(at, end == std::string::npos ? end : end - at);
-        at = end == std::string::npos ? output.size() : end;
-        HostPose pose;
-        if (std::sscanf(line.c_str(),
-                        "frame %ld: pose 0: position (%lf, %lf, %lf) rotation w %lf x %lf y %lf "
-                        "z %lf result %d",
-                        &pose.frame, &pose.position[0], &pose.position[1], &pose.position[2],
-                        &pose.rotation[0], &pose.rotation[1], &pose.rotation[2], &pose.rotation[3],
-                        &pose.result) == 9) {
-            poses.push_back(pose);
-        }
-    }
-    return poses;
-}
-
-// The same rotation: q and -q are one rotation.
-inline bool SameRotation(const double a[4], const double b[4], double tolerance) {
-    double same = 0, opposite = 0;
-    for (int i = 0; i < 4; ++i) {
-        same = std::fmax(same, std::fabs(a[i] - b[i]));
-        opposite = std::fmax(opposite, std::fabs(a[i] + b[i]));
-    }
-    return std::fmin(same, opposite) <= tolerance;
-}
-
-inline std::string Describe(const HostPose& pose) {
-    char text[200];
-    std::snprintf(text, sizeof text,
-                  "frame %ld: position (%.4f, %.4f, %.4f) rotation w %.4f x %.4f y %.4f z %.4f "
-                  "result %d",
-                  pose.frame, pose.position[0], pose.position[1], pose.position[2],
-                  pose.rotation[0], pose.rotation[1], pose.rotation[2], pose.rotation[3],
-                  pose.result);
-    return text;
-}
-
 // The companion's JSON-lines log, one object per event.
 inline std::vector<nlohmann::json> ReadEventLog(const std::string& path) {
     std::vector<nlohmann::json> events;
@@ -98,15 +46,9 @@ inline std::vector<nlohmann::json> ReadEventLog(const std::string& path) {
     return events;
 }
 
-inline std::string EventName(const nlohmann::json& event) {
-    return event.value("event", "");
-}
-inline double Number(const nlohmann::json& event, const char* key) {
-    return event.value(key, -1.0);
-}
 inline size_t CountEvents(const std::vector<nlohmann::json>& events, const std::string& name) {
     size_t count = 0;
-    for (const nlohmann::json& event : events) count += EventName(event) == name;
+    for (const nlohmann::json& event : events) count += event.value("event", "") == name;
     return count;
 }
 
@@ -152,18 +94,6 @@ class LinkRun {
     bool StartHost(platform::ChildProcess& host, std::vector<std::string> arguments) {
         arguments.push_back(NativePath(QUILLO_TEST_PATH_DRIVER_QUILLO));
         return Start(host, QUILLO_TEST_PATH_QUILLO_HOST, arguments, "host.txt");
-    }
-
-    // Runs quillo-host to its end and returns what it printed.
-    std::string RunHost(std::vector<std::string> arguments) {
-        platform::ChildProcess host;
-        if (!StartHost(host, std::move(arguments))) return "";
-        if (!host.Wait(kChildTimeoutMs)) {
-            ADD_FAILURE() << "quillo-host did not end";
-            host.Kill();
-        }
-        EXPECT_EQ(host.exitCode(), 0) << HostOutput();
-        return HostOutput();
     }
 
     std::string HostOutput() const { return ReadWholeFile(dir_.File("host.txt")); }

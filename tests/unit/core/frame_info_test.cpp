@@ -2,14 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <thread>
 
-#include "link/little_endian.h"
 #include "link/transmission_pipe.h"
 #include "link/wire_format.h"
 #include "unit/core/core_fixture.h"
-#include "unit/pipe/test_companion.h"
 
 namespace quillo::test {
 namespace {
@@ -34,23 +31,18 @@ class LinkMessages : public CoreFixture {
     int FrameInfosBeforeMarker(TestCompanion& companion, wire::FrameInfo& info,
                                wire::HapticPulse& marker) {
         int count = 0;
-        ReceivedMessage message;
-        while (companion.Receive(message)) {
-            if (message.type == wire::kFrameInfo) {
-                EXPECT_EQ(
-                    wire::DecodeFrameInfo(message.payload.data(), message.payload.size(), info),
-                    wire::WireError::kNone);
-                EXPECT_EQ(message.payload.size(), wire::kFrameInfoSize);
-                ++count;
-            } else if (message.type == wire::kHapticPulse) {
-                EXPECT_EQ(message.payload.size(), wire::kHapticPulseSize);
-                EXPECT_EQ(
-                    wire::DecodeHapticPulse(message.payload.data(), message.payload.size(), marker),
-                    wire::WireError::kNone);
+        for (ReceivedMessage m; companion.Receive(m);) {
+            const uint8_t* p = m.payload.data();
+            if (m.type == wire::kHapticPulse) {
+                EXPECT_EQ(m.payload.size(), wire::kHapticPulseSize);
+                EXPECT_EQ(wire::DecodeHapticPulse(p, m.payload.size(), marker),
+                          wire::WireError::kNone);
                 return count;
-            } else {
-                ADD_FAILURE() << "unexpected message type " << message.type;
             }
+            EXPECT_EQ(m.type, uint32_t{wire::kFrameInfo});
+            EXPECT_EQ(m.payload.size(), wire::kFrameInfoSize);
+            EXPECT_EQ(wire::DecodeFrameInfo(p, m.payload.size(), info), wire::WireError::kNone);
+            ++count;
         }
         ADD_FAILURE() << "the pipe ended before the marker";
         return count;

@@ -3,6 +3,7 @@
 // channel is torn down. Each round ends one way; the rounds cycle through all of them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <thread>
@@ -16,16 +17,6 @@
 namespace quillo::test {
 namespace {
 
-class CountingListener : public ITrackingUpdatedListener,
-                         public IFramerateUpdatedListener,
-                         public IControllerUpdatedListener {
-  public:
-    void OnTrackingUpdated() override { calls.fetch_add(1); }
-    void OnFramerateUpdated(int32_t) override { calls.fetch_add(1); }
-    void OnControllerUpdated(const ControllerRecord&) override { calls.fetch_add(1); }
-    std::atomic<int> calls{0};
-};
-
 enum class Teardown {
     kStopWhileTheReadBlocks,
     kCompanionGoneMidStream,
@@ -35,30 +26,22 @@ enum class Teardown {
 
 // One message of each kind the companion sends, framed, back to back.
 std::vector<uint8_t> MixedTraffic(int seed) {
-    std::vector<uint8_t> stream;
-    auto append = [&](uint32_t type, const uint8_t* payload, uint32_t length) {
-        uint8_t message[wire::kHeaderSize + wire::kMaxPayloadLength];
-        const size_t size = wire::EncodeMessage(type, payload, length, message, sizeof message);
-        stream.insert(stream.end(), message, message + size);
-    };
     wire::TrackingUpdate update;
     update.wireKind = static_cast<int32_t>(wire::TrackingKind::kQuaternionAndPosition);
     const float q[4] = {0.1f * (seed % 5), 0.2f, -0.3f, 0.9f};
-    for (int i = 0; i < 4; ++i) update.quaternion[i] = q[i];
+    std::copy(q, q + 4, update.quaternion);
     update.position[1] = 1.5f + 0.01f * seed;
-    uint8_t tracking[64];
-    size_t written = 0;
-    wire::EncodeTrackingPayload(update, tracking, sizeof tracking, written);
-    append(wire::kTrackingMessage, tracking, static_cast<uint32_t>(written));
-    uint8_t rate[wire::kRefreshRateSize];
-    wire::EncodeRefreshRate(60 + seed % 60, rate, sizeof rate);
-    append(wire::kRefreshRateMessage, rate, sizeof rate);
     ControllerRecord record;
     record.controllerId = 1 + seed % 3;
-    uint8_t controller[wire::kControllerRecordSize];
-    wire::EncodeControllerRecord(record, controller, sizeof controller);
-    append(wire::kControllerMessage, controller, sizeof controller);
-    append(wire::kRecenterMessage, nullptr, 0);
+    std::vector<uint8_t> controller(wire::kControllerRecordSize);
+    wire::EncodeControllerRecord(record, controller.data(), controller.size());
+    std::vector<uint8_t> stream;
+    for (const std::vector<uint8_t>& message :
+         {Framed(wire::kTrackingMessage, TrackingPayload(update)),
+          Framed(wire::kRefreshRateMessage, {static_cast<uint8_t>(60 + seed % 60), 0, 0, 0}),
+          Framed(wire::kControllerMessage, controller), Framed(wire::kRecenterMessage)}) {
+        stream.insert(stream.end(), message.begin(), message.end());
+    }
     return stream;
 }
 
@@ -96,7 +79,7 @@ void RunRound(Teardown how, int round) {
     TestCompanion companion(suffix);
     std::string error;
     ASSERT_TRUE(companion.Create(error)) << error;
-    CountingListener listener;
+    Recorder listener;
     auto pipe = std::make_unique<TransmissionPipe>(suffix);
     pipe->AddTrackingListener(&listener);
     pipe->AddFramerateListener(&listener);
@@ -122,7 +105,7 @@ void RunRound(Teardown how, int round) {
             companion.Disconnect();  // mid-message: the last send stopped inside one
             ASSERT_TRUE(companion.AcceptDriver());
             ASSERT_TRUE(companion.SendRaw(traffic.data(), traffic.size()));
-            ASSERT_TRUE(WaitFor([&] { return listener.calls.load() > 0; }));
+            ASSERT_TRUE(WaitFor([&] { return listener.Events().size() > 0; }));
             break;
         case Teardown::kDestroyWhileDataFlows: {
             ASSERT_TRUE(companion.AcceptDriver());
@@ -130,8 +113,9 @@ void RunRound(Teardown how, int round) {
             std::thread sender([&] {
                 while (sending.load() && companion.SendRaw(traffic.data(), traffic.size())) {
                 }
+                sending.store(false);  // the driver dropped the connection
             });
-            WaitFor([&] { return listener.calls.load() > 50; });
+            WaitFor([&] { return listener.Events().size() > 50 || !sending.load(); });
             runtime.Stop();
             pipe.reset();
             sending.store(false);

@@ -1,21 +1,22 @@
-// An in-process stand-in for the companion's pipe side (both pipes as server, whole messages
-// each way), and the small helpers the link tests share.
+// An in-process stand-in for the companion's pipe side (both pipes as server), able to send
+// bytes the real companion never would (torn headers, bad lengths), and the small helpers the
+// link tests share.
 #pragma once
 
 #include <atomic>
-#include <chrono>
 #include <cstdint>
-#include <functional>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "link/controller_record.h"
+#include "link/listeners.h"
 #include "link/pipe_names.h"
 #include "link/wire_format.h"
 #include "platform/log_sink.h"
 #include "platform/pipe.h"
 #include "platform/process.h"
+#include "support/wait_until.h"
 
 namespace quillo::test {
 
@@ -29,28 +30,40 @@ inline std::string UniquePipeSuffix() {
            std::to_string(counter.fetch_add(1));
 }
 
-// Polls `condition` until it holds or `timeoutMs` pass; returns its last value.
 inline bool WaitFor(const std::function<bool()>& condition, uint32_t timeoutMs = 30000) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) return condition();
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
+    return WaitUntil(condition, std::chrono::milliseconds(timeoutMs));
+}
+
+// Header and payload as they go over the pipe.
+inline std::vector<uint8_t> Framed(uint32_t type, const std::vector<uint8_t>& payload = {}) {
+    std::vector<uint8_t> bytes(wire::kHeaderSize + payload.size());
+    wire::EncodeMessage(type, payload.data(), static_cast<uint32_t>(payload.size()), bytes.data(),
+                        bytes.size());
+    return bytes;
+}
+inline std::vector<uint8_t> TrackingPayload(const wire::TrackingUpdate& update) {
+    std::vector<uint8_t> bytes(64);
+    size_t written = 0;
+    wire::EncodeTrackingPayload(update, bytes.data(), bytes.size(), written);
+    bytes.resize(written);
+    return bytes;
 }
 
 // Collects the link's log lines while alive.
 class LogCapture {
   public:
     LogCapture() {
-        std::lock_guard<std::mutex> lock(Mutex());
-        Lines().clear();
-        platform::SetLogSink(&LogCapture::Sink);
+        std::lock_guard<std::mutex> lock(mutex_);
+        lines_.clear();
+        platform::SetLogSink([](const char* line) {
+            std::lock_guard<std::mutex> guard(mutex_);
+            lines_.push_back(line);
+        });
     }
     ~LogCapture() { platform::SetLogSink(nullptr); }
     static std::vector<std::string> lines() {
-        std::lock_guard<std::mutex> lock(Mutex());
-        return Lines();
+        std::lock_guard<std::mutex> lock(mutex_);
+        return lines_;
     }
     static size_t Count(const std::string& fragment) {
         size_t n = 0;
@@ -59,18 +72,38 @@ class LogCapture {
     }
 
   private:
-    static void Sink(const char* line) {
-        std::lock_guard<std::mutex> lock(Mutex());
-        Lines().push_back(line);
+    static inline std::mutex mutex_;
+    static inline std::vector<std::string> lines_;
+};
+
+// Everything the listeners saw, in order, as short text events ("rate 72", "track", ...).
+class Recorder : public ITrackingUpdatedListener,
+                 public IFramerateUpdatedListener,
+                 public IControllerUpdatedListener {
+  public:
+    explicit Recorder(std::string name = "") : name_(std::move(name)) {}
+    void OnTrackingUpdated() override { Add("track"); }
+    void OnFramerateUpdated(int32_t hz) override { Add("rate " + std::to_string(hz)); }
+    void OnControllerUpdated(const ControllerRecord& record) override {
+        Add("controller " + std::to_string(record.controllerId) + " pressed " +
+            std::to_string(record.input.buttonPressed));
     }
-    static std::mutex& Mutex() {
-        static std::mutex mutex;
-        return mutex;
+    std::vector<std::string> Events() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return events_;
     }
-    static std::vector<std::string>& Lines() {
-        static std::vector<std::string> lines;
-        return lines;
+    bool WaitForCount(size_t count) {
+        return WaitFor([&] { return Events().size() >= count; });
     }
+
+  private:
+    void Add(const std::string& event) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        events_.push_back(name_ + event);
+    }
+    std::string name_;
+    std::mutex mutex_;
+    std::vector<std::string> events_;
 };
 
 struct ReceivedMessage {
@@ -95,16 +128,11 @@ class TestCompanion {
     }
 
     // Accepts the driver's "In", then its "Out"; an "Out" the driver opened and closed again
-    // (its partner was gone) is skipped.
+    // (its partner was gone) is skipped. On Windows such an instance makes Accept fail once.
     bool AcceptDriver() {
         if (!AcceptIn()) return false;
-        const auto deadline =
-            std::chrono::steady_clock::now() + std::chrono::milliseconds(kAcceptTimeoutMs);
-        while (std::chrono::steady_clock::now() < deadline) {
-            // On Windows an instance opened and closed again makes Accept fail once.
-            if (out_.Accept(toDriver_, 100) && !toDriver_.PeerGone()) return true;
-        }
-        return false;
+        return WaitFor([&] { return out_.Accept(toDriver_, 100) && !toDriver_.PeerGone(); },
+                       kAcceptTimeoutMs);
     }
     bool AcceptIn() { return in_.Accept(fromDriver_, kAcceptTimeoutMs); }
 
@@ -115,11 +143,9 @@ class TestCompanion {
     }
 
     bool SendRaw(const uint8_t* bytes, size_t length) { return toDriver_.WriteAll(bytes, length); }
+    bool SendRaw(const std::vector<uint8_t>& bytes) { return SendRaw(bytes.data(), bytes.size()); }
     bool Send(uint32_t type, const uint8_t* payload, uint32_t length) {
-        std::vector<uint8_t> message(wire::kHeaderSize + length);
-        return wire::EncodeMessage(type, payload, length, message.data(), message.size()) ==
-                   message.size() &&
-               SendRaw(message.data(), message.size());
+        return SendRaw(Framed(type, std::vector<uint8_t>(payload, payload + length)));
     }
     bool SendRefreshRate(int32_t hz) {
         uint8_t payload[wire::kRefreshRateSize];
@@ -137,13 +163,12 @@ class TestCompanion {
         return ReadExact(message.payload.data(), decoded.length);
     }
 
-    // True once the driver has closed its write end (after it dropped the connection).
     // True when the driver closed its end of "In" (a read ends without data); false when it
-    // wrote instead, or kept the pipe open for 30 s (a hang guard, not a timing check).
-    bool DriverClosedItsEnd() {
+    // wrote instead, or kept the pipe open for `waitMs`.
+    bool DriverClosedItsEnd(uint32_t waitMs = 30000) {
         uint8_t byte;
         bool timedOut = false;
-        return fromDriver_.ReadSomeWithin(&byte, 1, 30000, timedOut) == 0 && !timedOut;
+        return fromDriver_.ReadSomeWithin(&byte, 1, waitMs, timedOut) == 0 && !timedOut;
     }
 
     platform::PipeStream& fromDriver() { return fromDriver_; }

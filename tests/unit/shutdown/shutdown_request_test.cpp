@@ -4,41 +4,37 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace quillo::test {
 namespace {
 
 using platform::ProcessEntry;
 
+// The last exact match after the first entry (the system's own, never compared); 0: none.
 TEST(FindMonitorProcess, LastExactMatchAfterTheFirstEntry) {
-    uint32_t pid = 0;
-    EXPECT_FALSE(FindMonitorProcess({}, pid));
-    EXPECT_FALSE(FindMonitorProcess({{0, "[System Process]"}, {4, "System"}}, pid));
-
-    // Two monitors: the later one in snapshot order.
-    EXPECT_TRUE(FindMonitorProcess(
-        {{0, "idle"}, {10, "vrmonitor.exe"}, {11, "vrserver.exe"}, {12, "vrmonitor.exe"}}, pid));
-    EXPECT_EQ(12u, pid);
-
-    // Case and suffix must match exactly.
-    pid = 0;
-    EXPECT_FALSE(FindMonitorProcess({{0, "idle"},
-                                     {20, "VRMonitor.exe"},
-                                     {21, "vrmonitor"},
-                                     {22, "vrmonitor.exe "},
-                                     {23, "xvrmonitor.exe"}},
-                                    pid));
-    EXPECT_EQ(0u, pid);
-    EXPECT_TRUE(
-        FindMonitorProcess({{0, "idle"}, {30, "vrmonitor.exe"}, {31, "VRMonitor.exe"}}, pid));
-    EXPECT_EQ(30u, pid);
-}
-
-TEST(FindMonitorProcess, TheFirstEntryIsNeverCompared) {
-    uint32_t pid = 0;
-    EXPECT_FALSE(FindMonitorProcess({{5, "vrmonitor.exe"}}, pid));
-    EXPECT_TRUE(FindMonitorProcess({{5, "vrmonitor.exe"}, {6, "vrmonitor.exe"}}, pid));
-    EXPECT_EQ(6u, pid);
+    const struct {
+        std::vector<ProcessEntry> processes;
+        uint32_t expected;
+    } cases[] = {
+        {{}, 0},
+        {{{0, "[System Process]"}, {4, "System"}}, 0},
+        {{{0, "idle"}, {10, "vrmonitor.exe"}, {11, "vrserver.exe"}, {12, "vrmonitor.exe"}}, 12},
+        {{{0, "idle"},
+          {20, "VRMonitor.exe"},
+          {21, "vrmonitor"},
+          {22, "vrmonitor.exe "},
+          {23, "xvrmonitor.exe"}},
+         0},
+        {{{0, "idle"}, {30, "vrmonitor.exe"}, {31, "VRMonitor.exe"}}, 30},
+        {{{5, "vrmonitor.exe"}}, 0},
+        {{{5, "vrmonitor.exe"}, {6, "vrmonitor.exe"}}, 6},
+    };
+    for (const auto& c : cases) {
+        uint32_t pid = 0;
+        EXPECT_EQ(FindMonitorProcess(c.processes, pid), c.expected != 0) << c.expected;
+        EXPECT_EQ(pid, c.expected);
+    }
 }
 
 // The request reads the host's path first and gives up only when that fails. A path that does

@@ -35,7 +35,13 @@ std::vector<Received> FeedInChunks(const std::vector<uint8_t>& stream, size_t ch
         const size_t size = std::min(chunk, stream.size() - offset);
         size_t used = 0;
         while (used < size) {
-            used += reader.Feed(stream.data() + offset + used, size - used);
+            const size_t took = reader.Feed(stream.data() + offset + used, size - used);
+            used += took;
+            if (took == 0 && !reader.HasMessage()) {
+                ADD_FAILURE() << "the reader takes no bytes and has no message (state "
+                              << static_cast<int>(reader.state()) << ")";
+                return out;
+            }
             if (reader.HasMessage()) {
                 out.push_back(
                     {reader.type(),

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <initializer_list>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "link/little_endian.h"
@@ -115,75 +117,74 @@ TEST(WireControllerRecord, DecodesEveryFieldAtItsOffset) {
     EXPECT_EQ(WireError::kPayloadTooShort, DecodeControllerRecord(bytes, 135, record));
 }
 
-// The decoded update of an encoded one, for the round trips below.
-TrackingUpdate RoundTrip(const TrackingUpdate& in, size_t expectedSize) {
-    uint8_t bytes[64];
-    size_t written = 0;
-    EXPECT_EQ(WireError::kNone, EncodeTrackingPayload(in, bytes, sizeof bytes, written));
-    EXPECT_EQ(expectedSize, written);
-    EXPECT_EQ(in.wireKind, le::ReadI32(bytes + written - 4)) << "kind sits in the last 4 bytes";
-    TrackingUpdate out;
-    EXPECT_EQ(WireError::kNone, DecodeTrackingPayload(bytes, written, out));
+// Each kind's float fields in wire order from offset 0, as runs of consecutive members.
+std::vector<float*> Fields(std::initializer_list<std::pair<float*, size_t>> runs) {
+    std::vector<float*> out;
+    for (const auto& run : runs) {
+        for (size_t i = 0; i < run.second; ++i) out.push_back(run.first + i);
+    }
     return out;
 }
 
-TEST(WireTracking, EveryKindRoundTripsAtItsNaturalLength) {
-    TrackingUpdate u;
-    for (int i = 0; i < 12; ++i) u.matrix[i] = 1.0f + i;
-    u.wireKind = 0;
-    EXPECT_EQ(12.0f, RoundTrip(u, 52).matrix[11]);
-    u.wireKind = 6;
-    EXPECT_EQ(TrackingKind::kPoseMatrix, RoundTrip(u, 52).kind());
-    u.wireKind = 99;  // unlisted: read as a rotation matrix
-    const TrackingUpdate unknown = RoundTrip(u, 52);
-    EXPECT_EQ(TrackingKind::kRotationMatrix, unknown.kind());
-    EXPECT_EQ(99, unknown.wireKind);
-    EXPECT_EQ(4.0f, unknown.matrix[3]);
-
-    u = TrackingUpdate{};
-    u.wireKind = 2;
-    for (int i = 0; i < 3; ++i) {
-        u.inertial.gyro[i] = 0.1f * (i + 1);
-        u.inertial.accel[i] = 1.0f * (i + 1);
-        u.inertial.mag[i] = 10.0f * (i + 1);
+std::vector<float*> FieldsOf(int32_t kind, TrackingUpdate& u) {
+    switch (kind) {
+        case 2:
+            return Fields({{u.inertial.gyro, 3}, {u.inertial.accel, 3}, {u.inertial.mag, 3}});
+        case 3:
+            return Fields({{u.angles, 3}, {u.position, 3}, {&u.unusedFloat, 1}});
+        case 4:
+            return Fields({{u.quaternion, 4}, {u.position, 3}});
+        case 5:
+            return Fields({{u.position, 3}});
+        case 0:
+        case 6:
+        case 99:  // unlisted: read as a rotation matrix
+            return Fields({{u.matrix, 12}});
+        default:
+            return {};
     }
-    const TrackingUpdate imu = RoundTrip(u, 40);
-    EXPECT_EQ(std::make_tuple(imu.inertial.gyro[2], imu.inertial.accel[0], imu.inertial.mag[2]),
-              std::make_tuple(0.3f, 1.0f, 30.0f));
+}
 
-    u = TrackingUpdate{};
-    u.wireKind = 3;
-    u.angles[1] = 0.25f;
-    u.position[2] = -3.0f;
-    u.unusedFloat = 7.0f;
-    u.unusedBytes[7] = 0x42;
-    const TrackingUpdate euler = RoundTrip(u, 40);
-    EXPECT_EQ(std::make_tuple(euler.angles[1], euler.position[2], euler.unusedFloat),
-              std::make_tuple(0.25f, -3.0f, 7.0f));
-    EXPECT_EQ(0x42, euler.unusedBytes[7]);
+TEST(WireTracking, EveryKindReadsItsFieldsAtTheirOffsetsAndEncodesTheSameBytes) {
+    const struct {
+        int32_t kind;
+        size_t naturalSize;
+    } layouts[] = {{0, 52}, {6, 52}, {99, 52}, {2, 40}, {3, 40},
+                   {4, 32}, {5, 16}, {1, 4},   {50, 4}, {0x7FFFFFFF, 4}};
+    for (const auto& layout : layouts) {
+        SCOPED_TRACE(layout.kind);
+        uint8_t bytes[64] = {};
+        TrackingUpdate probe;
+        const size_t count = FieldsOf(layout.kind, probe).size();
+        for (size_t i = 0; i < count; ++i) le::WriteF32(bytes + 4 * i, 1.5f + i);
+        if (layout.kind == 3) bytes[35] = 0x42;  // the last of the 8 unused bytes
+        le::WriteI32(bytes + layout.naturalSize - 4, layout.kind);
+        TrackingUpdate decoded;
+        ASSERT_EQ(WireError::kNone, DecodeTrackingPayload(bytes, layout.naturalSize, decoded));
+        EXPECT_EQ(layout.kind, decoded.wireKind);
+        const std::vector<float*> fields = FieldsOf(layout.kind, decoded);
+        for (size_t i = 0; i < count; ++i) EXPECT_EQ(1.5f + i, *fields[i]) << "field " << i;
+        EXPECT_EQ(layout.kind == 3 ? 0x42 : 0, decoded.unusedBytes[7]);
 
-    u = TrackingUpdate{};
-    u.wireKind = 4;
-    u.quaternion[0] = 2.0f;  // passed on as sent, not normalised
-    u.position[0] = 1.25f;
-    const TrackingUpdate quat = RoundTrip(u, 32);
-    EXPECT_EQ(std::make_tuple(quat.quaternion[0], quat.position[0]), std::make_tuple(2.0f, 1.25f));
-
-    u = TrackingUpdate{};
-    u.wireKind = 5;
-    u.position[1] = 1.5f;
-    EXPECT_EQ(1.5f, RoundTrip(u, 16).position[1]);
-
-    u = TrackingUpdate{};
-    u.wireKind = 254;
-    u.status = 255;
-    EXPECT_EQ(255, RoundTrip(u, 8).status);
-
-    for (int32_t kind : {1, 50, 0x7FFFFFFF}) {
-        u = TrackingUpdate{};
-        u.wireKind = kind;
-        EXPECT_EQ(static_cast<TrackingKind>(kind), RoundTrip(u, 4).kind());
+        uint8_t encoded[64];
+        size_t written = 0;
+        ASSERT_EQ(WireError::kNone, EncodeTrackingPayload(decoded, encoded, 64, written));
+        ASSERT_EQ(layout.naturalSize, written);
+        EXPECT_EQ(0, std::memcmp(bytes, encoded, written));
     }
+    EXPECT_EQ(TrackingKind::kRotationMatrix, EffectiveTrackingKind(99));
+    // Status: one byte, three zero bytes keep the kind aligned.
+    TrackingUpdate status;
+    status.wireKind = 254;
+    status.status = 255;
+    uint8_t encoded[8];
+    size_t written = 0;
+    ASSERT_EQ(WireError::kNone, EncodeTrackingPayload(status, encoded, 8, written));
+    const uint8_t expected[8] = {255, 0, 0, 0, 254, 0, 0, 0};
+    EXPECT_EQ(0, std::memcmp(expected, encoded, 8));
+    TrackingUpdate decoded;
+    ASSERT_EQ(WireError::kNone, DecodeTrackingPayload(expected, 8, decoded));
+    EXPECT_EQ(255, decoded.status);
 }
 
 TEST(WireTracking, RejectsPayloadsShorterThanTheirKind) {
