@@ -79,6 +79,24 @@ void EncodePortable(const EightBitFilter& filter, const float* blended, uint8_t*
 
 #if defined(__SSE2__)
 
+// Source texel `in` as used column k: decoded into `out` and, with kBlend, blended vertically
+// with `upper` into `blended` (both null without kBlend).
+template <bool kSwap, bool kBlend>
+inline __attribute__((always_inline)) void DecodeTexel(const float* decode, const uint8_t* in,
+                                                       size_t k, float* out, const float* upper,
+                                                       __m128 weight, float* blended) {
+    const uint32_t texel = ReadWord(in);
+    const float low = decode[texel & 255], green = decode[(texel >> 8) & 255],
+                high = decode[(texel >> 16) & 255];
+    const __m128 lower =
+        kSwap ? _mm_setr_ps(high, green, low, 0.0f) : _mm_setr_ps(low, green, high, 0.0f);
+    _mm_storeu_ps(out + 4 * k, lower);
+    if (kBlend) {
+        const __m128 a = _mm_loadu_ps(upper + 4 * k);
+        _mm_storeu_ps(blended + 4 * k, _mm_add_ps(a, _mm_mul_ps(_mm_sub_ps(lower, a), weight)));
+    }
+}
+
 // Decoding for SSE2 and AVX2 alike (compiled into each; with AVX2 the compiler builds the
 // vectors with fewer instructions). Red and blue either keep their places or swap.
 template <bool kSwap, bool kContiguous, bool kBlend>
@@ -91,17 +109,9 @@ inline __attribute__((always_inline)) void DecodeColumns(const EightBitFilter& f
     const uint8_t* first = row + static_cast<size_t>(columns[0]) * 4;
     const __m128 weight = _mm_set1_ps(w);
     for (size_t k = 0; k < filter.columnCount; ++k) {
-        const uint32_t texel =
-            ReadWord(kContiguous ? first + 4 * k : row + static_cast<size_t>(columns[k]) * 4);
-        const float low = decode[texel & 255], green = decode[(texel >> 8) & 255],
-                    high = decode[(texel >> 16) & 255];
-        const __m128 lower =
-            kSwap ? _mm_setr_ps(high, green, low, 0.0f) : _mm_setr_ps(low, green, high, 0.0f);
-        _mm_storeu_ps(out + 4 * k, lower);
-        if (kBlend) {
-            const __m128 a = _mm_loadu_ps(upper + 4 * k);
-            _mm_storeu_ps(blended + 4 * k, _mm_add_ps(a, _mm_mul_ps(_mm_sub_ps(lower, a), weight)));
-        }
+        DecodeTexel<kSwap, kBlend>(
+            decode, kContiguous ? first + 4 * k : row + static_cast<size_t>(columns[k]) * 4, k, out,
+            upper, weight, blended);
     }
 }
 
@@ -225,17 +235,7 @@ QUILLO_AVX2 inline void DecodePairsAvx2(const EightBitFilter& filter, const uint
         }
     }
     if (k < count) {
-        const uint32_t texel = ReadWord(in + 4 * k);
-        const float low = decode[texel & 255], green = decode[(texel >> 8) & 255],
-                    high = decode[(texel >> 16) & 255];
-        const __m128 lower =
-            kSwap ? _mm_setr_ps(high, green, low, 0.0f) : _mm_setr_ps(low, green, high, 0.0f);
-        _mm_storeu_ps(out + 4 * k, lower);
-        if (kBlend) {
-            const __m128 a = _mm_loadu_ps(upper + 4 * k);
-            _mm_storeu_ps(blended + 4 * k,
-                          _mm_add_ps(a, _mm_mul_ps(_mm_sub_ps(lower, a), _mm_set1_ps(w))));
-        }
+        DecodeTexel<kSwap, kBlend>(decode, in + 4 * k, k, out, upper, _mm_set1_ps(w), blended);
     }
 }
 
