@@ -59,7 +59,6 @@ class LinkRun {
         : dir_("quillo-link"), suffix_(UniqueSuffix(label)) {}
 
     bool ok() const { return dir_.ok(); }
-    const TempDir& dir() const { return dir_; }
     std::string CompanionLog(int instance = 0) const {
         return dir_.File("companion" + std::to_string(instance) + ".jsonl");
     }

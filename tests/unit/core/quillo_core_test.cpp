@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <climits>
-
 #include <cstring>
 #include <set>
 #include <string>
@@ -85,53 +83,9 @@ TEST(QuilloCoreStart, InitializeCreatesTheNamedObjectsOnce) {
     EXPECT_FALSE(section.Open(name.c_str()));
 }
 
-TEST(QuilloCoreRates, BadRatesKeepTheLastGoodOneAndAreLoggedOncePerRun) {
-    LogCapture log;
-    FakeClock clock;
-    QuilloCore core(clock);
-    core.Initialize(UniquePipeSuffix());
-    core.OnFramerateUpdated(90);
-    core.OnFramerateUpdated(0);
-    core.OnFramerateUpdated(-60);
-    core.OnFramerateUpdated(INT_MIN);
-    EXPECT_EQ(core.refreshRate(), 90);
-    EXPECT_EQ(log.Count("ignoring refresh rate"), 1u);
-    EXPECT_EQ(log.Count("ignoring refresh rate 0 Hz"), 1u) << "the first of the run is named";
-
-    core.OnFramerateUpdated(2000);  // above 1000 Hz as well
-    EXPECT_EQ(core.refreshRate(), 2000);
-    EXPECT_EQ(log.Count("accepted again"), 1u);
-    core.OnFramerateUpdated(60);
-    EXPECT_EQ(log.Count("accepted again"), 1u);
-    core.OnFramerateUpdated(-1);
-    EXPECT_EQ(log.Count("ignoring refresh rate"), 2u) << "a new run is logged again";
-}
-
 // ---- hand-over ----------------------------------------------------------------------------
 
 using Handover = CoreFixture;
-
-TEST_F(Handover, FrameIndexAlternatesAndTheDriverHoldsOnlyTheCurrentTexture) {
-    auto out0 = OpenOutput(0);
-    auto out1 = OpenOutput(1);
-    ASSERT_TRUE(out0 && out1);
-
-    core->PresentVirtual(0);
-    EXPECT_EQ(core->frameIndex(), 1);
-    // Texture 0 is the companion's to read, texture 1 the driver's to draw.
-    EXPECT_EQ(out1->AcquireSync(0, 0), gpu::SyncResult::Timeout);
-    ASSERT_EQ(out0->AcquireSync(0, 0), gpu::SyncResult::Ok);
-    ASSERT_TRUE(out0->ReleaseSync(0));
-
-    core->PresentVirtual(0);
-    EXPECT_EQ(core->frameIndex(), 0);
-    EXPECT_EQ(out0->AcquireSync(0, 0), gpu::SyncResult::Timeout);
-    ASSERT_EQ(out1->AcquireSync(0, 0), gpu::SyncResult::Ok);
-    ASSERT_TRUE(out1->ReleaseSync(0));
-
-    core->PresentVirtual(0);
-    EXPECT_EQ(core->frameIndex(), 1);
-}
 
 TEST_F(Handover, VirtualDisplayCopiesTheBackBufferIntoTheTextureItHandsOver) {
     auto back = MakeRuntimeTexture(kWidth, kHeight);

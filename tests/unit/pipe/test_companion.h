@@ -191,8 +191,3 @@ class TestCompanion {
 };
 
 }  // namespace quillo::test
-
-// Older name, still used by the headset tests.
-namespace quillo {
-namespace testing = test;
-}
