@@ -42,28 +42,6 @@ struct Connected {
     }
 };
 
-TEST(TransmissionPipe, WithoutACompleteCompanionItNeverConnects) {
-    const std::string suffix = UniquePipeSuffix();
-    TransmissionPipe pipe(suffix);
-    const uint8_t payload[12] = {};
-    pipe.WriteMessage(wire::kHapticPulse, payload, sizeof payload);  // dropped, not connected
-    EXPECT_FALSE(pipe.IsConnected());
-    EXPECT_FALSE(pipe.NewConnectionPending());
-    const HeadPose pose = pipe.ReadHeadPose();
-    EXPECT_FALSE(pose.poseReceived);
-    EXPECT_FLOAT_EQ(pose.position[1], 1.7f);
-
-    // Only "In" offered: every round the driver opens it, finds no "Out" and closes it again.
-    TestCompanion companion(suffix);
-    std::string error;
-    ASSERT_TRUE(companion.Create(error, /*withOut=*/false)) << error;
-    for (int round = 0; round < 2; ++round) {
-        ASSERT_TRUE(companion.AcceptIn());
-        EXPECT_TRUE(companion.DriverClosedItsEnd());
-        EXPECT_FALSE(pipe.IsConnected());
-    }
-}
-
 TEST(TransmissionPipe, DispatchesInArrivalOrderAndSkipsUnknownTypes) {
     Connected c;
     Recorder second("second ");
