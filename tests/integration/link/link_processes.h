@@ -26,10 +26,6 @@ inline std::string UniqueSuffix(const std::string& label) {
            std::to_string(++counter);
 }
 
-inline bool Has(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
 // The companion's JSON-lines log, one object per event.
 inline std::vector<nlohmann::json> ReadEventLog(const std::string& path) {
     std::vector<nlohmann::json> events;
