@@ -26,10 +26,6 @@ inline std::string UniqueSuffix(const std::string& label) {
            std::to_string(++counter);
 }
 
-inline bool Has(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
 // The companion's JSON-lines log, one object per event.
 inline std::vector<nlohmann::json> ReadEventLog(const std::string& path) {
     std::vector<nlohmann::json> events;
@@ -59,7 +55,6 @@ class LinkRun {
         : dir_("quillo-link"), suffix_(UniqueSuffix(label)) {}
 
     bool ok() const { return dir_.ok(); }
-    const TempDir& dir() const { return dir_; }
     std::string CompanionLog(int instance = 0) const {
         return dir_.File("companion" + std::to_string(instance) + ".jsonl");
     }

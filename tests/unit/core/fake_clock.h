@@ -17,7 +17,6 @@ class FakeClock final : public platform::Clock {
     // Every read returns the current value and then moves the counter by `ticksPerRead`, the
     // way a real counter moves while a loop spins on it.
     int64_t Now() override {
-        ++reads;
         const int64_t value = now_;
         now_ += ticksPerRead;
         return value;
@@ -36,7 +35,6 @@ class FakeClock final : public platform::Clock {
 
     int64_t ticksPerRead = 1;
     int64_t oversleepTicks = 0;
-    int64_t reads = 0;
     std::vector<uint32_t> sleeps;
 
   private:

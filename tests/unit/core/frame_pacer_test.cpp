@@ -93,19 +93,5 @@ TEST(FramePacer, SleepsToOneMillisecondShortThenSpinsTheRest) {
     }
 }
 
-TEST(SpinWait, ComparesInSinglePrecision) {
-    // At 1e9 ticks per second, 0.1f ms is 100000.0015 ticks in double but exactly 100000 in
-    // float (1e9f * 0.1f rounds to 1e8). A double comparison would spin one tick longer.
-    FakeClock clock(1'000'000'000, 0);
-    EXPECT_EQ(SpinWait(clock, clock.Frequency(), 0.1f), 100000);
-}
-
-TEST(SpinWait, ZeroOrNegativeReturnsAfterOneRead) {
-    FakeClock clock;
-    EXPECT_EQ(SpinWait(clock, clock.Frequency(), 0.0f), 0);
-    EXPECT_EQ(SpinWait(clock, clock.Frequency(), -3.0f), 0);
-    EXPECT_EQ(clock.reads, 2);
-}
-
 }  // namespace
 }  // namespace quillo::test

@@ -117,10 +117,10 @@ class TestCompanion {
         : inPath_(platform::PipePath(kPipeBaseNameIn, suffix)),
           outPath_(platform::PipePath(kPipeBaseNameOut, suffix)) {}
 
-    // Creates "In" (read by the companion) and, unless told not to, "Out" (written by it).
-    bool Create(std::string& error, bool withOut = true) {
+    // Creates "In" (read by the companion) and "Out" (written by it).
+    bool Create(std::string& error) {
         return in_.Create(inPath_, platform::PipeAccess::kRead, error) &&
-               (!withOut || out_.Create(outPath_, platform::PipeAccess::kWrite, error));
+               out_.Create(outPath_, platform::PipeAccess::kWrite, error);
     }
     bool Create() {
         std::string error;
@@ -191,8 +191,3 @@ class TestCompanion {
 };
 
 }  // namespace quillo::test
-
-// Older name, still used by the headset tests.
-namespace quillo {
-namespace testing = test;
-}

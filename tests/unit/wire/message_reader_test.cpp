@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
-#include <string>
 #include <vector>
 
 namespace quillo::test {
@@ -80,56 +78,6 @@ TEST(MessageReader, AnySplitOfTheStreamYieldsTheSameMessages) {
         EXPECT_EQ(big, got[3].payload);
         EXPECT_EQ(kShutdownRuntimeMessage, got[4].type);
     }
-}
-
-TEST(MessageReader, BlockingReadsNeverAskPastTheCurrentPiece) {
-    std::vector<uint8_t> stream;
-    Append(stream, kRefreshRateMessage, {60, 0, 0, 0});
-    Append(stream, kRefreshRateMessage, {90, 0, 0, 0});
-
-    // A reader that fills WriteCursor() one byte per "ReadFile".
-    MessageReader reader;
-    std::vector<size_t> wanted;
-    std::vector<int> rates;
-    size_t offset = 0;
-    while (offset < stream.size()) {
-        wanted.push_back(reader.BytesWanted());
-        ASSERT_GT(reader.BytesWanted(), 0u);
-        *reader.WriteCursor() = stream[offset++];
-        reader.Commit(1);
-        if (reader.HasMessage()) {
-            EXPECT_EQ(0u, reader.BytesWanted());
-            EXPECT_EQ(nullptr, reader.WriteCursor());
-            rates.push_back(reader.payload()[0]);
-            reader.Next();
-        }
-    }
-    EXPECT_EQ((std::vector<int>{60, 90}), rates);
-    const std::vector<size_t> oneMessage = {8, 7, 6, 5, 4, 3, 2, 1, 4, 3, 2, 1};
-    ASSERT_EQ(24u, wanted.size());
-    EXPECT_TRUE(std::equal(oneMessage.begin(), oneMessage.end(), wanted.begin()));
-    EXPECT_TRUE(std::equal(oneMessage.begin(), oneMessage.end(), wanted.begin() + 12));
-}
-
-TEST(MessageReader, UnframableLengthsFailUntilReset) {
-    const uint8_t tooLong[8] = {0x01, 0x04, 0, 0, 4, 0, 0, 0};         // 1025 bytes
-    const uint8_t negative[8] = {0xFF, 0xFF, 0xFF, 0xFF, 4, 0, 0, 0};  // -1
-    for (const uint8_t* header : {tooLong, negative}) {
-        MessageReader reader;
-        EXPECT_EQ(8u, reader.Feed(header, 8));
-        EXPECT_EQ(MessageReader::State::kFailed, reader.state());
-        EXPECT_NE(WireError::kNone, reader.error());
-        EXPECT_EQ(4u, reader.header().type);
-        EXPECT_EQ(0u, reader.BytesWanted());
-        EXPECT_EQ(0u, reader.Feed(header, 8)) << "a failed reader takes no more bytes";
-        reader.Reset();
-        const uint8_t ok[8] = {0, 0, 0, 0, 8, 0, 0, 0};
-        EXPECT_EQ(8u, reader.Feed(ok, 8));
-        EXPECT_TRUE(reader.HasMessage());
-    }
-    MessageReader reader;
-    reader.Feed(tooLong, 8);
-    EXPECT_EQ(WireError::kLengthTooLarge, reader.error());
 }
 
 }  // namespace

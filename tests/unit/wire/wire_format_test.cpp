@@ -213,15 +213,5 @@ TEST(WireTracking, RejectsPayloadsShorterThanTheirKind) {
     }
 }
 
-TEST(WireTracking, KindIsReadFromTheEndOfALongerPayload) {
-    uint8_t bytes[40] = {};
-    le::WriteF32(bytes + 0, 3.0f);  // kind 5: position at 0..11
-    le::WriteI32(bytes + 36, 5);
-    TrackingUpdate out;
-    ASSERT_EQ(WireError::kNone, DecodeTrackingPayload(bytes, 40, out));
-    EXPECT_EQ(TrackingKind::kPositionOnly, out.kind());
-    EXPECT_EQ(3.0f, out.position[0]);
-}
-
 }  // namespace
 }  // namespace quillo::test
