@@ -108,18 +108,6 @@ TEST(HeadsetPose, RestingPoseBeforeAnyHeadPoseIgnoresOffsets) {
     EXPECT_EQ(pose.qDriverFromHeadRotation.w, 1.0);
 }
 
-TEST(HeadsetPose, NoOffsetsPassTheOrientationThroughExactly) {
-    const HeadPose head = Received(0.1f, -0.2f, 0.3f, 0.9273618f);
-    const vr::DriverPose_t pose = BuildHeadsetPose(head, ComputeRotationOffsets(0, 0, 0));
-    EXPECT_EQ(Rotation(pose),
-              std::make_tuple(double{0.1f}, double{-0.2f}, double{0.3f}, double{0.9273618f}));
-    EXPECT_EQ(Position(pose), std::make_tuple(double{0.25f}, double{1.6f}, double{-0.5f}));
-    // Not normalised either.
-    EXPECT_EQ(
-        BuildHeadsetPose(Received(0, 0, 0, 2.0f), ComputeRotationOffsets(0, 0, 0)).qRotation.w,
-        2.0);
-}
-
 // The yaw offset turns the world (applied on the left), the X/Z offset turns the head in its
 // own frame (applied on the right). Swapping either side flips the sign of z here.
 TEST(HeadsetPose, OffsetsComposeOnTheirOwnSides) {
