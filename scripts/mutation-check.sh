@@ -6,14 +6,16 @@
 # are caught, or when a fault's original text is no longer found exactly once in its file (the
 # product code moved: re-point the fault).
 #
-# Usage: scripts/mutation-check.sh [--subset ci] [--id ID]... [--build-dir DIR] [--jobs N]
+# Usage: scripts/mutation-check.sh [--subset ci] [--id ID]... [--build-dir DIR] [--jobs N] [--cases]
 #   --subset ci   only the faults marked ci = true (what CI runs; about ten minutes on 2 cores)
 #   --id ID       only the named fault(s)
+#   --cases       also name the test cases that caught each fault (all named tests run, none
+#                 stops the others), and at the end the cases of those tests that caught none
 #   (no option)   every fault: about an hour on 2 cores
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 exec python3 - "$@" <<'PYTHON'
-import argparse, filecmp, os, shutil, subprocess, sys, time, tomllib
+import argparse, filecmp, json, os, re, shutil, subprocess, sys, time, tomllib
 
 parser = argparse.ArgumentParser(prog="mutation-check.sh")
 parser.add_argument("--subset", choices=["ci"])
@@ -22,6 +24,7 @@ parser.add_argument("--build-dir", default="build/mutation")
 parser.add_argument("--jobs", default=os.environ.get("QUILLO_JOBS", "2"))
 parser.add_argument("--faults", default="tests/mutation/faults.toml")
 parser.add_argument("--timeout", type=int, default=120, help="per ctest run, seconds")
+parser.add_argument("--cases", action="store_true")
 args = parser.parse_args()
 
 with open(args.faults, "rb") as f:
@@ -91,11 +94,51 @@ def build_and_test(tests, log_prefix):
     if run(build_cmd, log_prefix + ".build.log") != 0:
         return "build"
     ctest = ["ctest", "--test-dir", build, "--timeout", str(args.timeout), "-j", args.jobs,
-             "--output-on-failure",
-             "--stop-on-failure"]
+             "--output-on-failure"] + ([] if args.cases else ["--stop-on-failure"])
     if targets:
         ctest += ["-R", "^(" + "|".join(targets) + ")$"]
     return "pass" if run(ctest, log_prefix + ".test.log") == 0 else "fail"
+
+
+def failed_cases(log):
+    """The gtest cases a ctest log shows failing; a case that started and never finished (the
+    program hung past the time-out or crashed) is marked so."""
+    failed, open_cases = [], []
+    for line in open(log, errors="replace"):
+        match = re.search(r"\[ *(RUN|OK|FAILED|SKIPPED) *\] ([^\s,]+\.[^\s,]+)", line)
+        if not match:
+            continue
+        word, case = match.groups()
+        if word == "RUN":
+            open_cases.append(case)
+            continue
+        if case in open_cases:
+            open_cases.remove(case)
+        if word == "FAILED" and case not in failed:
+            failed.append(case)
+    return failed + [case + " (did not finish)" for case in open_cases]
+
+
+def listed_cases(tests):
+    """Every gtest case of the named ctest tests, from the programs' --gtest_list_tests."""
+    shown = json.loads(subprocess.run(["ctest", "--test-dir", build, "--show-only=json-v1"],
+                                      capture_output=True, text=True, check=True).stdout)
+    cases = []
+    for test in shown["tests"]:
+        if test["name"] not in tests and tests != ["all"]:
+            continue
+        listing = subprocess.run(test["command"] + ["--gtest_list_tests"], capture_output=True,
+                                 text=True).stdout
+        suite = None
+        for line in listing.splitlines():
+            name = line.split("#")[0].strip()
+            if not name or line.startswith("Running main"):
+                continue
+            if line[0].isspace() and suite:
+                cases.append(suite + name)
+            elif not line[0].isspace():
+                suite = name if name.endswith(".") else None
+    return cases
 
 
 # Every fault's original text must still be in the product code, exactly once.
@@ -136,6 +179,7 @@ if baseline != "pass":
 print(f"baseline: {', '.join(needed)} built and passed ({time.monotonic() - start:.0f} s)")
 
 results = {"caught": [], "missed": [], "did-not-compile": []}
+catchers = set()
 for fault in faults:
     begin = time.monotonic()
     path = os.path.join(tree, fault["file"])
@@ -151,6 +195,11 @@ for fault in faults:
     results[verdict].append(fault)
     print(f"{verdict:16} {fault['id']:40} {time.monotonic() - begin:4.0f} s  {fault['breaks']}",
           flush=True)
+    if args.cases and outcome == "fail":
+        cases = failed_cases(os.path.join(work, "logs", fault["id"] + ".test.log"))
+        catchers.update(case.split(" ")[0] for case in cases)
+        print("".join(f"    caught by {case}\n" for case in cases) or
+              "    caught by no gtest case (see the log)\n", end="", flush=True)
 
 compiled = len(results["caught"]) + len(results["missed"])
 caught = len(results["caught"])
@@ -160,5 +209,9 @@ print(f"\ntotal: {len(faults)} faults, {caught} caught, {len(results['missed'])}
       f"= {100 * share:.0f} % of those that compile (needed: 90 %)")
 for fault in results["missed"]:
     print(f"  missed: {fault['id']} ({fault['file']}): {fault['breaks']}")
+if args.cases:
+    idle = [case for case in listed_cases(needed) if case not in catchers]
+    print(f"\ncases of {', '.join(needed)} that caught no fault: {len(idle)}")
+    print("".join(f"  {case}\n" for case in idle), end="")
 sys.exit(0 if share >= 0.9 else 1)
 PYTHON

@@ -48,7 +48,7 @@ TEST(ChildRole, Run) {
     int code = 10;  // no texture
     if (texture && texture->Describe().width == kWidth) {
         code = 11;  // not acquired
-        if (texture->AcquireSync(0, gpu::kWaitInfinite) == gpu::SyncResult::Ok) {
+        if (texture->AcquireSync(0, kChildTimeoutMs) == gpu::SyncResult::Ok) {
             std::vector<uint8_t> pixels = ReadAll(*device, *texture);
             pixels[0] = 3;
             device->UpdateTexture(*texture, pixels.data(), kWidth * 4);
@@ -94,7 +94,7 @@ TEST_F(SharedTextureProcessTest, AMutexLeftByAKilledProcessIsTakenOverAsAbandone
         << "child exit " << (child.Wait(0) ? child.exitCode() : -1);
     EXPECT_EQ(texture->AcquireSync(0, 0), gpu::SyncResult::Timeout);  // holder alive
     ASSERT_TRUE(child.Kill());
-    EXPECT_EQ(texture->AcquireSync(0, gpu::kWaitInfinite), gpu::SyncResult::Abandoned);
+    EXPECT_EQ(texture->AcquireSync(0, kChildTimeoutMs), gpu::SyncResult::Abandoned);
     EXPECT_TRUE(texture->ReleaseSync(0));
     EXPECT_EQ(texture->AcquireSync(0, 0), gpu::SyncResult::Ok);
     EXPECT_TRUE(texture->ReleaseSync(0));

@@ -19,6 +19,11 @@
 namespace quillo::test {
 namespace {
 
+// Every wait that should end at once or by another thread's release is bounded by this, far
+// beyond any scheduling delay, so that a lock that never ends the wait fails the test instead of
+// hanging it.
+constexpr uint32_t kBoundMs = 20000;
+
 class KeyedMutexTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -48,7 +53,7 @@ TEST_F(KeyedMutexTest, OnlyTheHolderReleasesOnceAndClosingAHeldOpeningLetsOthers
     EXPECT_EQ(texture->AcquireSync(1, 0), gpu::SyncResult::Failed);  // only key 0 is used
     ASSERT_EQ(texture->AcquireSync(0, 0), gpu::SyncResult::Ok);
     // Acquiring again while holding would wait for itself.
-    EXPECT_EQ(texture->AcquireSync(0, gpu::kWaitInfinite), gpu::SyncResult::Failed);
+    EXPECT_EQ(texture->AcquireSync(0, kBoundMs), gpu::SyncResult::Failed);
     EXPECT_EQ(peer->AcquireSync(0, 30), gpu::SyncResult::Timeout);
     EXPECT_FALSE(peer->ReleaseSync(0));  // not the holder
     EXPECT_FALSE(texture->ReleaseSync(1));
@@ -62,7 +67,7 @@ TEST_F(KeyedMutexTest, OnlyTheHolderReleasesOnceAndClosingAHeldOpeningLetsOthers
         EXPECT_EQ(peer->AcquireSync(0, 0), gpu::SyncResult::Timeout);
         EXPECT_EQ(texture->AcquireSync(0, 0), gpu::SyncResult::Timeout);
     }
-    EXPECT_EQ(peer->AcquireSync(0, gpu::kWaitInfinite), gpu::SyncResult::Ok);
+    EXPECT_EQ(peer->AcquireSync(0, kBoundMs), gpu::SyncResult::Ok);
     EXPECT_TRUE(peer->ReleaseSync(0));
 
     // A shared texture without a keyed mutex has nothing to take.
@@ -81,7 +86,7 @@ TEST_F(KeyedMutexTest, TwoThreadsTakeTurnsWithMutualExclusion) {
     constexpr int kRounds = 300;
     auto worker = [&](gpu::Texture& opening) {
         for (int i = 0; i < kRounds; ++i) {
-            if (opening.AcquireSync(0, gpu::kWaitInfinite) != gpu::SyncResult::Ok) {
+            if (opening.AcquireSync(0, kBoundMs) != gpu::SyncResult::Ok) {
                 ++failures;
                 return;
             }
@@ -100,14 +105,14 @@ TEST_F(KeyedMutexTest, TwoThreadsTakeTurnsWithMutualExclusion) {
     EXPECT_EQ(texture->AcquireSync(0, 0), gpu::SyncResult::Ok);
 }
 
-TEST_F(KeyedMutexTest, AnInfiniteWaitEndsWhenTheHolderReleasesOnAnotherThread) {
+TEST_F(KeyedMutexTest, AWaitEndsWhenTheHolderReleasesOnAnotherThread) {
     auto peer = Peer();
     ASSERT_EQ(texture->AcquireSync(0, 0), gpu::SyncResult::Ok);
     std::atomic<bool> started{false};
     gpu::SyncResult result = gpu::SyncResult::Failed;
     std::thread waiter([&] {
         started = true;
-        result = peer->AcquireSync(0, gpu::kWaitInfinite);
+        result = peer->AcquireSync(0, kBoundMs);
     });
     while (!started) std::this_thread::yield();
     EXPECT_TRUE(texture->ReleaseSync(0));
@@ -132,8 +137,7 @@ TEST(CrossProcessLockTest, AHolderThatDiedIsTakenOverAsAbandonedAndANameIsCreate
     ASSERT_EQ(creator.Acquire(0), platform::CrossProcessLock::Result::Acquired);
     EXPECT_EQ(waiter.Acquire(0), platform::CrossProcessLock::Result::TimedOut);  // alive holder
     owner = kDeadOwner;  // as if the holder's process had ended with the lock taken
-    EXPECT_EQ(waiter.Acquire(platform::CrossProcessLock::kInfinite),
-              platform::CrossProcessLock::Result::Abandoned);
+    EXPECT_EQ(waiter.Acquire(kBoundMs), platform::CrossProcessLock::Result::Abandoned);
     EXPECT_TRUE(waiter.held());
     EXPECT_FALSE(creator.Release());  // it lost the lock
     EXPECT_TRUE(waiter.Release());
@@ -198,7 +202,7 @@ TEST(NamedMutexTest, ANewMutexIsFreeAndExcludesAnotherOpeningUntilUnlockedOnce) 
     ASSERT_TRUE(creator.Lock(0));
     EXPECT_FALSE(LockableElsewhere(opened, 20));
     creator.Unlock();
-    EXPECT_TRUE(LockableElsewhere(opened, 0xFFFFFFFFu));
+    EXPECT_TRUE(LockableElsewhere(opened, kBoundMs));
     // A second Unlock of a free mutex changes nothing: still one holder at a time.
     creator.Unlock();
     ASSERT_TRUE(creator.Lock(0));

@@ -76,9 +76,6 @@ TEST(RotationOffsets, EachAxisGoesToItsQuaternion) {
     }
 }
 
-std::tuple<double, double, double, double> Rotation(const vr::DriverPose_t& pose) {
-    return {pose.qRotation.x, pose.qRotation.y, pose.qRotation.z, pose.qRotation.w};
-}
 std::tuple<double, double, double> Position(const vr::DriverPose_t& pose) {
     return {pose.vecPosition[0], pose.vecPosition[1], pose.vecPosition[2]};
 }
@@ -91,33 +88,6 @@ HeadPose Received(float x, float y, float z, float w) {
     head.trackingStatus = 0;
     head.poseReceived = true;
     return head;
-}
-
-TEST(HeadsetPose, RestingPoseBeforeAnyHeadPoseIgnoresOffsets) {
-    HeadPose head;
-    head.poseReceived = false;
-    head.orientation[0] = 0.3f;  // not used until a pose has arrived
-    head.trackingStatus = 2;
-    const vr::DriverPose_t pose = BuildHeadsetPose(head, ComputeRotationOffsets(30, 90, 10));
-    EXPECT_EQ(Rotation(pose), std::make_tuple(0.0, 0.0, 0.0, 1.0));
-    EXPECT_EQ(Position(pose), std::make_tuple(0.0, static_cast<double>(1.7f), 0.0));
-    EXPECT_EQ(pose.result, vr::TrackingResult_Running_OK);
-    EXPECT_TRUE(pose.poseIsValid && pose.deviceIsConnected && pose.willDriftInYaw);
-    EXPECT_FALSE(pose.shouldApplyHeadModel);
-    EXPECT_EQ(pose.qWorldFromDriverRotation.w, 1.0);
-    EXPECT_EQ(pose.qDriverFromHeadRotation.w, 1.0);
-}
-
-TEST(HeadsetPose, NoOffsetsPassTheOrientationThroughExactly) {
-    const HeadPose head = Received(0.1f, -0.2f, 0.3f, 0.9273618f);
-    const vr::DriverPose_t pose = BuildHeadsetPose(head, ComputeRotationOffsets(0, 0, 0));
-    EXPECT_EQ(Rotation(pose),
-              std::make_tuple(double{0.1f}, double{-0.2f}, double{0.3f}, double{0.9273618f}));
-    EXPECT_EQ(Position(pose), std::make_tuple(double{0.25f}, double{1.6f}, double{-0.5f}));
-    // Not normalised either.
-    EXPECT_EQ(
-        BuildHeadsetPose(Received(0, 0, 0, 2.0f), ComputeRotationOffsets(0, 0, 0)).qRotation.w,
-        2.0);
 }
 
 // The yaw offset turns the world (applied on the left), the X/Z offset turns the head in its
