@@ -54,7 +54,8 @@ bool MakeView(const std::shared_ptr<Texture>& texture, uint32_t format, uint32_t
 
 }  // namespace
 
-SoftwareDevice::SoftwareDevice(unsigned threads) : pool_(threads) {}
+SoftwareDevice::SoftwareDevice(unsigned threads, InstructionSet set)
+    : pool_(threads), rasterizer_(pool_, set) {}
 
 std::shared_ptr<Texture> SoftwareDevice::CreateTexture(const TextureDesc& desc) {
     return SoftwareTexture::Create(desc);

@@ -14,8 +14,10 @@ namespace quillo::gpu::software {
 
 class SoftwareDevice final : public Device {
   public:
-    // `threads`: how many threads share a pass, the calling one included.
-    explicit SoftwareDevice(unsigned threads = WorkerPool::DefaultThreadCount());
+    // `threads`: how many threads share a pass, the calling one included; `set`: the vector
+    // instructions the 8-bit eye pass uses (the best the processor has, unless a test asks).
+    explicit SoftwareDevice(unsigned threads = WorkerPool::DefaultThreadCount(),
+                            InstructionSet set = BestInstructionSet());
 
     const char* BackendName() const override { return "software"; }
     std::shared_ptr<Texture> CreateTexture(const TextureDesc& desc) override;
@@ -49,7 +51,7 @@ class SoftwareDevice final : public Device {
 
     // The pool goes last: the rasterizer uses it.
     WorkerPool pool_;
-    EyePassRasterizer rasterizer_{pool_};
+    EyePassRasterizer rasterizer_;
     FrameTextureOpenings frameTextures_;
     BlendState blendState_ = BlendState::Alpha;
     const RenderTargetView* boundTarget_ = nullptr;

@@ -1,8 +1,9 @@
-// The software eye pass, drawn by several threads through whatever fast path applies, against
-// a second formulation written from the sampling rules alone: one pixel at a time, no tables,
-// double-checked decoding. Sources hold every byte value (and, for half floats, infinities and
-// NaNs), so any texel or row that a thread, a table or a shortcut gets wrong shows up. The
-// 8-bit colour step's table is checked against the formula on its own, around every step.
+// The software eye pass, drawn by several threads and with each instruction set through
+// whatever fast path applies, against a second formulation written from the sampling rules
+// alone: one pixel at a time, no tables, double-checked decoding. Sources hold every byte value
+// (and, for half floats, infinities and NaNs), so any texel or row that a thread, a table or a
+// shortcut gets wrong shows up. The 8-bit colour step's tables are checked against the formula on
+// their own, around every step.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -52,6 +53,43 @@ TEST(GammaTable, MatchesTheFormulaAroundEveryStepAcrossTheRangeAndOutsideIt) {
     EXPECT_EQ(mismatches, 0);
 }
 
+// The vector loops' one-word-per-bucket table against the exact lookup. Both are step functions
+// of the float's bits, so agreeing at every output step (and one float below it) and at both
+// ends of every bucket means agreeing everywhere.
+TEST(GammaTable, VectorLoopsWordsGiveTheExactTablesBytes) {
+    const gpu::software::GammaToUnorm8& exact = gpu::software::GammaToUnorm8::Instance();
+    ASSERT_TRUE(exact.singleStep());
+    auto fromWords = [&](uint32_t bits) {
+        const uint32_t word = exact.words()[bits >> 16];
+        return static_cast<int>((word >> 17) - ((word & 0x1FFFFu) > (bits & 0xFFFFu)));
+    };
+    auto exactOf = [&](uint32_t bits) {
+        float c;
+        std::memcpy(&c, &bits, sizeof c);
+        return static_cast<int>(exact(c));
+    };
+    auto check = [&](uint32_t bits) {
+        EXPECT_EQ(fromWords(bits), exactOf(bits)) << std::hex << bits;
+    };
+    for (uint32_t bucket = 0; bucket < gpu::software::GammaToUnorm8::kWordBuckets; ++bucket) {
+        check(bucket << 16);
+        if (bucket < 0x3F80) check((bucket << 16) | 0xFFFF);
+    }
+    for (int level = 1; level < 256; ++level) {
+        uint32_t low = 0, high = 0x3F800000u;  // positive floats order like their bits
+        while (low < high) {
+            const uint32_t middle = low + (high - low) / 2;
+            if (exactOf(middle) >= level) {
+                high = middle;
+            } else {
+                low = middle + 1;
+            }
+        }
+        check(low);
+        check(low - 1);
+    }
+}
+
 float Half(uint16_t h) {
     const int exponent = (h >> 10) & 31, mantissa = h & 1023;
     const float sign = (h & 0x8000) ? -1.0f : 1.0f;
@@ -66,7 +104,7 @@ float SrgbByte(int v) {
 }
 
 struct Source {
-    uint32_t width, height, format;  // 28 RGBA8, 87 BGRA8, 91 BGRA8 sRGB, 10 RGBA16F
+    uint32_t width, height, format;  // 28 RGBA8, 29 RGBA8 sRGB, 87 BGRA8, 91 BGRA8 sRGB, 10 RGBA16F
     std::vector<uint8_t> bytes;
     uint32_t texel() const { return format == 10 ? 8 : 4; }
     // Linear red, green, blue of texel (x, y).
@@ -75,8 +113,8 @@ struct Source {
         for (int c = 0; c < 3; ++c) {
             if (format == 10) {
                 rgb[c] = Half(static_cast<uint16_t>(t[2 * c] | (t[2 * c + 1] << 8)));
-            } else if (format == 91) {
-                rgb[c] = SrgbByte(t[2 - c]);
+            } else if (format == 91 || format == 29) {
+                rgb[c] = SrgbByte(t[format == 91 ? 2 - c : c]);
             } else if (format == 87) {
                 rgb[c] = t[2 - c] / 255.0f;
             } else {
@@ -97,10 +135,12 @@ void Tap(int pixel, float start, float size, float lo, float hi, bool invert, ui
     weight = static_cast<float>(fixed & 255) / 256.0f;
 }
 
-// What the pass draws into an outWidth x outHeight target filled with 0x5A: every pixel of
-// the viewport (whole pixels here) sampled bilinearly, the rest untouched.
+// What the pass draws into an outWidth x outHeight target (RGBA8, or BGRA8 when `bgra`)
+// filled with 0x5A: every pixel of the viewport (whole pixels here) sampled bilinearly, the
+// rest untouched.
 std::vector<uint8_t> Expected(const Source& source, uint32_t outWidth, uint32_t outHeight,
-                              const gpu::Viewport& viewport, const TextureBounds& b, bool invert) {
+                              const gpu::Viewport& viewport, const TextureBounds& b, bool invert,
+                              bool bgra) {
     std::vector<uint8_t> out(static_cast<size_t>(outWidth) * outHeight * 4, 0x5A);
     auto lerp = [](float a, float c, float t) { return a + (c - a) * t; };
     const auto x0 = static_cast<uint32_t>(viewport.topLeftX);
@@ -121,7 +161,7 @@ std::vector<uint8_t> Expected(const Source& source, uint32_t outWidth, uint32_t 
             source.Colour(tx1, ty1, d);
             uint8_t* p = &out[(static_cast<size_t>(y) * outWidth + x) * 4];
             for (int k = 0; k < 3; ++k) {
-                p[k] = Encode(lerp(lerp(a[k], c[k], wy), lerp(bb[k], d[k], wy), wx));
+                p[bgra ? 2 - k : k] = Encode(lerp(lerp(a[k], c[k], wy), lerp(bb[k], d[k], wy), wx));
             }
             p[3] = 255;
         }
@@ -129,11 +169,18 @@ std::vector<uint8_t> Expected(const Source& source, uint32_t outWidth, uint32_t 
     return out;
 }
 
+// Output 96x50; unless a case says otherwise, drawn into a 48x44 viewport right of column 48
+// and below row 3 (so taps are not pixel indices) of an RGBA8 target.
+constexpr uint32_t kWidth = 96, kHeight = 50;
+constexpr gpu::Viewport kViewport{48.0f, 3.0f, 48.0f, 44.0f, 0.0f, 1.0f};
+
 struct Case {
     const char* name;
     Source source;
     TextureBounds bounds;
-    int32_t invertY;  // flips when positive
+    int32_t invertY = 0;  // flips when positive
+    gpu::Viewport viewport = kViewport;
+    uint32_t targetFormat = 28;
 };
 
 Source Make(uint32_t width, uint32_t height, uint32_t format) {
@@ -157,36 +204,60 @@ Source Make(uint32_t width, uint32_t height, uint32_t format) {
     return s;
 }
 
-TEST(EyePassReference, EveryPathOnSeveralThreadsMatchesThePixelByPixelFormulation) {
-    // Output 96x50, drawn into a 48x44 viewport right of column 48 and below row 3 (so taps are
-    // not pixel indices); 1:1 sources are 48x44. 44 rows in chunks of 8 give every thread
-    // several bands, the last one short.
-    constexpr uint32_t kWidth = 96, kHeight = 50;
-    const gpu::Viewport viewport{48.0f, 3.0f, 48.0f, 44.0f, 0.0f, 1.0f};
+TEST(EyePassReference, EveryPathAndInstructionSetMatchesThePixelByPixelFormulation) {
+    // 1:1 sources are 48x44; 44 rows in chunks of 8 give every thread several bands, the last
+    // one short. The 8-bit filtered path is also drawn with every instruction set the processor
+    // has, into a BGRA target, from a viewport that starts and ends off a vector boundary, with
+    // wrapping columns, and magnified (rows whose two source rows are already decoded).
     const TextureBounds full{0.0f, 0.0f, 1.0f, 1.0f};
     const Case cases[] = {
-        {"RGBA8 1:1", Make(48, 44, 28), full, 0},
+        {"RGBA8 1:1", Make(48, 44, 28), full},
         {"RGBA8 1:1, flipped and shifted by whole texels",
          Make(48, 44, 28),
-         {0.25f, 1.0f, 1.25f, 0.0f},
-         0},
+         {0.25f, 1.0f, 1.25f, 0.0f}},
         {"BGRA8 sRGB 1:1, invertY", Make(48, 44, 91), full, 1},
         {"BGRA8 1:1, invertY 7", Make(48, 44, 87), full, 7},
         {"BGRA8 repeated beyond 1, invertY -1", Make(24, 22, 87), {1.0f, 0.0f, 2.5f, 1.0f}, -1},
-        {"RGBA8 scaled", Make(37, 61, 28), {0.1f, -0.3f, 0.95f, 0.9f}, 0},
-        {"BGRA8 sRGB scaled", Make(53, 29, 91), full, 0},
-        {"RGBA16F 1:1 with infinities and NaNs", Make(48, 44, 10), full, 0},
+        {"RGBA8 scaled", Make(37, 61, 28), {0.1f, -0.3f, 0.95f, 0.9f}},
+        {"BGRA8 sRGB scaled", Make(53, 29, 91), full},
+        {"BGRA8 sRGB into BGRA8, odd start and width",
+         Make(52, 29, 91),
+         full,
+         0,
+         {3.0f, 1.0f, 45.0f, 37.0f, 0.0f, 1.0f},
+         87},
+        {"RGBA8 scaled, columns wrap",
+         Make(23, 31, 28),
+         {0.6f, 0.1f, 1.7f, 0.9f},
+         0,
+         {0.0f, 0.0f, 61.0f, 40.0f, 0.0f, 1.0f}},
+        {"RGBA8 sRGB into BGRA8, magnified",
+         Make(9, 7, 29),
+         full,
+         0,
+         {5.0f, 2.0f, 50.0f, 35.0f, 0.0f, 1.0f},
+         87},
+        {"RGBA16F 1:1 with infinities and NaNs", Make(48, 44, 10), full},
         {"RGBA16F scaled", Make(31, 45, 10), {0.0f, 0.0f, 1.5f, 1.0f}, 1},
     };
-    for (unsigned threads : {1u, 3u}) {
-        gpu::software::SoftwareDevice device(threads);
+    using gpu::software::InstructionSet;
+    const std::pair<unsigned, InstructionSet> configurations[] = {
+        {1, InstructionSet::Portable},
+        {1, InstructionSet::Sse2},
+        {1, InstructionSet::Avx2},
+        {3, gpu::software::BestInstructionSet()}};
+    for (const auto& [threads, set] : configurations) {
+        if (!gpu::software::Supports(set)) continue;
+        gpu::software::SoftwareDevice device(threads, set);
         ASSERT_EQ(device.threadCount(), threads);
-        auto target = device.CreateTexture(
-            {kWidth, kHeight, 28, gpu::kBindRenderTarget | gpu::kBindShaderResource, 0});
-        auto rtv = device.CreateRenderTargetView(target, 28);
-        ASSERT_TRUE(rtv);
         for (const Case& c : cases) {
-            SCOPED_TRACE(std::string(c.name) + ", threads " + std::to_string(threads));
+            SCOPED_TRACE(std::string(c.name) + ", threads " + std::to_string(threads) +
+                         ", instruction set " + std::to_string(static_cast<int>(set)));
+            auto target =
+                device.CreateTexture({kWidth, kHeight, c.targetFormat,
+                                      gpu::kBindRenderTarget | gpu::kBindShaderResource, 0});
+            auto rtv = device.CreateRenderTargetView(target, c.targetFormat);
+            ASSERT_TRUE(rtv);
             const Source& source = c.source;
             auto texture = device.CreateTexture(
                 {source.width, source.height, source.format, gpu::kBindShaderResource, 0});
@@ -197,11 +268,11 @@ TEST(EyePassReference, EveryPathOnSeveralThreadsMatchesThePixelByPixelFormulatio
             ASSERT_TRUE(view);
             std::vector<uint8_t> pixels(static_cast<size_t>(kWidth) * kHeight * 4, 0x5A);
             ASSERT_TRUE(device.UpdateTexture(*target, pixels.data(), kWidth * 4));
-            const gpu::EyePass pass{viewport, view.get(), c.bounds};
+            const gpu::EyePass pass{c.viewport, view.get(), c.bounds};
             device.DrawEyePasses(*rtv, c.invertY, &pass, 1);
             ASSERT_TRUE(device.ReadTexture(*target, pixels));
-            const std::vector<uint8_t> expected =
-                Expected(source, kWidth, kHeight, viewport, c.bounds, c.invertY > 0);
+            const std::vector<uint8_t> expected = Expected(
+                source, kWidth, kHeight, c.viewport, c.bounds, c.invertY > 0, c.targetFormat == 87);
             int wrong = 0;
             for (size_t i = 0; i < pixels.size(); ++i) {
                 if (pixels[i] != expected[i] && ++wrong <= 5) {

@@ -12,6 +12,7 @@
 
 #include "gpu/frame_compositor.h"
 #include "gpu/gpu_backend.h"
+#include "gpu/software/software_device.h"
 
 namespace quillo::test {
 namespace {
@@ -166,6 +167,63 @@ TEST_F(SoftwareEyePassTest, ClearAndCopyCoverTheWholeTexture) {
     compositor.CopyIntoOutput(1, *small);
     Read(1);
     EXPECT_EQ(pixels, bytes);
+}
+
+// The clear recorded while the keyed mutex is held, as another opening sees it after the
+// release.
+TEST(SoftwareClear, AClearWhileHoldingTheTextureShowsUnderWhateverTheNextPassesLeaveUncovered) {
+    constexpr uint32_t kWidth = 16, kHeight = 6;
+    struct Draw {
+        const char* name;
+        gpu::Viewport viewports[2];
+        size_t count;
+    } draws[] = {
+        {"nothing drawn", {}, 0},
+        {"left half", {{0, 0, 8, 6, 0, 1}}, 1},
+        {"both halves", {{0, 0, 8, 6, 0, 1}, {8, 0, 8, 6, 0, 1}}, 2},
+        {"both halves, one row short", {{0, 0, 8, 6, 0, 1}, {8, 0, 8, 5, 0, 1}}, 2},
+    };
+    gpu::software::SoftwareDevice device(2);
+    const std::vector<uint8_t> white(4, 255);  // a 1x1 source
+    auto source = device.CreateTexture({1, 1, 28, gpu::kBindShaderResource, 0});
+    ASSERT_TRUE(source && device.UpdateTexture(*source, white.data(), 4));
+    auto view = device.CreateShaderResourceView(source, 28);
+    for (const Draw& d : draws) {
+        SCOPED_TRACE(d.name);
+        auto target = device.CreateTexture({kWidth, kHeight, 28,
+                                            gpu::kBindRenderTarget | gpu::kBindShaderResource,
+                                            gpu::kMiscSharedKeyedMutex});
+        ASSERT_TRUE(target);
+        auto rtv = device.CreateRenderTargetView(target, 28);
+        std::vector<uint8_t> texels(kWidth * kHeight * 4, 0x5A);
+        ASSERT_TRUE(device.UpdateTexture(*target, texels.data(), kWidth * 4));
+        ASSERT_EQ(target->AcquireSync(0, 1000), gpu::SyncResult::Ok);
+        static constexpr float kBlack[4] = {0, 0, 0, 1};
+        device.ClearRenderTarget(*rtv, kBlack);
+        gpu::EyePass passes[2];
+        for (size_t i = 0; i < d.count; ++i) passes[i] = {d.viewports[i], view.get(), {}};
+        if (d.count > 0) device.DrawEyePasses(*rtv, 0, passes, d.count);
+        ASSERT_TRUE(target->ReleaseSync(0));
+
+        auto other = device.OpenSharedTexture(target->SharedHandle());
+        ASSERT_TRUE(other);
+        ASSERT_EQ(other->AcquireSync(0, 1000), gpu::SyncResult::Ok);
+        ASSERT_TRUE(device.ReadTexture(*other, texels));
+        other->ReleaseSync(0);
+        for (uint32_t y = 0; y < kHeight; ++y) {
+            for (uint32_t x = 0; x < kWidth; ++x) {
+                bool drawn = false;
+                for (size_t i = 0; i < d.count; ++i) {
+                    const gpu::Viewport& v = d.viewports[i];
+                    drawn = drawn || (x >= v.topLeftX && x < v.topLeftX + v.width &&
+                                      y >= v.topLeftY && y < v.topLeftY + v.height);
+                }
+                const uint8_t* t = &texels[(y * kWidth + x) * 4];
+                EXPECT_EQ(t[0], drawn ? 255 : 0) << x << "," << y;
+                EXPECT_EQ(t[3], 255) << x << "," << y;
+            }
+        }
+    }
 }
 
 }  // namespace
