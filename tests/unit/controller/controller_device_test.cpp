@@ -135,6 +135,30 @@ TEST_F(ControllerDeviceTest, FirstRecordComparesWithTheZeroState) {
     EXPECT_EQ((std::vector<std::string>{"pose"}), Apply(record));
 }
 
+TEST_F(ControllerDeviceTest, StatusDecidesResultValidityAndConnectionAndThePoseStillGoesOut) {
+    device.Activate(kObjectId);
+    struct {
+        uint32_t status;
+        vr::ETrackingResult result;
+        bool valid, connected;
+    } const cases[] = {{2, vr::TrackingResult_Uninitialized, false, false},
+                       {7, vr::TrackingResult_Running_OK, true, true},
+                       {1, vr::TrackingResult_Running_OutOfRange, false, true},
+                       {0, vr::TrackingResult_Running_OK, true, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.status);
+        ControllerRecord record = IdentityRecord();
+        record.status = c.status;
+        EXPECT_EQ((std::vector<std::string>{"pose"}), Apply(record));
+        const vr::DriverPose_t pose = PoseFromRuntime();
+        EXPECT_EQ(std::make_tuple(c.result, c.valid, c.connected),
+                  std::make_tuple(pose.result, pose.poseIsValid, pose.deviceIsConnected));
+    }
+    EXPECT_EQ(static_cast<vr::ITrackedDeviceServerDriver*>(&device),
+              device.GetComponent("itrackeddeviceserverdriver_005"));
+    EXPECT_EQ(nullptr, device.GetComponent("IVRDisplayComponent_002"));
+}
+
 TEST_F(ControllerDeviceTest, TouchBeforePressAndReleaseBeforeUntouch) {
     device.Activate(kObjectId);
     ControllerRecord record = IdentityRecord();

@@ -118,9 +118,9 @@ class TestCompanion {
           outPath_(platform::PipePath(kPipeBaseNameOut, suffix)) {}
 
     // Creates "In" (read by the companion) and "Out" (written by it).
-    bool Create(std::string& error) {
+    bool Create(std::string& error, bool withOut = true) {
         return in_.Create(inPath_, platform::PipeAccess::kRead, error) &&
-               out_.Create(outPath_, platform::PipeAccess::kWrite, error);
+               (!withOut || out_.Create(outPath_, platform::PipeAccess::kWrite, error));
     }
     bool Create() {
         std::string error;

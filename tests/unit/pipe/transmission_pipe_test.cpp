@@ -142,6 +142,24 @@ TEST(TransmissionPipe, AnUnframeableLengthDropsTheConnectionAndItReconnects) {
     EXPECT_EQ(log.Count("framed correctly again after 2 dropped connections"), 1u);
 }
 
+TEST(TransmissionPipe, WithoutACompleteCompanionItNeverConnects) {
+    const std::string suffix = UniquePipeSuffix();
+    TransmissionPipe pipe(suffix);
+    const uint8_t payload[wire::kHapticPulseSize] = {};
+    EXPECT_EQ(pipe.WriteMessage(wire::kHapticPulse, payload, sizeof payload),
+              TransmissionPipe::WriteResult::kNotConnected);
+    // Only "In" offered: every round the driver opens it, finds no "Out" and closes it again.
+    TestCompanion companion(suffix);
+    std::string error;
+    ASSERT_TRUE(companion.Create(error, /*withOut=*/false)) << error;
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_TRUE(companion.AcceptIn());
+        EXPECT_TRUE(companion.DriverClosedItsEnd());
+        EXPECT_FALSE(pipe.IsConnected());
+    }
+    EXPECT_FALSE(pipe.NewConnectionPending());
+}
+
 TEST(TransmissionPipe, ACompanionReplacedBetweenTheTwoOpensIsReachedThroughBothPipes) {
     // The driver opens "In" of one companion; that companion goes away and a new one serves
     // both pipes before the driver opens "Out". The dead "In" must not be paired with the new

@@ -102,6 +102,13 @@ TEST(TrackingState, InertialSamplesTurnThePoseAsTheFilterDoes) {
 
 TEST(TrackingState, QuaternionAnglesAndStatus) {
     TrackingState state;
+    TrackingUpdate status = NoData(254);
+    status.status = 2;
+    ASSERT_EQ(WireError::kNone, Send(state, status));
+    EXPECT_TRUE(state.poseReceived()) << "a status message counts as a tracking update";
+    EXPECT_EQ(2, state.Snapshot().trackingStatus);
+    status.status = 0;
+    ASSERT_EQ(WireError::kNone, Send(state, status));
     ASSERT_EQ(WireError::kNone, Send(state, Quat(0, 0, 0, 2)));  // not normalised
     HeadPose pose = state.Snapshot();
     EXPECT_EQ(2.0f, pose.orientation[3]);
@@ -116,12 +123,21 @@ TEST(TrackingState, QuaternionAnglesAndStatus) {
     EXPECT_NEAR(0.5f, pose.orientation[1], 1e-6f);
     EXPECT_EQ(0.5f, pose.position[2]);
 
-    TrackingUpdate status = NoData(254);
     status.status = 2;
     ASSERT_EQ(WireError::kNone, Send(state, status));
     pose = state.Snapshot();
     EXPECT_EQ(2, pose.trackingStatus);
     EXPECT_NEAR(0.5f, pose.orientation[1], 1e-6f) << "status leaves the rotation as it was";
+}
+
+TEST(TrackingState, RecenteringAPurePitchLeavesNothingToCancel) {
+    TrackingState state;
+    TrackingUpdate pitch = NoData(3);
+    pitch.angles[0] = 0.5235988f;  // 30 degrees
+    ASSERT_EQ(WireError::kNone, Send(state, pitch));
+    state.Recenter();
+    ExpectQuat(state.recenterOffset(), 0, 0, 0, 1, 0);
+    ExpectQuat(state.orientation(), 0.25881904f, 0, 0, 0.96592583f);  // sin and cos of 15 degrees
 }
 
 TEST(TrackingState, PositionOnlyKeepsTheComposedOrientation) {
