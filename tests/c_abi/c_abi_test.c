@@ -94,8 +94,7 @@ typedef struct ProviderVtbl {
 
 typedef struct DeviceVtbl {
     int32_t (*Activate)(void* self, uint32_t objectId);
-    void (*Deactivate)(void* self);
-    void (*EnterStandby)(void* self);
+    void* deactivateAndEnterStandby[2];
     void* (*GetComponent)(void* self, const char* name);
     void (*DebugRequest)(void* self, const char* request, char* buffer, uint32_t size);
     DriverPose* (*GetPose)(void* self, DriverPose* result);
@@ -115,8 +114,7 @@ typedef struct DisplayVtbl {
 } DisplayVtbl;
 
 typedef struct VirtualDisplayVtbl {
-    void (*Present)(void* self, uint64_t backbuffer);
-    void (*WaitForPresent)(void* self);
+    void* presentAndWaitForPresent[2];
     bool (*GetTimeSinceLastVsync)(void* self, float* seconds, uint64_t* frameCounter);
 } VirtualDisplayVtbl;
 
@@ -222,10 +220,10 @@ static struct { const SettingsVtbl* vtbl; } g_settings = {&g_settingsVtbl};
 
 /* IVRProperties_001: container = 100 + object id. */
 typedef struct {
-    int32_t (*ReadPropertyBatch)(void* self, uint64_t container, void* batch, uint32_t count);
+    void* readPropertyBatch;
     int32_t (*WritePropertyBatch)(void* self, uint64_t container, PropertyWrite* batch,
                                   uint32_t count);
-    const char* (*GetPropErrorNameFromEnum)(void* self, int32_t error);
+    void* getPropErrorNameFromEnum;
     uint64_t (*TrackedDeviceToPropertyContainer)(void* self, uint32_t device);
 } PropertiesVtbl;
 
@@ -296,72 +294,34 @@ static HANDLE StartStandin(const char* path) {
     CloseHandle(info.hThread);
     return info.hProcess;
 }
-static void StopStandin(HANDLE child) {
-    if (child == NULL) return;
-    TerminateProcess(child, 0);
-    WaitForSingleObject(child, 10000);
-    CloseHandle(child);
-}
-static void* LoadDriver(const char* path) {
-    char windowsPath[1024];
-    WindowsPath(path, windowsPath, sizeof(windowsPath));
-    return (void*)LoadLibraryA(windowsPath);
-}
-#define FindSymbol(library, name) ((void*)GetProcAddress((HMODULE)(library), (name)))
-#define UnloadDriver(library) FreeLibrary((HMODULE)(library))
 
 /* ---- the calls ------------------------------------------------------------------------ */
 
-/* A result slot with guard words on both sides: a callee that writes the result through the
- * wrong register, or returns it in RAX, leaves the slot unwritten or the guards broken. */
-typedef struct {
-    uint64_t before[4];
-    DriverPose pose;
-    uint64_t after[4];
-} GuardedPose;
-
+/* A result slot with a guard word on both sides (both records are whole words long): a callee
+ * that writes the result through the wrong register, or returns it in RAX, leaves the slot
+ * unwritten or a guard broken. */
 static const uint64_t kGuard = 0xC0FFEE00DEADBEEFull;
+static uint64_t g_slot[1 + sizeof(DriverPose) / 8 + 1];
+
+static void* GuardedSlot(size_t size) {
+    memset(g_slot, 0xCD, sizeof(g_slot));
+    g_slot[0] = g_slot[1 + size / 8] = kGuard;
+    return &g_slot[1];
+}
+static void CheckGuardedSlot(const void* returned, size_t size) {
+    CHECK(returned == &g_slot[1]);
+    CHECK(g_slot[0] == kGuard && g_slot[1 + size / 8] == kGuard);
+}
 
 static DriverPose CallGetPose(void* device) {
-    GuardedPose slot;
-    memset(&slot, 0xCD, sizeof(slot));
-    for (int i = 0; i < 4; ++i) slot.before[i] = slot.after[i] = kGuard;
-    DriverPose* returned = VTBL(DeviceVtbl, device)->GetPose(device, &slot.pose);
-    CHECK(returned == &slot.pose);
-    for (int i = 0; i < 4; ++i) {
-        CHECK(slot.before[i] == kGuard);
-        CHECK(slot.after[i] == kGuard);
-    }
-    return slot.pose;
-}
-
-static DistortionCoordinates CallComputeDistortion(void* display, int32_t eye, float u, float v) {
-    struct {
-        uint64_t before;
-        DistortionCoordinates coordinates;
-        uint64_t after;
-    } slot;
-    memset(&slot, 0xCD, sizeof(slot));
-    slot.before = slot.after = kGuard;
-    DistortionCoordinates* returned =
-        VTBL(DisplayVtbl, display)->ComputeDistortion(display, &slot.coordinates, eye, u, v);
-    CHECK(returned == &slot.coordinates);
-    CHECK(slot.before == kGuard && slot.after == kGuard);
-    return slot.coordinates;
-}
-
-static int FindDevice(const char* serial) {
-    for (int i = 0; i < g_deviceCount; ++i) {
-        if (strcmp(g_devices[i].serial, serial) == 0) return i;
-    }
-    return -1;
+    DriverPose* slot = GuardedSlot(sizeof(DriverPose));
+    CheckGuardedSlot(VTBL(DeviceVtbl, device)->GetPose(device, slot), sizeof(DriverPose));
+    return *slot;
 }
 
 static void CheckHeadset(void* hmd) {
     const DeviceVtbl* device = VTBL(DeviceVtbl, hmd);
     CHECK(device->GetComponent(hmd, "ITrackedDeviceServerDriver_005") == hmd);
-    CHECK(device->GetComponent(hmd, "IVRCameraComponent_002") == NULL);
-    CHECK(device->GetComponent(hmd, "IVRDriverDirectModeComponent_002") == NULL);
 
     void* display = device->GetComponent(hmd, "IVRDisplayComponent_002");
     CHECK(display != NULL && display != hmd);
@@ -382,10 +342,11 @@ static void CheckHeadset(void* hmd) {
         d->GetProjectionRaw(display, 0, &left, &right, &top, &bottom);
         /* The values are the headset tests' business; here: the slot and the argument order. */
         CHECK(left < 0 && right > 0 && -left != right && top < 0 && top == -bottom);
-        DistortionCoordinates c = CallComputeDistortion(display, 1, 0.25f, 0.625f);
-        CHECK(c.rfRed[0] == 0.25f && c.rfRed[1] == 0.625f);
-        CHECK(c.rfGreen[0] == 0.25f && c.rfGreen[1] == 0.625f);
-        CHECK(c.rfBlue[0] == 0.25f && c.rfBlue[1] == 0.625f);
+        DistortionCoordinates* c = GuardedSlot(sizeof(DistortionCoordinates));
+        CheckGuardedSlot(d->ComputeDistortion(display, c, 1, 0.25f, 0.625f), sizeof(*c));
+        CHECK(c->rfRed[0] == 0.25f && c->rfRed[1] == 0.625f);
+        CHECK(c->rfGreen[0] == 0.25f && c->rfGreen[1] == 0.625f);
+        CHECK(c->rfBlue[0] == 0.25f && c->rfBlue[1] == 0.625f);
     }
 
     void* virtualDisplay = device->GetComponent(hmd, "IVRVirtualDisplay_001");
@@ -426,14 +387,12 @@ static void CheckProvider(void* provider) {
     CHECK(listsProvider);
 
     CHECK(p->Init(provider, &g_context) == 0);
-    CHECK(g_deviceCount == 2);
-    const int hmdIndex = FindDevice("serialNumber");
-    const int sensorIndex = FindDevice("0.1113");
-    CHECK(hmdIndex == 0 && sensorIndex == 1);
-    if (hmdIndex == 0 && sensorIndex == 1) {
-        void* hmd = g_devices[hmdIndex].driver;
-        void* sensor = g_devices[sensorIndex].driver;
-        CHECK(g_devices[hmdIndex].deviceClass == 1 && g_devices[sensorIndex].deviceClass == 4);
+    CHECK(g_deviceCount == 2 && strcmp(g_devices[0].serial, "serialNumber") == 0 &&
+          strcmp(g_devices[1].serial, "0.1113") == 0);
+    if (g_deviceCount == 2) {
+        void* hmd = g_devices[0].driver;
+        void* sensor = g_devices[1].driver;
+        CHECK(g_devices[0].deviceClass == 1 && g_devices[1].deviceClass == 4);
 
         /* Before activation: the poses the devices hold already. */
         DriverPose pose = CallGetPose(hmd);
@@ -478,25 +437,34 @@ int main(int argc, char** argv) {
     HANDLE companion = StartStandin(argv[2]);
     CHECK(companion != 0);
 
-    void* library = LoadDriver(argv[1]);
-    CHECK(library != NULL);
+    char windowsPath[1024];
+    WindowsPath(argv[1], windowsPath, sizeof(windowsPath));
+    HMODULE library = LoadLibraryA(windowsPath);
     typedef void* (*FactoryFn)(const char*, int*);
-    FactoryFn factory = library != NULL ? (FactoryFn)FindSymbol(library, "HmdDriverFactory") : NULL;
+    FactoryFn factory =
+        library != NULL ? (FactoryFn)(void*)GetProcAddress(library, "HmdDriverFactory") : NULL;
     CHECK(factory != NULL);
     if (factory != NULL) {
+        /* The name must match exactly, letter case and version included. */
+        const char* const wrong[] = {NULL, "IVRWatchdogProvider_001",
+                                     "iservertrackeddeviceprovider_004",
+                                     "IServerTrackedDeviceProvider_003"};
         int code = 1234;
-        CHECK(factory("IVRWatchdogProvider_001", &code) == NULL && code == 105);
-        CHECK(factory("IVRWatchdogProvider_001", NULL) == NULL);
-        CHECK(factory("iservertrackeddeviceprovider_004", NULL) == NULL); /* exact letter case */
-        CHECK(factory("IServerTrackedDeviceProvider_003", NULL) == NULL);
-        code = 1234;
+        for (int i = 0; i < 4; ++i, code = 1234) {
+            CHECK(factory(wrong[i], &code) == NULL && code == 105);
+            CHECK(factory(wrong[i], NULL) == NULL);
+        }
         void* provider = factory("IServerTrackedDeviceProvider_004", &code);
         CHECK(provider != NULL && code == 1234);
         CHECK(factory("IServerTrackedDeviceProvider_004", NULL) == provider);
         if (provider != NULL) CheckProvider(provider);
     }
-    if (library != NULL) UnloadDriver(library);
-    StopStandin(companion);
+    if (library != NULL) FreeLibrary(library);
+    if (companion != NULL) {
+        TerminateProcess(companion, 0);
+        WaitForSingleObject(companion, 10000);
+        CloseHandle(companion);
+    }
 
     if (g_failures != 0) {
         fprintf(stderr, "%d check(s) failed\n", g_failures);
