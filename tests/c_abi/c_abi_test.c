@@ -151,15 +151,14 @@ static void Log_Log(void* self, const char* message) {
 static const LogVtbl g_logVtbl = {Log_Log};
 static struct { const LogVtbl* vtbl; } g_log = {&g_logVtbl};
 
-/* IVRServerDriverHost_004: only the slots the driver calls are typed; a call into an empty
- * slot ends the test at once. */
+/* IVRServerDriverHost_004: only the slots the driver calls are typed, and the tables end at the
+ * last of them (here and below); a call into an empty slot ends the test at once. */
 typedef struct {
     bool (*TrackedDeviceAdded)(void* self, const char* serial, int32_t deviceClass, void* driver);
     void (*TrackedDevicePoseUpdated)(void* self, uint32_t device, const DriverPose* pose,
                                      uint32_t size);
     void* vsyncToAxisUpdated[6];
     void (*ProximitySensorState)(void* self, uint32_t device, bool triggered);
-    void* vendorEventToDisplayTransform[5];
 } HostVtbl;
 
 static bool Host_TrackedDeviceAdded(void* self, const char* serial, int32_t deviceClass,
@@ -186,11 +185,8 @@ static void Host_ProximitySensorState(void* self, uint32_t device, bool triggere
     CHECK(triggered);
     ++g_proximityReports;
 }
-static const HostVtbl g_hostVtbl = {Host_TrackedDeviceAdded,
-                                    Host_TrackedDevicePoseUpdated,
-                                    {NULL},
-                                    Host_ProximitySensorState,
-                                    {NULL}};
+static const HostVtbl g_hostVtbl = {
+    Host_TrackedDeviceAdded, Host_TrackedDevicePoseUpdated, {NULL}, Host_ProximitySensorState};
 static struct { const HostVtbl* vtbl; } g_host = {&g_hostVtbl};
 
 /* IVRSettings_002: only "driver_quillo"/"windowWidth" is set (2000); every other key is unset,
@@ -199,7 +195,6 @@ typedef struct {
     void* errorNameToSetString[6];
     bool (*GetBool)(void* self, const char* section, const char* key, int32_t* error);
     int32_t (*GetInt32)(void* self, const char* section, const char* key, int32_t* error);
-    void* getFloatToRemoveKey[4];
 } SettingsVtbl;
 
 enum { kSettingsNone = 0, kSettingsUnset = 5 };
@@ -215,7 +210,7 @@ static int32_t Settings_GetInt32(void* self, const char* section, const char* ke
     if (error != NULL) *error = set ? kSettingsNone : kSettingsUnset;
     return set ? 2000 : 0;
 }
-static const SettingsVtbl g_settingsVtbl = {{NULL}, Settings_GetBool, Settings_GetInt32, {NULL}};
+static const SettingsVtbl g_settingsVtbl = {{NULL}, Settings_GetBool, Settings_GetInt32};
 static struct { const SettingsVtbl* vtbl; } g_settings = {&g_settingsVtbl};
 
 /* IVRProperties_001: container = 100 + object id. */
@@ -251,7 +246,7 @@ static struct { const PropertiesVtbl* vtbl; } g_properties = {&g_propertiesVtbl}
 /* IVRDriverContext */
 typedef struct {
     void* (*GetGenericInterface)(void* self, const char* version, int32_t* error);
-    uint64_t (*GetDriverHandle)(void* self);
+    void* getDriverHandle;
 } ContextVtbl;
 
 static void* Context_GetGenericInterface(void* self, const char* version, int32_t* error) {
@@ -264,10 +259,7 @@ static void* Context_GetGenericInterface(void* self, const char* version, int32_
     if (error != NULL) *error = found != NULL ? 0 : 105;
     return found;
 }
-static uint64_t Context_GetDriverHandle(void* self) {
-    return (void)self, 1u;
-}
-static const ContextVtbl g_contextVtbl = {Context_GetGenericInterface, Context_GetDriverHandle};
+static const ContextVtbl g_contextVtbl = {Context_GetGenericInterface, NULL};
 static struct { const ContextVtbl* vtbl; } g_context = {&g_contextVtbl};
 
 /* ---- the stand-in companion and the library ------------------------------------------- */
@@ -282,10 +274,8 @@ static HANDLE StartStandin(const char* path) {
     WindowsPath(path, windowsPath, sizeof(windowsPath));
     char commandLine[1100];
     snprintf(commandLine, sizeof(commandLine), "\"%s\" 120", windowsPath);
-    STARTUPINFOA startup;
+    STARTUPINFOA startup = {.cb = sizeof(startup)};
     PROCESS_INFORMATION info;
-    memset(&startup, 0, sizeof(startup));
-    startup.cb = sizeof(startup);
     if (!CreateProcessA(windowsPath, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup,
                         &info)) {
         fprintf(stderr, "cannot start %s (error %lu)\n", windowsPath, GetLastError());
@@ -313,10 +303,10 @@ static void CheckGuardedSlot(const void* returned, size_t size) {
     CHECK(g_slot[0] == kGuard && g_slot[1 + size / 8] == kGuard);
 }
 
-static DriverPose CallGetPose(void* device) {
+static const DriverPose* CallGetPose(void* device) {
     DriverPose* slot = GuardedSlot(sizeof(DriverPose));
     CheckGuardedSlot(VTBL(DeviceVtbl, device)->GetPose(device, slot), sizeof(DriverPose));
-    return *slot;
+    return slot;
 }
 
 static void CheckHeadset(void* hmd) {
@@ -328,14 +318,12 @@ static void CheckHeadset(void* hmd) {
     if (display != NULL) {
         const DisplayVtbl* d = VTBL(DisplayVtbl, display);
         int32_t x = 0, y = 0;
-        uint32_t width = 0, height = 0;
+        uint32_t width = 0, height = 0, vx = 0, vy = 0, vw = 0, vh = 0;
         d->GetWindowBounds(display, &x, &y, &width, &height);
         CHECK(x == -1 && y == -1 && width == 2000 && height == 600);
-        CHECK(!d->IsDisplayOnDesktop(display));
-        CHECK(!d->IsDisplayRealDisplay(display));
+        CHECK(!d->IsDisplayOnDesktop(display) && !d->IsDisplayRealDisplay(display));
         d->GetRecommendedRenderTargetSize(display, &width, &height);
         CHECK(width == 1000 && height == 600);
-        uint32_t vx = 0, vy = 0, vw = 0, vh = 0;
         d->GetEyeOutputViewport(display, 1, &vx, &vy, &vw, &vh);
         CHECK(vx == 1000 && vy == 0 && vw == 1000 && vh == 600);
         float left = 0, right = 0, top = 0, bottom = 0;
@@ -395,10 +383,8 @@ static void CheckProvider(void* provider) {
         CHECK(g_devices[0].deviceClass == 1 && g_devices[1].deviceClass == 4);
 
         /* Before activation: the poses the devices hold already. */
-        DriverPose pose = CallGetPose(hmd);
-        CheckRestingHeadsetPose(&pose);
-        pose = CallGetPose(sensor);
-        CheckTrackingReferencePose(&pose);
+        CheckRestingHeadsetPose(CallGetPose(hmd));
+        CheckTrackingReferencePose(CallGetPose(sensor));
 
         CHECK(VTBL(DeviceVtbl, hmd)->Activate(hmd, 0) == 0);
         CHECK(VTBL(DeviceVtbl, sensor)->Activate(sensor, 1) == 0);
@@ -406,16 +392,14 @@ static void CheckProvider(void* provider) {
         CHECK(g_devices[0].deviceClassProperty == 1 && g_devices[1].deviceClassProperty == 4);
 
         CheckHeadset(hmd);
-        const DeviceVtbl* s = VTBL(DeviceVtbl, sensor);
-        CHECK(s->GetComponent(sensor, "itrackeddeviceserverdriver_005") == sensor);
-        CHECK(s->GetComponent(sensor, "IVRDisplayComponent_002") == NULL);
+        CHECK(VTBL(DeviceVtbl, sensor)->GetComponent(sensor, "itrackeddeviceserverdriver_005") ==
+              sensor);
 
         for (int frame = 0; frame < 3; ++frame) p->RunFrame(provider);
         CHECK(g_devices[0].poses == 3 && g_devices[1].poses == 3);
         CheckRestingHeadsetPose(&g_devices[0].lastPose);
         CheckTrackingReferencePose(&g_devices[1].lastPose);
-        pose = CallGetPose(hmd);
-        CheckRestingHeadsetPose(&pose);
+        CheckRestingHeadsetPose(CallGetPose(hmd));
 
         CHECK(p->ShouldBlockStandbyMode(provider));
         p->EnterStandby(provider);

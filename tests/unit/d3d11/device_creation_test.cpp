@@ -145,12 +145,7 @@ class DeviceCreation : public ::testing::Test {
   protected:
     void SetUp() override {
         // Without a real device there is nothing to hand out on success.
-        DeviceObjects probe;
-        if (FAILED(D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, nullptr, 0,
-                                     D3D11_SDK_VERSION, probe.device.ReleaseAndGetAddressOf(),
-                                     nullptr, probe.context.ReleaseAndGetAddressOf()))) {
-            GTEST_SKIP() << "no Direct3D 11 device on this system";
-        }
+        if (!CreateD3D11Device()) GTEST_SKIP() << "no Direct3D 11 device on this system";
         g_calls.clear();
         g_logLines.clear();
         g_failWithAdapter = g_failAlways = false;
