@@ -12,7 +12,6 @@
 #include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 
 #include <windows.h>
@@ -144,7 +143,6 @@ typedef struct {
     void (*Log)(void* self, const char* message);
 } LogVtbl;
 static void Log_Log(void* self, const char* message) {
-    (void)self;
     ++g_logLines;
     printf("driver log: %s", message);
 }
@@ -163,7 +161,6 @@ typedef struct {
 
 static bool Host_TrackedDeviceAdded(void* self, const char* serial, int32_t deviceClass,
                                     void* driver) {
-    (void)self;
     if (g_deviceCount >= MAX_DEVICES || serial == NULL || driver == NULL) return false;
     DeviceSlot* slot = &g_devices[g_deviceCount++];
     snprintf(slot->serial, sizeof(slot->serial), "%s", serial);
@@ -173,7 +170,6 @@ static bool Host_TrackedDeviceAdded(void* self, const char* serial, int32_t devi
 }
 static void Host_TrackedDevicePoseUpdated(void* self, uint32_t device, const DriverPose* pose,
                                           uint32_t size) {
-    (void)self;
     CHECK(size == sizeof(DriverPose));
     if (device < (uint32_t)g_deviceCount) {
         g_devices[device].lastPose = *pose;
@@ -181,7 +177,6 @@ static void Host_TrackedDevicePoseUpdated(void* self, uint32_t device, const Dri
     }
 }
 static void Host_ProximitySensorState(void* self, uint32_t device, bool triggered) {
-    (void)self, (void)device;
     CHECK(triggered);
     ++g_proximityReports;
 }
@@ -200,12 +195,10 @@ typedef struct {
 enum { kSettingsNone = 0, kSettingsUnset = 5 };
 
 static bool Settings_GetBool(void* self, const char* section, const char* key, int32_t* error) {
-    (void)self, (void)section, (void)key;
     if (error != NULL) *error = kSettingsUnset;
     return false;
 }
 static int32_t Settings_GetInt32(void* self, const char* section, const char* key, int32_t* error) {
-    (void)self;
     const bool set = strcmp(section, "driver_quillo") == 0 && strcmp(key, "windowWidth") == 0;
     if (error != NULL) *error = set ? kSettingsNone : kSettingsUnset;
     return set ? 2000 : 0;
@@ -224,21 +217,17 @@ typedef struct {
 
 static int32_t Properties_Write(void* self, uint64_t container, PropertyWrite* batch,
                                 uint32_t count) {
-    (void)self;
-    CHECK(count == 1);
-    CHECK(container >= 100 && container < 100 + MAX_DEVICES);
-    if (container < 100 || container >= 100 + MAX_DEVICES) return 0;
-    DeviceSlot* slot = &g_devices[container - 100];
-    for (uint32_t i = 0; i < count; ++i) {
-        if (batch[i].prop == 1029) { /* Prop_DeviceClass_Int32 */
-            CHECK(batch[i].unTag == 2 && batch[i].unBufferSize == 4);
-            memcpy(&slot->deviceClassProperty, batch[i].pvBuffer, 4);
-        }
+    /* The driver writes one property per batch. */
+    CHECK(count == 1 && container >= 100 && container < 100 + MAX_DEVICES);
+    if (count != 1 || container < 100 || container >= 100 + MAX_DEVICES) return 0;
+    if (batch->prop == 1029) { /* Prop_DeviceClass_Int32 */
+        CHECK(batch->unTag == 2 && batch->unBufferSize == 4);
+        memcpy(&g_devices[container - 100].deviceClassProperty, batch->pvBuffer, 4);
     }
     return 0;
 }
 static uint64_t Properties_Container(void* self, uint32_t device) {
-    return (void)self, 100u + device;
+    return 100u + device;
 }
 static const PropertiesVtbl g_propertiesVtbl = {NULL, Properties_Write, NULL, Properties_Container};
 static struct { const PropertiesVtbl* vtbl; } g_properties = {&g_propertiesVtbl};
@@ -250,7 +239,6 @@ typedef struct {
 } ContextVtbl;
 
 static void* Context_GetGenericInterface(void* self, const char* version, int32_t* error) {
-    (void)self;
     void* found = NULL;
     if (strcmp(version, "IVRServerDriverHost_004") == 0) found = &g_host;
     if (strcmp(version, "IVRSettings_002") == 0) found = &g_settings;

@@ -105,16 +105,12 @@ TEST_F(D3D11Backend, CompositorOnD3D11DrawsClearsAndCopiesWithWhatTheSystemHas) 
     compositor.setOutputFormat(27);  // typeless: made as 28
     compositor.CreateOutputTextures(8, 4);
     ASSERT_TRUE(compositor.ready());
-    ASSERT_NE(compositor.OutputTexture(0), nullptr);
-    ASSERT_NE(compositor.OutputTexture(1), nullptr);
+    ASSERT_TRUE(compositor.OutputTexture(0) && compositor.OutputTexture(1));
     EXPECT_EQ(compositor.OutputTexture(0)->Describe().format, 28u);
     // With keyed mutexes (Windows) the driver holds output 0 while it draws, as the first
     // hand-over leaves it; without them (Wine) there is nothing to hold.
     const bool guarded = compositor.OutputTexture(0)->HasKeyedMutex();
-    if (guarded)
-        ASSERT_EQ(compositor.AcquireOutput(0, 1000), SyncResult::Ok);
-    else
-        EXPECT_EQ(compositor.AcquireOutput(0, 0), SyncResult::Failed);
+    ASSERT_EQ(compositor.AcquireOutput(0, 1000), guarded ? SyncResult::Ok : SyncResult::Failed);
 
     auto output = [&] {
         std::vector<uint8_t> pixels;

@@ -34,7 +34,7 @@ struct Image {
 };
 
 struct SceneLayer {
-    int left, right;  // indices into Scene::sources; -1 draws the eye without a view
+    int sources[2];  // left, right: indices into Scene::sources; -1 draws without a view
     TextureBounds bounds[2];
 };
 
@@ -49,9 +49,10 @@ struct Scene {
     bool opaqueBlend;  // false: the alpha blend state CreateRenderStates binds
 };
 
-// An RGBA8 image whose colour texels come from a fixed pseudo-random sequence.
-Image Noise(uint32_t width, uint32_t height, uint32_t seed, uint8_t alpha = 255) {
-    Image image{width, height, dxgi::kR8G8B8A8Unorm, {}};
+// Four-byte texels whose colour bytes come from a fixed pseudo-random sequence.
+Image Noise(uint32_t width, uint32_t height, uint32_t seed, uint8_t alpha = 255,
+            uint32_t format = dxgi::kR8G8B8A8Unorm) {
+    Image image{width, height, format, {}};
     uint32_t state = seed * 2654435761u + 1;
     for (uint32_t i = 0; i < width * height; ++i) {
         for (int channel = 0; channel < 3; ++channel) {
@@ -60,11 +61,6 @@ Image Noise(uint32_t width, uint32_t height, uint32_t seed, uint8_t alpha = 255)
         }
         image.texels.push_back(alpha);
     }
-    return image;
-}
-
-Image Reformatted(Image image, uint32_t format) {
-    image.format = format;
     return image;
 }
 
@@ -95,7 +91,6 @@ Scene Make(const char* name, uint32_t width, uint32_t height, std::vector<Image>
 }
 
 std::vector<Scene> Scenes() {
-    const Image noise = Noise(4, 6, 10);
     const TextureBounds upperHalf{0.0f, 0.0f, 1.0f, 0.5f};
     return {
         Make("FullBoundsFillEachHalfOnce", 16, 6, {Noise(8, 6, 1), Noise(8, 6, 2)},
@@ -112,9 +107,9 @@ std::vector<Scene> Scenes() {
              {{0, 1, {kFull, {0.1f, 0.2f, 0.7f, 0.9f}}}}),
         // B8G8R8A8_TYPELESS is viewed as 91.
         Make("TypelessAndSrgbSourcesAreViewedTyped", 8, 6,
-             {Reformatted(noise, dxgi::kB8G8R8A8Typeless),
-              Reformatted(noise, dxgi::kR8G8B8A8UnormSrgb),
-              Reformatted(noise, dxgi::kR8G8B8A8Typeless)},
+             {Noise(4, 6, 10, 255, dxgi::kB8G8R8A8Typeless),
+              Noise(4, 6, 10, 255, dxgi::kR8G8B8A8UnormSrgb),
+              Noise(4, 6, 10, 255, dxgi::kR8G8B8A8Typeless)},
              {{0, 1, {kFull, kFull}}, {2, 1, {upperHalf, kFull}}}),
         // A layer with views first: a missing view must not show what was bound before.
         Make("MissingViewsPaintOpaqueBlack", 16, 6, {Noise(8, 6, 11)},
@@ -157,13 +152,12 @@ void Render(gpu::Device& device, const Scene& scene, Pixels& pixels) {
     ASSERT_TRUE(device.CreateRenderStates());
     if (scene.opaqueBlend) device.SetBlendState(gpu::BlendState::Opaque);
     const float half = static_cast<float>(scene.width >> 1);
-    const float height = static_cast<float>(scene.height);
     for (const SceneLayer& layer : scene.layers) {
-        const int sources[2] = {layer.left, layer.right};
         gpu::EyePass passes[2];
         for (int eye = 0; eye < 2; ++eye) {
-            passes[eye].viewport = {eye * half, 0.0f, half, height, 0.0f, 1.0f};
-            passes[eye].source = sources[eye] >= 0 ? views.at(sources[eye]).get() : nullptr;
+            passes[eye].viewport = {eye * half, 0.0f, half, float(scene.height), 0.0f, 1.0f};
+            const int source = layer.sources[eye];
+            passes[eye].source = source >= 0 ? views.at(source).get() : nullptr;
             passes[eye].bounds = layer.bounds[eye];
         }
         device.DrawEyePasses(*target, scene.invertY, passes, 2);
