@@ -3,8 +3,11 @@
 // system's default adapter with driver type HARDWARE, and so does a failure on the chosen one,
 // which is logged. The rule is checked everywhere; what D3D11CreateDevice gets, and that the
 // committed eye-pass bytecode is accepted by a real device, in the Windows build only.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -22,44 +25,40 @@ namespace {
 
 using namespace quillo::gpu;
 
+// The text, its NUL, then junk up to the end: the rule must stop at the NUL.
 AdapterDescription Describe(const std::u16string& text) {
     AdapterDescription description;
-    for (size_t i = 0; i < text.size() && i + 1 < kAdapterDescriptionLength; ++i) {
-        description.text[i] = text[i];
-    }
+    std::fill(std::begin(description.text), std::end(description.text), u'x');
+    std::copy(text.begin(), text.end(), description.text);
+    description.text[text.size()] = u'\0';
     return description;
 }
 
-TEST(AdapterChoice, OnlyTheExactDescriptionMatchesAndNothingAfterItsNulIsRead) {
-    AdapterDescription padded = Describe(u"NVIDIA");
-    for (size_t i = 7; i < kAdapterDescriptionLength; ++i) padded.text[i] = u'x';
-    EXPECT_TRUE(IsPreferredAdapter(padded));
-    for (const char16_t* other : {u"NVIDIA GeForce RTX 3080", u"NVIDIA ", u"Nvidia", u"nVIDIA",
-                                  u"NVIDI", u"", u" NVIDIA"}) {
-        EXPECT_FALSE(IsPreferredAdapter(Describe(other)));
+TEST(AdapterChoice, FirstExactNvidiaInEnumerationOrderOtherwiseTheDefaultAdapter) {
+    const struct {
+        std::vector<std::u16string> adapters;
+        std::optional<size_t> chosen;  // nullopt: the default adapter
+    } cases[] = {
+        {{u"NVIDIA"}, 0},
+        {{u"Intel(R) UHD Graphics 630", u"NVIDIA"}, 1},
+        {{u"NVIDIA", u"NVIDIA"}, 0},
+        {{u"NVIDIA GeForce GTX 1080", u"AMD Radeon", u"NVIDIA", u"NVIDIA"}, 2},
+        {{}, std::nullopt},
+        {{u"NVIDIA GeForce RTX 3080", u"NVIDIA ", u"Nvidia", u"nVIDIA", u"NVIDI", u"", u" NVIDIA",
+          u"Microsoft Basic Render Driver"},
+         std::nullopt},
+    };
+    for (const auto& c : cases) {
+        std::vector<AdapterDescription> descriptions;
+        for (const std::u16string& text : c.adapters) descriptions.push_back(Describe(text));
+        EXPECT_EQ(ChooseAdapter(descriptions), c.chosen) << "case " << &c - cases;
     }
-}
-
-TEST(AdapterChoice, FirstExactMatchInEnumerationOrderWins) {
-    EXPECT_EQ(ChooseAdapter({Describe(u"Intel(R) UHD Graphics 630"), Describe(u"NVIDIA")}),
-              std::optional<size_t>(1));
-    EXPECT_EQ(ChooseAdapter({Describe(u"NVIDIA"), Describe(u"NVIDIA")}), std::optional<size_t>(0));
-    EXPECT_EQ(ChooseAdapter({Describe(u"NVIDIA GeForce GTX 1080"), Describe(u"AMD Radeon"),
-                             Describe(u"NVIDIA"), Describe(u"NVIDIA")}),
-              std::optional<size_t>(2));
-}
-
-TEST(AdapterChoice, NoMatchOrNoAdapterMeansTheDefaultAdapter) {
-    EXPECT_EQ(ChooseAdapter({}), std::nullopt);
-    EXPECT_EQ(
-        ChooseAdapter({Describe(u"NVIDIA GeForce RTX 4090"), Describe(u"AMD Radeon RX 7900")}),
-        std::nullopt);
-    EXPECT_EQ(ChooseAdapter({Describe(u"Microsoft Basic Render Driver")}), std::nullopt);
 }
 
 #if defined(_WIN32)
 
 using namespace quillo::gpu::d3d11;
+using ::testing::_, ::testing::AllOf, ::testing::ElementsAre, ::testing::HasSubstr;
 
 std::vector<std::string> g_logLines;
 void CollectLogLine(const char* line) {
@@ -72,13 +71,8 @@ class FakeAdapter final : public IDXGIAdapter {
     explicit FakeAdapter(const wchar_t* description) {
         wcsncpy(desc_.Description, description, 127);
     }
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** object) override {
-        if (riid == __uuidof(IUnknown) || riid == __uuidof(IDXGIObject) ||
-            riid == __uuidof(IDXGIAdapter)) {
-            *object = this;
-            AddRef();
-            return S_OK;
-        }
+    // Only reference counting and GetDesc are used; the rest answers that it is not there.
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** object) override {
         *object = nullptr;
         return E_NOINTERFACE;
     }
@@ -95,14 +89,8 @@ class FakeAdapter final : public IDXGIAdapter {
         return E_NOTIMPL;
     }
     HRESULT STDMETHODCALLTYPE GetPrivateData(REFGUID, UINT*, void*) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetParent(REFIID, void** parent) override {
-        *parent = nullptr;
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE EnumOutputs(UINT, IDXGIOutput** output) override {
-        *output = nullptr;
-        return DXGI_ERROR_NOT_FOUND;
-    }
+    HRESULT STDMETHODCALLTYPE GetParent(REFIID, void**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE EnumOutputs(UINT, IDXGIOutput**) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetDesc(DXGI_ADAPTER_DESC* desc) override {
         *desc = desc_;
         return S_OK;
@@ -158,7 +146,8 @@ HRESULT WINAPI RecordingCreateDevice(IDXGIAdapter* adapter, D3D_DRIVER_TYPE driv
 class DeviceCreation : public ::testing::Test {
   protected:
     void SetUp() override {
-        // Without a real device there is nothing to hand out on success.
+        // Without a real device there is nothing to hand out on success (a raw probe: the
+        // backend's own device creation is under test).
         DeviceObjects probe;
         if (FAILED(D3D11CreateDevice(nullptr, D3D_DRIVER_TYPE_HARDWARE, nullptr, 0, nullptr, 0,
                                      D3D11_SDK_VERSION, probe.device.ReleaseAndGetAddressOf(),
@@ -206,9 +195,8 @@ TEST_F(DeviceCreation, FailureOnTheChosenAdapterFallsBackToTheDefaultAdapterAndS
     EXPECT_EQ(g_calls[1].driverType, D3D_DRIVER_TYPE_HARDWARE);
     EXPECT_TRUE(g_calls[1].fixedArguments);
     EXPECT_TRUE(objects.device && objects.context);
-    ASSERT_EQ(g_logLines.size(), 1u);
-    EXPECT_NE(g_logLines[0].find("using the default adapter"), std::string::npos) << g_logLines[0];
-    EXPECT_NE(g_logLines[0].find("0x80070057"), std::string::npos) << g_logLines[0];
+    EXPECT_THAT(g_logLines, ElementsAre(AllOf(HasSubstr("using the default adapter"),
+                                              HasSubstr("0x80070057"))));
 
     // No device at all is reported and leaves nothing behind.
     g_failAlways = true;
@@ -217,8 +205,7 @@ TEST_F(DeviceCreation, FailureOnTheChosenAdapterFallsBackToTheDefaultAdapterAndS
     EXPECT_FALSE(CreateDeviceAndContext(adapters, RecordingCreateDevice, none));
     EXPECT_EQ(g_calls.size(), 4u);
     EXPECT_FALSE(none.device || none.context);
-    ASSERT_EQ(g_logLines.size(), 2u);
-    EXPECT_NE(g_logLines[1].find("default adapter failed"), std::string::npos) << g_logLines[1];
+    EXPECT_THAT(g_logLines, ElementsAre(_, HasSubstr("default adapter failed")));
 }
 
 TEST_F(DeviceCreation, RealAdaptersAndTheCommittedShadersWork) {
