@@ -76,10 +76,6 @@ TEST(RotationOffsets, EachAxisGoesToItsQuaternion) {
     }
 }
 
-std::tuple<double, double, double> Position(const vr::DriverPose_t& pose) {
-    return {pose.vecPosition[0], pose.vecPosition[1], pose.vecPosition[2]};
-}
-
 HeadPose Received(float x, float y, float z, float w) {
     HeadPose head;
     const float orientation[4] = {x, y, z, w}, position[3] = {0.25f, 1.6f, -0.5f};
@@ -105,7 +101,8 @@ TEST(HeadsetPose, OffsetsComposeOnTheirOwnSides) {
         for (int i = 0; i < 4; ++i) EXPECT_NEAR(actual[i], expected[i], 1e-6) << i;
     }
     // The position is not rotated by any offset.
-    EXPECT_EQ(Position(yawed), std::make_tuple(double{0.25f}, double{1.6f}, double{-0.5f}));
+    EXPECT_EQ(std::vector<double>(yawed.vecPosition, yawed.vecPosition + 3),
+              (std::vector<double>{0.25f, 1.6f, -0.5f}));
 }
 
 TEST(HeadsetPose, TrackingStatusMapping) {
