@@ -94,15 +94,12 @@ TEST_F(DirectModeTest, TexturesThatCannotBeMadeComeBackAsZero) {
 
 TEST_F(DirectModeTest, OneIndexForEverySetMovingOnWithEachPresent) {
     hmd->Activate(0);
-    vr::SharedTextureHandle_t handles[2] = {1, 2};
-    uint32_t indices[2] = {9, 9};
-    hmd->GetNextSwapTextureSetIndex(handles, &indices);
-    EXPECT_EQ(std::make_tuple(indices[0], indices[1]), std::make_tuple(0u, 0u));
-    for (uint32_t expected : {1u, 2u, 0u}) {
-        hmd->Present(0);
-        vr::SharedTextureHandle_t others[2] = {123, 456};
-        hmd->GetNextSwapTextureSetIndex(others, &indices);
+    for (uint32_t expected : {0u, 1u, 2u, 0u}) {
+        vr::SharedTextureHandle_t any[2] = {expected + 1u, 456};
+        uint32_t indices[2] = {9, 9};
+        hmd->GetNextSwapTextureSetIndex(any, &indices);
         EXPECT_EQ(std::make_tuple(indices[0], indices[1]), std::make_tuple(expected, expected));
+        hmd->Present(0);
     }
 }
 

@@ -74,10 +74,7 @@ TEST_F(HeadsetLinkTest, HeadPosesAndGoodRatesReachTheRuntimeAtTheNextActiveFrame
     ASSERT_EQ(poses.size(), 1u);
     const vr::DriverPose_t& pose = poses[0].pose;
     // The yaw offset of 90 degrees turns the world: yaw x orientation.
-    const double expected[4] = {0.5, 0.5, -0.5, 0.5},
-                 actual[4] = {pose.qRotation.x, pose.qRotation.y, pose.qRotation.z,
-                              pose.qRotation.w};
-    for (int i = 0; i < 4; ++i) EXPECT_NEAR(actual[i], expected[i], 1e-6) << i;
+    ExpectQuaternion(pose.qRotation, 0.5, 0.5, -0.5, 0.5);
     EXPECT_EQ(std::vector<double>(pose.vecPosition, pose.vecPosition + 3),
               (std::vector<double>{0.5, 1.25, -2.0}));
 }

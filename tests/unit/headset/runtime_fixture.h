@@ -41,6 +41,15 @@ inline const std::string& UseOwnPipeNames() {
     return suffix;
 }
 
+// Quaternions of the product's own type and of the runtime's, term by term.
+template <typename Q>
+void ExpectQuaternion(const Q& q, double x, double y, double z, double w) {
+    EXPECT_NEAR(q.x, x, 1e-6);
+    EXPECT_NEAR(q.y, y, 1e-6);
+    EXPECT_NEAR(q.z, z, 1e-6);
+    EXPECT_NEAR(q.w, w, 1e-6);
+}
+
 class RuntimeFixture : public ::testing::Test {
   protected:
     void SetUp() override {
