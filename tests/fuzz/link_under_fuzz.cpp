@@ -16,6 +16,7 @@
 #include "link/wire_format.h"
 #include "platform/process.h"
 #include "runtime/driver_calls.h"
+#include "runtime/fake_interfaces.h"
 
 namespace quillo::fuzz {
 

@@ -160,9 +160,8 @@ TEST_F(ProviderTest, FramesStandbyAndCleanup) {
 
 TEST_F(ProviderTest, InterfaceVersionList) {
     std::string actual;
-    for (const char* const* v = provider.GetInterfaceVersions(); *v != nullptr; ++v) {
-        actual += std::string(*v) + " ";
-    }
+    for (const char* const* v = provider.GetInterfaceVersions(); *v; ++v)
+        actual += *v + std::string(" ");
     EXPECT_EQ(actual,
               "IVRSettings_002 ITrackedDeviceServerDriver_005 IVRDisplayComponent_002 "
               "IVRDriverDirectModeComponent_002 IVRControllerComponent_001 IVRCameraComponent_002 "
@@ -186,8 +185,8 @@ TEST_F(ProviderTest, FirstRecordCreatesTheControllerLaterOnesUpdateIt) {
     provider.OnControllerUpdated(MakeRecord(5, 0.25f));
     const std::vector<RuntimeEvent> added = Events(EventKind::DeviceAdded);
     ASSERT_EQ(added.size(), 1u);
-    EXPECT_EQ(added[0].serial, "QuilloControllerV02ID5");
-    EXPECT_EQ(added[0].deviceClass, vr::TrackedDeviceClass_Controller);
+    EXPECT_EQ(std::make_tuple(added[0].serial, added[0].deviceClass),
+              std::make_tuple("QuilloControllerV02ID5", vr::TrackedDeviceClass_Controller));
     EXPECT_TRUE(Logged("New driver registered (serial QuilloControllerV02ID5) with status 1 \n"));
     ControllerDevice* controller = provider.controller(5);
     ASSERT_NE(controller, nullptr);
