@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "fuzz/link_under_fuzz.h"
@@ -17,10 +18,7 @@ namespace {
 using namespace quillo;
 using fuzz::Require;
 
-struct Framed {
-    uint32_t type;
-    uint32_t length;
-};
+using Framed = std::pair<uint32_t, uint32_t>;  // type and length
 
 // Builds the byte stream and the list of what was framed.
 void BuildStream(const uint8_t* data, size_t size, std::vector<uint8_t>& stream,
@@ -84,7 +82,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             Require(reader.state() != wire::MessageReader::State::kFailed, "stream stays aligned");
             if (!reader.HasMessage()) continue;
             Require(next < framed.size(), "no message beyond those framed");
-            Require(reader.type() == framed[next].type && reader.length() == framed[next].length,
+            Require(framed[next] == Framed{reader.type(), reader.length()},
                     "messages come out as framed, in order");
             link->Dispatch(reader.type(), reader.payload(), reader.length());
             reader.Next();
@@ -92,7 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     Require(next == framed.size(), "the sentinel arrives");
-    Require(framed.back().type == fuzz::kSentinelType, "the sentinel is last");
+    Require(framed.back().first == fuzz::kSentinelType, "the sentinel is last");
     link->EndInput();
     return 0;
 }

@@ -2,13 +2,13 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "devices/extra/controller_device.h"
-#include "devices/headset/headset_geometry.h"
 #include "devices/headset/hmd_driver.h"
 #include "link/controller_record.h"
 #include "link/quillo_core.h"
@@ -31,18 +31,12 @@ constexpr const char* kSettings = R"({
     }
 })";
 
-bool CompanionRunning() {
-    return true;
-}
-
 bool PoseFinite(const vr::DriverPose_t& pose) {
     const double values[] = {pose.qRotation.w,   pose.qRotation.x,    pose.qRotation.y,
                              pose.qRotation.z,   pose.vecPosition[0], pose.vecPosition[1],
                              pose.vecPosition[2]};
-    for (double v : values) {
-        if (!std::isfinite(v)) return false;
-    }
-    return true;
+    return std::all_of(std::begin(values), std::end(values),
+                       [](double v) { return std::isfinite(v); });
 }
 
 }  // namespace
@@ -66,7 +60,7 @@ LinkUnderFuzz::LinkUnderFuzz()
     setenv("QUILLO_PIPE_SUFFIX", suffix.c_str(), 1);
     std::string error;
     Require(runtime_.Settings().LoadJson(kSettings, error), "settings load");
-    provider_.SetCompanionCheck(&CompanionRunning);
+    provider_.SetCompanionCheck(+[] { return true; });
     Require(provider_.Init(runtime_.Context()) == vr::VRInitError_None, "provider starts");
     Require(provider_.hmd() != nullptr, "headset made");
     EndInput();

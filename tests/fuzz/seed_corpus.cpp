@@ -3,7 +3,6 @@
 //   fuzz_seed_corpus <bytes-dir> <stream-dir>
 // <bytes-dir> gets framed byte streams (one file per message, and one with all of them);
 // <stream-dir> the same messages in the stream target's entry format (stream_format.h).
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -17,28 +16,26 @@ namespace {
 
 using namespace quillo;
 
-struct SeedMessage {
+struct Seed {
     std::string name;
-    uint32_t type;
-    uint8_t op;
-    uint8_t selector;
-    std::vector<uint8_t> payload;
+    std::vector<uint8_t> bytes;    // framed, for the bytes target
+    std::vector<uint8_t> entries;  // in the stream target's format
 };
 
-std::vector<uint8_t> Tracking(const wire::TrackingUpdate& update) {
-    std::vector<uint8_t> bytes(wire::kMaxPayloadLength);
-    size_t written = 0;
-    if (wire::EncodeTrackingPayload(update, bytes.data(), bytes.size(), written) !=
-        wire::WireError::kNone) {
-        std::fprintf(stderr, "tracking kind %d does not encode\n", update.wireKind);
-        std::exit(1);
-    }
-    bytes.resize(written);
-    return bytes;
-}
-
-std::vector<SeedMessage> Messages() {
-    std::vector<SeedMessage> messages;
+// One seed per message, each made by the real encoders, and a last one with all of them.
+std::vector<Seed> Seeds() {
+    std::vector<Seed> seeds;
+    Seed all{"all_messages", {}, {}};
+    uint8_t payload[wire::kMaxPayloadLength] = {};
+    auto add = [&](std::string name, uint32_t type, uint8_t op, uint8_t selector, size_t length) {
+        Seed seed{std::move(name), std::vector<uint8_t>(wire::kHeaderSize + length), {}};
+        wire::EncodeMessage(type, payload, static_cast<uint32_t>(length), seed.bytes.data(),
+                            seed.bytes.size());
+        fuzz::AppendEntry(seed.entries, op, selector, payload, static_cast<uint16_t>(length));
+        all.bytes.insert(all.bytes.end(), seed.bytes.begin(), seed.bytes.end());
+        all.entries.insert(all.entries.end(), seed.entries.begin(), seed.entries.end());
+        seeds.push_back(std::move(seed));
+    };
     // A rotation of about 40 degrees about (1, 2, 2) / 3 with a translation: every term non-zero.
     const float pose[12] = {0.8219f,  -0.3564f, 0.4445f,  0.12f,   0.4742f, 0.8615f,
                             -0.1813f, 1.62f,    -0.3183f, 0.3617f, 0.8763f, -0.35f};
@@ -52,16 +49,21 @@ std::vector<SeedMessage> Messages() {
         u.position[0] = 0.1f, u.position[1] = 1.7f, u.position[2] = -0.25f;
         u.inertial = {{0.02f, -0.4f, 0.1f}, {0.3f, -0.2f, 9.7f}, {21.0f, -4.0f, 38.0f}};
         u.status = 1;
+        size_t written = 0;
+        if (wire::EncodeTrackingPayload(u, payload, sizeof payload, written) !=
+            wire::WireError::kNone) {
+            std::fprintf(stderr, "tracking kind %d does not encode\n", u.wireKind);
+            std::exit(1);
+        }
         // The selector of the stream format that picks this kind.
-        messages.push_back({"tracking_kind_" + std::to_string(u.wireKind), wire::kTrackingMessage,
-                            fuzz::kOpTracking, static_cast<uint8_t>(k), Tracking(u)});
+        add("tracking_kind_" + std::to_string(u.wireKind), wire::kTrackingMessage,
+            fuzz::kOpTracking, static_cast<uint8_t>(k), written);
     }
-    messages.push_back({"recenter", wire::kRecenterMessage, fuzz::kOpRecenter, 0, {}});
+    add("recenter", wire::kRecenterMessage, fuzz::kOpRecenter, 0, 0);
     for (int32_t hz : {90, 144}) {
-        std::vector<uint8_t> rate(wire::kRefreshRateSize);
-        wire::EncodeRefreshRate(hz, rate.data(), rate.size());
-        messages.push_back({"refresh_rate_" + std::to_string(hz), wire::kRefreshRateMessage,
-                            fuzz::kOpRefreshRate, 0, rate});
+        wire::EncodeRefreshRate(hz, payload, wire::kRefreshRateSize);
+        add("refresh_rate_" + std::to_string(hz), wire::kRefreshRateMessage, fuzz::kOpRefreshRate,
+            0, wire::kRefreshRateSize);
     }
     for (uint32_t id : {1u, 2u}) {
         ControllerRecord record;
@@ -71,26 +73,18 @@ std::vector<SeedMessage> Messages() {
         record.input.buttonPressed = 0x4;
         record.input.buttonTouched = 0x100000000ull;
         record.input.axis[0][0] = 0.5f, record.input.axis[1][1] = -0.25f;
-        std::vector<uint8_t> bytes(wire::kControllerRecordSize);
-        wire::EncodeControllerRecord(record, bytes.data(), bytes.size());
+        wire::EncodeControllerRecord(record, payload, wire::kControllerRecordSize);
         // Twice: the first record of an id makes the device, the second is applied.
         for (int twice = 0; twice < 2; ++twice) {
-            messages.push_back({"controller_" + std::to_string(id) + "_" + std::to_string(twice),
-                                wire::kControllerMessage, fuzz::kOpController, 0, bytes});
+            add("controller_" + std::to_string(id) + "_" + std::to_string(twice),
+                wire::kControllerMessage, fuzz::kOpController, 0, wire::kControllerRecordSize);
         }
     }
-    messages.push_back(
-        {"shutdown_runtime", wire::kShutdownRuntimeMessage, fuzz::kOpSkipped, 0, {}});
-    return messages;
-}
-
-void Append(std::vector<uint8_t>& bytes, std::vector<uint8_t>& entries, const SeedMessage& m) {
-    uint8_t framed[wire::kHeaderSize + wire::kMaxPayloadLength];
-    const size_t size = wire::EncodeMessage(
-        m.type, m.payload.data(), static_cast<uint32_t>(m.payload.size()), framed, sizeof framed);
-    bytes.insert(bytes.end(), framed, framed + size);
-    fuzz::AppendEntry(entries, m.op, m.selector, m.payload.data(),
-                      static_cast<uint16_t>(m.payload.size()));
+    add("shutdown_runtime", wire::kShutdownRuntimeMessage, fuzz::kOpSkipped, 0, 0);
+    // Everything in one stream, fed one byte at a time in the stream format.
+    fuzz::AppendEntry(all.entries, fuzz::kOpSplit, 1, nullptr, 0);
+    seeds.push_back(std::move(all));
+    return seeds;
 }
 
 bool WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
@@ -107,28 +101,14 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s <bytes-dir> <stream-dir>\n", argv[0]);
         return 2;
     }
-    const std::string bytesDir = argv[1];
-    const std::string streamDir = argv[2];
-    std::vector<uint8_t> allBytes, allEntries;
-    size_t files = 0;
-    for (const SeedMessage& m : Messages()) {
-        std::vector<uint8_t> bytes, entries;
-        Append(bytes, entries, m);
-        Append(allBytes, allEntries, m);
-        if (!WriteFile(bytesDir + "/" + m.name, bytes) ||
-            !WriteFile(streamDir + "/" + m.name, entries)) {
-            std::fprintf(stderr, "cannot write seed %s\n", m.name.c_str());
+    const std::vector<Seed> seeds = Seeds();
+    for (const Seed& seed : seeds) {
+        if (!WriteFile(std::string(argv[1]) + "/" + seed.name, seed.bytes) ||
+            !WriteFile(std::string(argv[2]) + "/" + seed.name, seed.entries)) {
+            std::fprintf(stderr, "cannot write seed %s\n", seed.name.c_str());
             return 1;
         }
-        ++files;
     }
-    // Everything in one stream, fed one byte at a time in the stream format.
-    fuzz::AppendEntry(allEntries, fuzz::kOpSplit, 1, nullptr, 0);
-    if (!WriteFile(bytesDir + "/all_messages", allBytes) ||
-        !WriteFile(streamDir + "/all_messages", allEntries)) {
-        std::fprintf(stderr, "cannot write the combined seeds\n");
-        return 1;
-    }
-    std::printf("%zu seeds per corpus, and one with every message\n", files);
+    std::printf("%zu seeds per corpus, and one with every message\n", seeds.size() - 1);
     return 0;
 }

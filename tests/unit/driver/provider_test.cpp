@@ -4,8 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
+#include <chrono>
 #include <thread>
 #include <tuple>
 
@@ -29,13 +28,6 @@ namespace {
 using runtime::EventKind;
 using runtime::RuntimeEvent;
 
-bool CompanionRunning() {
-    return true;
-}
-bool CompanionMissing() {
-    return false;
-}
-
 class ProviderTest : public RuntimeFixture {
   protected:
     void TearDown() override {
@@ -44,8 +36,8 @@ class ProviderTest : public RuntimeFixture {
     }
     vr::EVRInitError InitWith(const char* settings, bool companion = true,
                               runtime::FakeRuntimeOptions options = {}) {
-        MakeDetachedRuntime(settings, std::move(options));
-        provider.SetCompanionCheck(companion ? &CompanionRunning : &CompanionMissing);
+        MakeRuntime(settings, std::move(options), false);
+        provider.SetCompanionCheck(companion ? +[] { return true; } : +[] { return false; });
         return provider.Init(fake->Context());
     }
 
@@ -168,9 +160,8 @@ TEST_F(ProviderTest, FramesStandbyAndCleanup) {
 
 TEST_F(ProviderTest, InterfaceVersionList) {
     std::string actual;
-    for (const char* const* v = provider.GetInterfaceVersions(); *v != nullptr; ++v) {
-        actual += std::string(*v) + " ";
-    }
+    for (const char* const* v = provider.GetInterfaceVersions(); *v; ++v)
+        actual += *v + std::string(" ");
     EXPECT_EQ(actual,
               "IVRSettings_002 ITrackedDeviceServerDriver_005 IVRDisplayComponent_002 "
               "IVRDriverDirectModeComponent_002 IVRControllerComponent_001 IVRCameraComponent_002 "
@@ -194,8 +185,8 @@ TEST_F(ProviderTest, FirstRecordCreatesTheControllerLaterOnesUpdateIt) {
     provider.OnControllerUpdated(MakeRecord(5, 0.25f));
     const std::vector<RuntimeEvent> added = Events(EventKind::DeviceAdded);
     ASSERT_EQ(added.size(), 1u);
-    EXPECT_EQ(added[0].serial, "QuilloControllerV02ID5");
-    EXPECT_EQ(added[0].deviceClass, vr::TrackedDeviceClass_Controller);
+    EXPECT_EQ(std::make_tuple(added[0].serial, added[0].deviceClass),
+              std::make_tuple("QuilloControllerV02ID5", vr::TrackedDeviceClass_Controller));
     EXPECT_TRUE(Logged("New driver registered (serial QuilloControllerV02ID5) with status 1 \n"));
     ControllerDevice* controller = provider.controller(5);
     ASSERT_NE(controller, nullptr);
@@ -275,78 +266,60 @@ class SlowRuntimeCall : public ProviderTest {
         ASSERT_TRUE(companion.Create(error)) << error;
     }
     void TearDown() override {
-        Release();
+        released = true;
         // The headset is freed by the link's last thread; wait for it before the runtime goes.
         EXPECT_TRUE(WaitFor([] { return TransmissionPipe::ThreadsRunningInProcess() == 0; }));
         ProviderTest::TearDown();
     }
-    // After `owner` has initialised: blocks the reader thread inside the runtime.
-    void BlockReaderInTheRuntime() {
+    // After Init: holds the reader thread inside the runtime, runs `teardown` on a thread of its
+    // own and expects it to return while the reader is still held (the guard only keeps a
+    // broken build from hanging the suite).
+    void ExpectReturnsWhileTheReaderIsHeld(const std::function<void()>& teardown) {
         fake->SetObserver([this](const RuntimeEvent& event) {
             if (event.kind != EventKind::DeviceAdded ||
                 event.deviceClass != vr::TrackedDeviceClass_Controller) {
                 return;
             }
-            std::unique_lock<std::mutex> lock(mutex);
             entered = true;
-            changed.notify_all();
-            changed.wait(lock, [this] { return released; });
+            while (!released) std::this_thread::sleep_for(std::chrono::milliseconds(1));
         });
         ASSERT_TRUE(companion.AcceptDriver());
         uint8_t record[wire::kControllerRecordSize];
-        ASSERT_EQ(wire::EncodeControllerRecord(MakeRecord(9, 0.0f), record, sizeof record),
-                  wire::WireError::kNone);
+        wire::EncodeControllerRecord(MakeRecord(9, 0.0f), record, sizeof record);
         ASSERT_TRUE(companion.Send(wire::kControllerMessage, record, sizeof record));
-        std::unique_lock<std::mutex> lock(mutex);
-        ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(30), [this] { return entered; }));
-    }
-    // Runs `teardown` on a thread of its own; true when it returned while the reader thread
-    // was still held (the guard only keeps a broken build from hanging the suite).
-    bool ReturnsWhileTheReaderIsHeld(const std::function<void()>& teardown) {
+        ASSERT_TRUE(WaitFor([this] { return entered.load(); }));
         std::atomic<bool> done{false};
         std::thread runtimeThread([&] {
             teardown();
-            done.store(true);
+            done = true;
         });
-        const bool returned = WaitFor([&] { return done.load(); }, 10000);
-        Release();
-        runtimeThread.join();
-        return returned;
-    }
-    void Release() {
-        std::lock_guard<std::mutex> lock(mutex);
+        EXPECT_TRUE(WaitFor([&] { return done.load(); }, 10000));
         released = true;
-        changed.notify_all();
+        runtimeThread.join();
     }
 
     TestCompanion companion{UseOwnPipeNames()};
-    std::mutex mutex;
-    std::condition_variable changed;
-    bool entered = false;
-    bool released = false;
+    std::atomic<bool> entered{false}, released{false};
 };
 
 TEST_F(SlowRuntimeCall, CleanupDoesNotWaitForIt) {
     ASSERT_EQ(InitWith(kDefaultSettings), vr::VRInitError_None);
-    BlockReaderInTheRuntime();
-    EXPECT_TRUE(ReturnsWhileTheReaderIsHeld([&] { provider.Cleanup(); }));
+    ExpectReturnsWhileTheReaderIsHeld([&] { provider.Cleanup(); });
     EXPECT_EQ(provider.hmd(), nullptr);
 }
 
 TEST_F(SlowRuntimeCall, DestroyingTheProviderWithoutCleanupDoesNotWaitForIt) {
     // As the library's static provider at unload: nothing may wait for a link thread there.
     auto owner = std::make_unique<CServerDriver_Quillo>();
-    owner->SetCompanionCheck(&CompanionRunning);
-    MakeDetachedRuntime(kDefaultSettings);
-    ASSERT_EQ(owner->Init(fake->Context()), vr::VRInitError_None);
-    BlockReaderInTheRuntime();
-    EXPECT_TRUE(ReturnsWhileTheReaderIsHeld([&] { owner.reset(); }));
+    owner->SetCompanionCheck(+[] { return true; });
+    ASSERT_EQ(owner->Init(MakeRuntime(kDefaultSettings, {}, false).Context()),
+              vr::VRInitError_None);
+    ExpectReturnsWhileTheReaderIsHeld([&] { owner.reset(); });
 }
 
 TEST_F(ProviderTest, TrackingReferenceDeviceStandsStillWhereverItIsAsked) {
-    runtime::FakeRuntime& rt = MakeRuntime();
-    CFakeSensorDriver_Quillo sensor(&rt.Host());
-    for (int activated = 0; activated < 2; ++activated) {
+    CFakeSensorDriver_Quillo sensor(&MakeRuntime().Host());
+    for (bool activated : {false, true}) {
         if (activated) {
             ASSERT_EQ(sensor.Activate(4), vr::VRInitError_None);
         }

@@ -17,14 +17,15 @@ class DirectModeTest : public RuntimeFixture {
   protected:
     void SetUp() override {
         RuntimeFixture::SetUp();
-        UseSoftwareGpu();
+        // Direct mode needs shared texture handles, which Wine's Direct3D 11 does not give.
+        SetEnvironment("QUILLO_GPU_BACKEND", "software");
         // The smallest window (1000 x 600) keeps the software drawing of each present short.
         MakeRuntime(R"({"driver_quillo": {}})");
         hmd = std::make_unique<HMDDriverDirect>();
     }
     void TearDown() override {
         hmd.reset();
-        UseSoftwareGpu(false);
+        SetEnvironment("QUILLO_GPU_BACKEND", "");
         RuntimeFixture::TearDown();
     }
 
@@ -42,51 +43,41 @@ class DirectModeTest : public RuntimeFixture {
             handles.push_back(record.handle);
         return handles;
     }
+    bool Shared(uint64_t handle) const { return hmd->Core().Compositor().HasSharedEntry(handle); }
 
     std::unique_ptr<HMDDriverDirect> hmd;
 };
 
 // Each set gets three shared textures, opened on the compositor, and an id of its own; any of
-// its handles destroys exactly that set.
-TEST_F(DirectModeTest, EachSetHasItsOwnIdAndGoesByAnyOfItsHandles) {
-    const Set first = Create(10);
-    const Set second = Create(10);
+// its handles destroys exactly that set, and a process's end all of its sets.
+TEST_F(DirectModeTest, SetsHaveIdsOfTheirOwnAndGoByAnyHandleOrByProcess) {
+    const Set a = Create(10), b = Create(20), c = Create(10);
     const std::vector<SwapTextureRecord>& records = hmd->swapTextures();
-    ASSERT_EQ(records.size(), 6u);
+    ASSERT_EQ(records.size(), 9u);
     for (int i = 0; i < 3; ++i) {
-        EXPECT_NE(first.handles[i], 0u);
+        EXPECT_NE(a.handles[i], 0u);
         EXPECT_EQ(std::make_tuple(records[i].handle, records[i].setId, records[i].pid),
-                  std::make_tuple(first.handles[i], 0u, 10u));
-        EXPECT_EQ(std::make_tuple(records[i + 3].handle, records[i + 3].setId),
-                  std::make_tuple(second.handles[i], 1u));
+                  std::make_tuple(a.handles[i], 0u, 10u));
+        EXPECT_EQ(std::make_tuple(records[i + 3].handle, records[i + 3].setId, records[i + 3].pid),
+                  std::make_tuple(b.handles[i], 1u, 20u));
         EXPECT_EQ(records[i].texture->Describe().width, 64u);
-        EXPECT_TRUE(hmd->Core().Compositor().HasSharedEntry(first.handles[i]));
+        EXPECT_TRUE(Shared(a.handles[i]));
     }
-    EXPECT_EQ(hmd->nextSetId(), 2u);
+    EXPECT_EQ(hmd->nextSetId(), 3u);
 
-    hmd->DestroySwapTextureSet(first.handles[1]);
-    EXPECT_EQ(RecordedHandles(),
-              (std::vector<uint64_t>{second.handles[0], second.handles[1], second.handles[2]}));
-    for (uint64_t handle : first.handles) {
-        EXPECT_FALSE(hmd->Core().Compositor().HasSharedEntry(handle));
-    }
-    // A handle destroyed before names nothing any more; neither does an unknown one.
-    hmd->DestroySwapTextureSet(first.handles[0]);
+    hmd->DestroySwapTextureSet(c.handles[1]);
+    EXPECT_EQ(RecordedHandles(), (std::vector<uint64_t>{a.handles[0], a.handles[1], a.handles[2],
+                                                        b.handles[0], b.handles[1], b.handles[2]}));
+    for (uint64_t handle : c.handles) EXPECT_FALSE(Shared(handle));
+    // A handle destroyed before names nothing any more; neither does an unknown one or process.
+    hmd->DestroySwapTextureSet(c.handles[0]);
     hmd->DestroySwapTextureSet(0xDEADBEEF);
-    EXPECT_EQ(hmd->swapTextures().size(), 3u);
-}
+    hmd->DestroyAllSwapTextureSets(99);
+    EXPECT_EQ(hmd->swapTextures().size(), 6u);
 
-TEST_F(DirectModeTest, DestroyAllOfAProcessKeepsTheOthersInOrder) {
-    const Set a = Create(10);
-    const Set b = Create(20);
-    const Set c = Create(10);
     hmd->DestroyAllSwapTextureSets(10);
     EXPECT_EQ(RecordedHandles(), (std::vector<uint64_t>{b.handles[0], b.handles[1], b.handles[2]}));
-    for (uint64_t handle : {a.handles[0], c.handles[2]}) {
-        EXPECT_FALSE(hmd->Core().Compositor().HasSharedEntry(handle));
-    }
-    hmd->DestroyAllSwapTextureSets(99);
-    EXPECT_EQ(hmd->swapTextures().size(), 3u);
+    EXPECT_FALSE(Shared(a.handles[2]));
     // The set ids keep counting: a new set never reuses one.
     Create(20);
     EXPECT_EQ(hmd->swapTextures().back().setId, 3u);
@@ -103,15 +94,12 @@ TEST_F(DirectModeTest, TexturesThatCannotBeMadeComeBackAsZero) {
 
 TEST_F(DirectModeTest, OneIndexForEverySetMovingOnWithEachPresent) {
     hmd->Activate(0);
-    vr::SharedTextureHandle_t handles[2] = {1, 2};
-    uint32_t indices[2] = {9, 9};
-    hmd->GetNextSwapTextureSetIndex(handles, &indices);
-    EXPECT_EQ(std::make_tuple(indices[0], indices[1]), std::make_tuple(0u, 0u));
-    for (uint32_t expected : {1u, 2u, 0u}) {
-        hmd->Present(0);
-        vr::SharedTextureHandle_t others[2] = {123, 456};
-        hmd->GetNextSwapTextureSetIndex(others, &indices);
+    for (uint32_t expected : {0u, 1u, 2u, 0u}) {
+        vr::SharedTextureHandle_t any[2] = {expected + 1u, 456};
+        uint32_t indices[2] = {9, 9};
+        hmd->GetNextSwapTextureSetIndex(any, &indices);
         EXPECT_EQ(std::make_tuple(indices[0], indices[1]), std::make_tuple(expected, expected));
+        hmd->Present(0);
     }
 }
 

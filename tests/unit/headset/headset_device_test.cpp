@@ -102,8 +102,8 @@ TEST_F(HeadsetTest, ActivationCycleMakesTexturesOnceAndHandsPosesOnlyWhileActive
         ASSERT_EQ(hmd.Activate(0), vr::VRInitError_None);
         ASSERT_TRUE(compositor.ready());
         EXPECT_EQ(compositor.outputFormat(), 28u);  // DXGI_FORMAT_R8G8B8A8_UNORM
-        EXPECT_EQ(compositor.OutputTexture(0)->Describe().width, 2560u);
-        EXPECT_EQ(compositor.OutputTexture(0)->Describe().height, 1440u);
+        const auto output = compositor.OutputTexture(0)->Describe();
+        EXPECT_EQ(std::make_tuple(output.width, output.height), std::make_tuple(2560u, 1440u));
         if (activation == 0) firstHandle = compositor.OutputSharedHandle(0);
         EXPECT_EQ(compositor.OutputSharedHandle(0), firstHandle);
         EXPECT_EQ(Events(EventKind::PropertyWrite).size(), 12u);  // every property each time
@@ -130,9 +130,9 @@ TEST_F(HeadsetTest, FrameRateBeforeActivationIsPublishedByActivate) {
     hmd.OnFramerateUpdated(90);
     std::vector<RuntimeEvent> writes = Events(EventKind::PropertyWrite);
     ASSERT_EQ(writes.size(), 1u);
-    EXPECT_EQ(writes[0].container, vr::k_ulInvalidPropertyContainer);
-    EXPECT_EQ(writes[0].property, vr::Prop_DisplayFrequency_Float);
-    EXPECT_EQ(writes[0].value.floatValue, 90.0f);
+    EXPECT_EQ(
+        std::make_tuple(writes[0].container, writes[0].property, writes[0].value.floatValue),
+        std::make_tuple(vr::k_ulInvalidPropertyContainer, vr::Prop_DisplayFrequency_Float, 90.0f));
 
     rt.ClearEvents();
     hmd.Activate(2);

@@ -6,6 +6,7 @@
 #include <tuple>
 
 #include "devices/headset/headset_geometry.h"
+#include "unit/headset/runtime_fixture.h"
 
 namespace quillo::test {
 namespace {
@@ -47,13 +48,6 @@ TEST(DisplayGeometry, HugeSettingsStayInRange) {
     ExpectGeometry(ComputeDisplayGeometry(INT_MIN, INT_MIN, INT_MAX), 500, 600);
 }
 
-void ExpectQuaternion(const Quaternion& q, float x, float y, float z, float w) {
-    EXPECT_FLOAT_EQ(q.x, x);
-    EXPECT_FLOAT_EQ(q.y, y);
-    EXPECT_FLOAT_EQ(q.z, z);
-    EXPECT_FLOAT_EQ(q.w, w);
-}
-
 // Y goes into the world-frame (yaw) offset, X and Z into the head-frame offset only.
 TEST(RotationOffsets, EachAxisGoesToItsQuaternion) {
     const float h = 0.70710677f;
@@ -76,10 +70,6 @@ TEST(RotationOffsets, EachAxisGoesToItsQuaternion) {
     }
 }
 
-std::tuple<double, double, double> Position(const vr::DriverPose_t& pose) {
-    return {pose.vecPosition[0], pose.vecPosition[1], pose.vecPosition[2]};
-}
-
 HeadPose Received(float x, float y, float z, float w) {
     HeadPose head;
     const float orientation[4] = {x, y, z, w}, position[3] = {0.25f, 1.6f, -0.5f};
@@ -99,21 +89,18 @@ TEST(HeadsetPose, OffsetsComposeOnTheirOwnSides) {
     const vr::DriverPose_t pitched =
         BuildHeadsetPose(Received(0, h, 0, h), ComputeRotationOffsets(90, 0, 0));
     for (const vr::DriverPose_t& pose : {yawed, pitched}) {
-        const double expected[4] = {0.5, 0.5, -0.5, 0.5};
-        const double actual[4] = {pose.qRotation.x, pose.qRotation.y, pose.qRotation.z,
-                                  pose.qRotation.w};
-        for (int i = 0; i < 4; ++i) EXPECT_NEAR(actual[i], expected[i], 1e-6) << i;
+        ExpectQuaternion(pose.qRotation, 0.5, 0.5, -0.5, 0.5);
     }
     // The position is not rotated by any offset.
-    EXPECT_EQ(Position(yawed), std::make_tuple(double{0.25f}, double{1.6f}, double{-0.5f}));
+    EXPECT_EQ(std::vector<double>(yawed.vecPosition, yawed.vecPosition + 3),
+              (std::vector<double>{0.25f, 1.6f, -0.5f}));
 }
 
 TEST(HeadsetPose, TrackingStatusMapping) {
-    struct Case {
+    const struct {
         int32_t status;
         vr::ETrackingResult result;
-        bool valid;
-        bool connected;
+        bool valid, connected;
     } cases[] = {
         {0, vr::TrackingResult_Running_OK, true, true},
         {1, vr::TrackingResult_Running_OutOfRange, false, true},
@@ -122,14 +109,13 @@ TEST(HeadsetPose, TrackingStatusMapping) {
         {-1, vr::TrackingResult_Running_OK, true, true},
         {254, vr::TrackingResult_Running_OK, true, true},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.status);
         HeadPose head = Received(0, 0, 0, 1);
         head.trackingStatus = c.status;
         const vr::DriverPose_t pose = BuildHeadsetPose(head, ComputeRotationOffsets(0, 0, 0));
-        EXPECT_EQ(pose.result, c.result);
-        EXPECT_EQ(pose.poseIsValid, c.valid);
-        EXPECT_EQ(pose.deviceIsConnected, c.connected);
+        EXPECT_EQ(std::make_tuple(pose.result, pose.poseIsValid, pose.deviceIsConnected),
+                  std::make_tuple(c.result, c.valid, c.connected));
         EXPECT_TRUE(pose.willDriftInYaw);
     }
 }

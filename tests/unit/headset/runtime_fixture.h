@@ -24,34 +24,30 @@ constexpr const char* kDefaultSettings = R"({"driver_quillo": {"windowWidth": 25
     "windowHeight": 1440, "renderScale": 100, "hmdMode": 0, "fakeSensorEnabled": true,
     "RotationOffsetXDeg": 0, "RotationOffsetYDeg": 0, "RotationOffsetZDeg": 0}})";
 
-// Sets, or with an empty value removes, an environment variable of this test process.
+// Sets an environment variable of this test process (an empty value means the default).
 inline void SetEnvironment(const char* name, const std::string& value) {
 #if defined(_WIN32)
     _putenv_s(name, value.c_str());
 #else
-    if (value.empty()) {
-        unsetenv(name);
-    } else {
-        setenv(name, value.c_str(), 1);
-    }
+    setenv(name, value.c_str(), 1);
 #endif
 }
 
 // Gives this test process pipe names of its own (the link reads QUILLO_PIPE_SUFFIX when its
 // pipe channel starts). Returns the suffix.
 inline const std::string& UseOwnPipeNames() {
-    static const std::string suffix = [] {
-        std::string value = "_h1test_" + std::to_string(platform::CurrentProcessId());
-        SetEnvironment("QUILLO_PIPE_SUFFIX", value);
-        return value;
-    }();
+    static const std::string suffix = "_h1test_" + std::to_string(platform::CurrentProcessId());
+    SetEnvironment("QUILLO_PIPE_SUFFIX", suffix);
     return suffix;
 }
 
-// Makes the headsets created from now on use the software GPU backend (direct mode needs
-// shared texture handles, which Wine's Direct3D 11 does not give), or the default one again.
-inline void UseSoftwareGpu(bool software = true) {
-    SetEnvironment("QUILLO_GPU_BACKEND", software ? "software" : "");
+// Quaternions of the product's own type and of the runtime's, term by term.
+template <typename Q>
+void ExpectQuaternion(const Q& q, double x, double y, double z, double w) {
+    EXPECT_NEAR(q.x, x, 1e-6);
+    EXPECT_NEAR(q.y, y, 1e-6);
+    EXPECT_NEAR(q.z, z, 1e-6);
+    EXPECT_NEAR(q.w, w, 1e-6);
 }
 
 class RuntimeFixture : public ::testing::Test {
@@ -62,25 +58,20 @@ class RuntimeFixture : public ::testing::Test {
     }
     void TearDown() override { ClearLogTarget(); }
 
-    // A fresh runtime with `settingsJson`, not yet connected to the driver (the provider's
-    // Init connects it).
-    runtime::FakeRuntime& MakeDetachedRuntime(const char* settingsJson = kDefaultSettings,
-                                              runtime::FakeRuntimeOptions options = {}) {
-        fake = std::make_unique<runtime::FakeRuntime>(std::move(options));
-        if (settingsJson != nullptr) {
-            std::string error;
-            EXPECT_TRUE(fake->Settings().LoadJson(settingsJson, error)) << error;
-        }
-        return *fake;
-    }
-
-    // A fresh runtime with `settingsJson`, connected like Init connects the driver.
+    // A fresh runtime with `settingsJson`; `attach` connects it as the provider's Init does
+    // (without, the provider's Init connects it).
     runtime::FakeRuntime& MakeRuntime(const char* settingsJson = kDefaultSettings,
-                                      runtime::FakeRuntimeOptions options = {}) {
-        MakeDetachedRuntime(settingsJson, std::move(options));
-        InitServerDriverContext(fake->Context());  // as the provider's Init does
-        ClearLogTarget();
-        SetLogTargetIfUnset(&fake->Log());
+                                      runtime::FakeRuntimeOptions options = {},
+                                      bool attach = true) {
+        fake = std::make_unique<runtime::FakeRuntime>(std::move(options));
+        std::string error;
+        EXPECT_TRUE(settingsJson == nullptr || fake->Settings().LoadJson(settingsJson, error))
+            << error;
+        if (attach) {
+            InitServerDriverContext(fake->Context());
+            ClearLogTarget();
+            SetLogTargetIfUnset(&fake->Log());
+        }
         return *fake;
     }
 
@@ -89,7 +80,7 @@ class RuntimeFixture : public ::testing::Test {
     }
     std::vector<std::string> Logs() const { return fake->LogLines(); }
     bool Logged(const std::string& line) const {
-        const std::vector<std::string> lines = fake->LogLines();
+        const std::vector<std::string> lines = Logs();
         return std::find(lines.begin(), lines.end(), line) != lines.end();
     }
 
