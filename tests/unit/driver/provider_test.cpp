@@ -202,6 +202,7 @@ TEST_F(ProviderTest, FirstRecordCreatesTheControllerLaterOnesUpdateIt) {
 
     provider.OnControllerUpdated(MakeRecord(6, 0.0f));
     EXPECT_EQ(provider.controllerCount(), 2u);
+    EXPECT_EQ(Events(EventKind::DeviceAdded).back().serial, "QuilloControllerV02ID6");
 }
 
 TEST_F(ProviderTest, ControllersAreCappedAndEachRefusedIdIsLoggedOnce) {
@@ -332,6 +333,14 @@ TEST_F(ProviderTest, TrackingReferenceDeviceStandsStillWhereverItIsAsked) {
     EXPECT_EQ(sensor.GetComponent("itrackeddeviceserverdriver_005"),
               static_cast<vr::ITrackedDeviceServerDriver*>(&sensor));
     EXPECT_EQ(sensor.GetComponent("IVRControllerComponent_001"), nullptr);
+    bool serialWritten = false;
+    for (const RuntimeEvent& write : Events(EventKind::PropertyWrite)) {
+        serialWritten = serialWritten || (write.property == vr::Prop_SerialNumber_String &&
+                                          write.value.stringValue == "0.1113");
+    }
+    EXPECT_TRUE(serialWritten);
+    sensor.Deactivate();
+    EXPECT_TRUE(Logged("Driver deactivated: Quillo fake sensor \n")) << "the model, not the serial";
 }
 
 }  // namespace

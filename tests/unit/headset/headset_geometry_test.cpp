@@ -80,6 +80,24 @@ HeadPose Received(float x, float y, float z, float w) {
     return head;
 }
 
+TEST(HeadsetPose, NoOffsetsPassTheOrientationExactlyAndTheRestingPoseIgnoresOffsetsAndStatus) {
+    const vr::DriverPose_t plain =
+        BuildHeadsetPose(Received(0.1f, -0.2f, 0.3f, 0.9273618f), ComputeRotationOffsets(0, 0, 0));
+    const vr::HmdQuaternion_t& q = plain.qRotation;
+    EXPECT_EQ(std::make_tuple(q.x, q.y, q.z, q.w),
+              std::make_tuple(double{0.1f}, double{-0.2f}, double{0.3f}, double{0.9273618f}));
+
+    HeadPose resting = Received(0.3f, 0, 0, 1);
+    resting.poseReceived = false;  // the orientation is not used until a pose has arrived
+    resting.trackingStatus = 2;
+    const vr::DriverPose_t pose = BuildHeadsetPose(resting, ComputeRotationOffsets(30, 90, 10));
+    ExpectQuaternion(pose.qRotation, 0, 0, 0, 1);
+    EXPECT_EQ(std::make_tuple(pose.vecPosition[0], pose.vecPosition[1], pose.vecPosition[2]),
+              std::make_tuple(0.0, double{1.7f}, 0.0));
+    EXPECT_EQ(std::make_tuple(pose.result, pose.poseIsValid, pose.deviceIsConnected),
+              std::make_tuple(vr::TrackingResult_Running_OK, true, true));
+}
+
 // The yaw offset turns the world (applied on the left), the X/Z offset turns the head in its
 // own frame (applied on the right). Swapping either side flips the sign of z here.
 TEST(HeadsetPose, OffsetsComposeOnTheirOwnSides) {
