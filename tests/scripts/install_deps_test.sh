@@ -26,16 +26,10 @@ check() {
 
 # What dpkg knows: state per package (installed, or config-files for a removed one); every
 # other package asked about is unknown to it.
-cat >"$WORK/dpkg-state" <<'STATE'
-cmake installed
-git installed
-g++ installed
-wine installed
-libgtest-dev installed
-nlohmann-json3-dev installed
-clang-format config-files
-libstb-dev config-files
-STATE
+{
+    printf '%s installed\n' cmake git g++ wine libgtest-dev nlohmann-json3-dev
+    printf '%s config-files\n' clang-format libstb-dev
+} >"$WORK/dpkg-state"
 
 cat >"$WORK/bin/dpkg-query" <<'STANDIN'
 #!/usr/bin/env bash
@@ -54,18 +48,11 @@ echo "${packages[*]}" >>"$STANDIN_LOG_DIR/dpkg-query.args"
 rc=0
 for package in "${packages[@]}"; do
     state=$(awk -v p="$package" '$1 == p { print $2 }' "$STANDIN_STATE")
-    if [[ -z "$state" ]]; then
-        echo "dpkg-query: no packages found matching $package" >&2
-        rc=1
-        continue
-    fi
     [[ "$state" == installed ]] || rc=1
-    if [[ "$state" == installed ]]; then status="install ok installed"; else status="deinstall ok config-files"; fi
+    [[ -n "$state" ]] || { echo "dpkg-query: no packages found matching $package" >&2; continue; }
     line=${format//'${Package}'/$package}
     line=${line//'${db:Status-Status}'/$state}
-    line=${line//'${Status}'/$status}
-    line=${line//'${Version}'/1.0}
-    printf '%b' "$line"
+    printf '%b' "${line//'${Version}'/1.0}"
 done
 exit "$rc"
 STANDIN
@@ -73,18 +60,12 @@ STANDIN
 cat >"$WORK/bin/apt-get" <<'STANDIN'
 #!/usr/bin/env bash
 echo "$*" >>"$STANDIN_LOG_DIR/apt-get.calls"
-if [[ "${1:-}" == install && -n "${STANDIN_APT_INSTALL_FAILS:-}" ]]; then
-    echo "E: Unable to locate package something" >&2
-    exit 100
-fi
-exit 0
+[[ "${1:-}" != install || -z "${STANDIN_APT_INSTALL_FAILS:-}" ]] ||
+    { echo "E: Unable to locate package something" >&2; exit 100; }
 STANDIN
 
 # Runs what it is given, as a non-root user's sudo would after asking for a password.
-cat >"$WORK/bin/sudo" <<'STANDIN'
-#!/usr/bin/env bash
-exec "$@"
-STANDIN
+printf '#!/usr/bin/env bash\nexec "$@"\n' >"$WORK/bin/sudo"
 chmod +x "$WORK/bin/"*
 
 export STANDIN_STATE="$WORK/dpkg-state"
@@ -119,15 +100,10 @@ check "some of the packages asked about are installed" \
     test "$(wc -l <<<"$expected")" -lt "${#asked[@]}"
 
 mapfile -t calls 2>/dev/null <"$WORK/missing/apt-get.calls" || calls=()
-check "apt-get is run twice (calls: ${calls[*]})" test "${#calls[@]}" -eq 2
-check "apt-get update comes first" test "$(awk '{ print $1 }' <<<"${calls[0]:-}")" = update
-install_call=${calls[1]:-}
-check "then apt-get install" test "$(awk '{ print $1 }' <<<"$install_call")" = install
-requested=$(tr ' ' '\n' <<<"$install_call" | sed '1d; /^-/d; /^$/d' | sort -u)
-check "apt is asked for exactly the missing packages" test "$requested" = "$expected"
-if [[ "$requested" != "$expected" ]]; then
-    diff <(echo "$expected") <(echo "$requested") >&2
-fi
+check "apt-get update, then apt-get install, nothing else (calls: ${calls[*]})" \
+    test "$(awk '{ printf "%s ", $1 }' "$WORK/missing/apt-get.calls")" = "update install "
+requested=$(tr ' ' '\n' <<<"${calls[1]:-}" | sed '1d; /^-/d; /^$/d' | sort -u)
+check "apt is asked for exactly the missing packages" diff <(echo "$expected") <(echo "$requested")
 check "a package removed with its configuration left is installed again" \
     grep -qx clang-format <<<"$requested"
 check "it says what it installs" grep -q "installing.*libbenchmark-dev" <<<"$out"

@@ -32,26 +32,26 @@ FramesRun::FramesRun(const char* label) : dir(std::string("quillo-") + label) {
 }
 
 void FramesRun::StartCompanion(int rate, const std::vector<std::string>& arguments,
-                               const std::string& log,
-                               const std::pair<std::string, std::string>& variable) {
+                               const std::vector<std::pair<std::string, std::string>>& variables) {
     ASSERT_TRUE(dir.ok());
     platform::ChildProcessOptions options;
     options.program = NativePath(QUILLO_TEST_PATH_QUILLO_COMPANION);
     options.arguments = {"--no-stdin", "--quiet", "--rate",        std::to_string(rate),
                          "--seconds",  "900",     "--controllers", "0"};
-    options.arguments.insert(options.arguments.end(), arguments.begin(), arguments.end());
     options.environment = environment_;
-    if (!variable.first.empty()) options.environment.push_back(variable);
-    options.stdoutPath = options.stderrPath = File(log);
+    options.arguments.insert(options.arguments.end(), arguments.begin(), arguments.end());
+    options.environment.insert(options.environment.end(), variables.begin(), variables.end());
+    options.stdoutPath = options.stderrPath = File("companion.txt");
     std::string error;
     ASSERT_TRUE(companion.Start(options, &error)) << error;
     ASSERT_TRUE(WaitUntil([&] {
-        return ReadWholeFile(File(log)).find("waiting for the driver") != std::string::npos;
-    })) << ReadWholeFile(File(log));
+        return ReadWholeFile(File("companion.txt")).find("waiting for the driver") !=
+               std::string::npos;
+    })) << ReadWholeFile(File("companion.txt"));
 }
 
 void FramesRun::RunHost(int hmdMode, const std::string& mode,
-                        const std::vector<std::string>& length, const std::string& log) {
+                        const std::vector<std::string>& length) {
     ASSERT_TRUE(
         WriteWholeFile(File("settings.json"),
                        "{\"driver_quillo\": {\"windowWidth\": " + std::to_string(kFrameWidth) +
@@ -64,15 +64,15 @@ void FramesRun::RunHost(int hmdMode, const std::string& mode,
                          "--rate",        "0",
                          "--no-poses",    "--quiet",
                          "--frames-mode", mode};
+    options.environment = environment_;
     options.arguments.insert(options.arguments.end(), length.begin(), length.end());
     options.arguments.push_back(NativePath(QUILLO_TEST_PATH_DRIVER_QUILLO));
-    options.environment = environment_;
-    options.stdoutPath = options.stderrPath = File(log);
+    options.stdoutPath = options.stderrPath = File("host.txt");
     platform::ChildProcess host;
     std::string error;
     ASSERT_TRUE(host.Start(options, &error)) << error;
-    ASSERT_TRUE(host.Wait(kHostTimeoutMs)) << ReadWholeFile(File(log));
-    hostOutput = ReadWholeFile(File(log));
+    ASSERT_TRUE(host.Wait(kHostTimeoutMs)) << ReadWholeFile(File("host.txt"));
+    hostOutput = ReadWholeFile(File("host.txt"));
     ASSERT_EQ(host.exitCode(), 0) << hostOutput;
 }
 

@@ -22,15 +22,14 @@ class FramesRun {
   public:
     explicit FramesRun(const char* label);
 
-    // Starts the companion at `rate` frames a second with `arguments` after the usual ones (its
-    // output in File(log)) and waits until its pipes exist.
+    // Starts the companion at `rate` frames a second with `arguments` after the usual ones and
+    // `variables` in its environment (its output in File("companion.txt")) and waits until its
+    // pipes exist.
     void StartCompanion(int rate, const std::vector<std::string>& arguments,
-                        const std::string& log = "companion.txt",
-                        const std::pair<std::string, std::string>& variable = {});
+                        const std::vector<std::pair<std::string, std::string>>& variables = {});
     // Runs quillo-host to its end in headset mode `hmdMode` with --frames-mode `mode` and
     // `length` (--frames N or --seconds S); its output in hostOutput.
-    void RunHost(int hmdMode, const std::string& mode, const std::vector<std::string>& length,
-                 const std::string& log = "host.txt");
+    void RunHost(int hmdMode, const std::string& mode, const std::vector<std::string>& length);
 
     std::string File(const std::string& name) const { return dir.File(name); }
 

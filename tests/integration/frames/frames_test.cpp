@@ -38,14 +38,12 @@ struct Received {
 class FramesAcrossProcesses : public ::testing::Test {
   protected:
     void StartCompanion(const std::vector<std::string>& extra = {},
-                        const std::string& holdTexture = "") {
+                        const std::vector<std::pair<std::string, std::string>>& variables = {}) {
         std::vector<std::string> arguments = {"--frame-stats", NativePath(run.File("stats.json")),
                                               "--png-dir",     NativePath(run.dir.path()),
                                               "--png-every",   "10"};
         arguments.insert(arguments.end(), extra.begin(), extra.end());
-        run.StartCompanion(
-            kRefreshRate, arguments, "companion.txt",
-            {holdTexture.empty() ? "" : "QUILLO_COMPANION_HOLD_TEXTURE", holdTexture});
+        run.StartCompanion(kRefreshRate, arguments, variables);
     }
 
     void RunHost(int hmdMode, const std::string& mode, int frames) {
@@ -69,10 +67,6 @@ class FramesAcrossProcesses : public ::testing::Test {
             received.push_back({frame.at(0).get<uint32_t>(), frame.at(1).get<int>()});
         }
         EXPECT_EQ(Number(stats, "badPictures"), 0);
-    }
-
-    std::vector<int64_t> FrameInfosPerConnection() const {
-        return stats.value("frameInfosPerConnection", std::vector<int64_t>{});
     }
 
     // Every frame from the first one received to the last one presented arrived, each with the
@@ -126,12 +120,17 @@ class FramesAcrossProcesses : public ::testing::Test {
     std::vector<Received> received;
 };
 
+// A run of `frames` frames in one headset mode; with `hold` (frame:milliseconds), the companion
+// keeps one texture that long.
 struct Delivery {
     const char* name;
     int hmdMode;
     const char* mode;
     int frames;
+    const char* hold = "";
 };
+
+auto DeliveryName = [](const auto& info) { return std::string(info.param.name); };
 
 class EveryFrame : public FramesAcrossProcesses, public ::testing::WithParamInterface<Delivery> {};
 
@@ -140,7 +139,8 @@ TEST_P(EveryFrame, ArrivesOnceWithItsPictureInAlternatingTextures) {
     StartCompanion();
     RunHost(d.hmdMode, d.mode, d.frames);
     ReadStats(1);
-    EXPECT_EQ(FrameInfosPerConnection(), std::vector<int64_t>{1});
+    EXPECT_EQ(stats.value("frameInfosPerConnection", std::vector<int64_t>{}),
+              std::vector<int64_t>{1});
     ExpectEveryFrame(d.frames);
     ExpectSavedPicture();
     if (d.hmdMode == 0) {
@@ -154,7 +154,7 @@ INSTANTIATE_TEST_SUITE_P(Modes, EveryFrame,
                                            Delivery{"DirectMode", 2, "direct", 20},
                                            Delivery{"DirectModeWithBothEyesInOneTexture", 2,
                                                     "direct,shared-eye-texture", 20}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         DeliveryName);
 
 // Each received frame's output texture follows from its sequence number and the `count` frames
 // from `first` on that the driver dropped (never handed over, so they must not move its output
@@ -199,7 +199,8 @@ TEST_F(FramesAcrossProcesses, OneFrameInfoPerConnection) {
     StartCompanion({"--at", "1.5:disconnect"});
     RunHost(0, "virtual", 60);
     ReadStats(2);
-    EXPECT_EQ(FrameInfosPerConnection(), (std::vector<int64_t>{1, 1}));
+    EXPECT_EQ(stats.value("frameInfosPerConnection", std::vector<int64_t>{}),
+              (std::vector<int64_t>{1, 1}));
     EXPECT_EQ(Number(stats, "alternationBreaks"), 0);
 }
 
@@ -208,20 +209,12 @@ TEST_F(FramesAcrossProcesses, OneFrameInfoPerConnection) {
 // time stamp inside the hold. Once the texture is released, frames flow again. The companion
 // may miss frames on a loaded machine (it has one frame interval to take each texture), so
 // what is checked does not depend on it reading every one.
-struct Hold {
-    const char* name;
-    int hmdMode;
-    const char* mode;
-    int frames;
-    const char* hold;  // frame:milliseconds
-};
-
 class CompanionHoldingATexture : public FramesAcrossProcesses,
-                                 public ::testing::WithParamInterface<Hold> {};
+                                 public ::testing::WithParamInterface<Delivery> {};
 
 TEST_P(CompanionHoldingATexture, StallsThePresentsUntilReleased) {
-    const Hold& h = GetParam();
-    StartCompanion({}, h.hold);
+    const Delivery& h = GetParam();
+    StartCompanion({}, {{"QUILLO_COMPANION_HOLD_TEXTURE", h.hold}});
     RunHost(h.hmdMode, h.mode, h.frames);
     ReadStats(1);
     const auto holds = stats.find("holds");
@@ -234,9 +227,9 @@ TEST_P(CompanionHoldingATexture, StallsThePresentsUntilReleased) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, CompanionHoldingATexture,
-                         ::testing::Values(Hold{"VirtualDisplay", 0, "virtual", 40, "12:1500"},
-                                           Hold{"DirectMode", 2, "direct", 24, "5:1500"}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         ::testing::Values(Delivery{"VirtualDisplay", 0, "virtual", 40, "12:1500"},
+                                           Delivery{"DirectMode", 2, "direct", 24, "5:1500"}),
+                         DeliveryName);
 
 }  // namespace
 }  // namespace quillo::test

@@ -9,7 +9,6 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -55,44 +54,37 @@ double RedCentroid(const PngImage& image, int eye) {
 // One companion and one host run with the head turned by kYaw all along; with `recenter`, the
 // companion recenters 1 s after the driver connects. Leaves the host's output in `hostOutput`
 // and the last frame the companion received in `lastFrame`.
-void RunTurnedHead(FramesRun& run, bool recenter, std::string& hostOutput, PngImage& lastFrame) {
-    const std::string name = recenter ? "recentered" : "turned";
-    const std::string companionLog = name + "-companion.txt";
-    std::error_code made;
-    const std::string pictures = run.File(name);
-    ASSERT_TRUE(std::filesystem::create_directory(pictures, made)) << made.message();
-
+void RunTurnedHead(bool recenter, std::string& hostOutput, PngImage& lastFrame) {
+    FramesRun run{recenter ? "recentered" : "turned"};
     // A pure yaw about Y: (x, y, z, w) = (0, sin(yaw / 2), 0, cos(yaw / 2)), head at 1.7 m.
     char motion[256];
     std::snprintf(motion, sizeof motion, "t,qx,qy,qz,qw,px,py,pz\n0,0,%.9f,0,%.9f,0,1.7,0\n",
                   std::sin(kYaw / 2), std::cos(kYaw / 2));
     ASSERT_TRUE(WriteWholeFile(run.File("motion.csv"), motion));
     std::vector<std::string> arguments = {"--motion", NativePath(run.File("motion.csv")),
-                                          "--png-dir", NativePath(pictures)};
+                                          "--png-dir", NativePath(run.dir.path())};
     if (recenter) arguments.insert(arguments.end(), {"--at", "1:recenter"});
-    ASSERT_NO_FATAL_FAILURE(run.StartCompanion(kRefreshRate, arguments, companionLog));
-    ASSERT_NO_FATAL_FAILURE(
-        run.RunHost(0, "virtual", {"--seconds", std::to_string(kHostSeconds)}, name + "-host.txt"));
+    ASSERT_NO_FATAL_FAILURE(run.StartCompanion(kRefreshRate, arguments));
+    ASSERT_NO_FATAL_FAILURE(run.RunHost(0, "virtual", {"--seconds", std::to_string(kHostSeconds)}));
     hostOutput = run.hostOutput;
     // The companion writes the last frame of a connection when the driver has gone.
     ASSERT_TRUE(WaitUntil(
         [&] {
-            return ReadWholeFile(run.File(companionLog)).find("frames: last frame") !=
+            return ReadWholeFile(run.File("companion.txt")).find("frames: last frame") !=
                    std::string::npos;
         },
         std::chrono::milliseconds(kTimeoutMs)))
-        << ReadWholeFile(run.File(companionLog));
+        << ReadWholeFile(run.File("companion.txt"));
     std::string error;
-    ASSERT_TRUE(ReadPng(pictures + "/last_frame.png", lastFrame, error)) << error;
+    ASSERT_TRUE(ReadPng(run.File("last_frame.png"), lastFrame, error)) << error;
     ASSERT_EQ(lastFrame.width, kFrameWidth);
 }
 
 TEST(HeadTurn, RoomMovesByTheProjectedAngleAndFacesAheadAfterARecenter) {
-    FramesRun run{"headturn"};
     std::string hostOutput;
     PngImage turned, recentered;
-    ASSERT_NO_FATAL_FAILURE(RunTurnedHead(run, false, hostOutput, turned));
-    ASSERT_NO_FATAL_FAILURE(RunTurnedHead(run, true, hostOutput, recentered));
+    ASSERT_NO_FATAL_FAILURE(RunTurnedHead(false, hostOutput, turned));
+    ASSERT_NO_FATAL_FAILURE(RunTurnedHead(true, hostOutput, recentered));
     SCOPED_TRACE("host output:\n" + hostOutput);
 
     // What the headset reported: each eye's projection and the IPD.

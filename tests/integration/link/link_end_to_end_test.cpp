@@ -11,17 +11,14 @@ namespace {
 TEST(LinkEndToEnd, TheShutdownRequestEndsTheMonitorAndNothingElse) {
     LinkRun run("shutdown");
     ASSERT_TRUE(run.ok());
-    platform::ChildProcessOptions monitorOptions;
-    monitorOptions.program = NativePath(QUILLO_TEST_PATH_STANDIN_VRMONITOR);
-    monitorOptions.arguments = {"120"};
-    platform::ChildProcessOptions lookalikeOptions;
-    lookalikeOptions.program = NativePath(QUILLO_TEST_PATH_STANDIN_VRMONITOR_UPPER);
-    lookalikeOptions.arguments = {"120"};
-    platform::ChildProcess monitor;
-    platform::ChildProcess lookalike;
+    platform::ChildProcessOptions options;
+    options.arguments = {"120"};
+    platform::ChildProcess monitor, lookalike;
     std::string error;
-    ASSERT_TRUE(monitor.Start(monitorOptions, &error)) << error;
-    ASSERT_TRUE(lookalike.Start(lookalikeOptions, &error)) << error;
+    options.program = NativePath(QUILLO_TEST_PATH_STANDIN_VRMONITOR);
+    ASSERT_TRUE(monitor.Start(options, &error)) << error;
+    options.program = NativePath(QUILLO_TEST_PATH_STANDIN_VRMONITOR_UPPER);
+    ASSERT_TRUE(lookalike.Start(options, &error)) << error;
 
     platform::ChildProcess companion;
     ASSERT_TRUE(run.StartCompanion(companion, {"--controllers", "0", "--at", "0.5:shutdown"}));
@@ -38,7 +35,7 @@ TEST(LinkEndToEnd, TheShutdownRequestEndsTheMonitorAndNothingElse) {
     EXPECT_TRUE(lookalikeRuns) << "VRMonitor.exe must not be ended";
     EXPECT_TRUE(hostRuns) << "the host must not end itself";
     EXPECT_TRUE(companionRuns);
-    EXPECT_EQ(CountEvents(ReadEventLog(run.CompanionLog()), "sent"), 2u)
+    EXPECT_EQ(CountEvents(run.CompanionLog(), "sent"), 2u)
         << "the refresh rate and the shutdown request";
 }
 

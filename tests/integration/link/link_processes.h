@@ -20,31 +20,16 @@
 
 namespace quillo::test {
 
-inline std::string UniqueSuffix(const std::string& label) {
-    static int counter = 0;
-    return "_it_" + label + "_" + std::to_string(platform::CurrentProcessId()) + "_" +
-           std::to_string(++counter);
-}
-
-// The companion's JSON-lines log, one object per event.
-inline std::vector<nlohmann::json> ReadEventLog(const std::string& path) {
-    std::vector<nlohmann::json> events;
+// How many events named `name` the companion's JSON-lines log at `path` holds so far.
+inline size_t CountEvents(const std::string& path, const std::string& name) {
     const std::string text = ReadWholeFile(path);
-    size_t start = 0;
-    while (start < text.size()) {
-        size_t end = text.find('\n', start);
-        if (end == std::string::npos) break;  // a line still being written
-        nlohmann::json value =
-            nlohmann::json::parse(text.substr(start, end - start), nullptr, false);
-        if (value.is_object()) events.push_back(std::move(value));
-        start = end + 1;
-    }
-    return events;
-}
-
-inline size_t CountEvents(const std::vector<nlohmann::json>& events, const std::string& name) {
     size_t count = 0;
-    for (const nlohmann::json& event : events) count += event.value("event", "") == name;
+    // The last line may still be being written: only lines with their end count.
+    for (size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos;
+         start = end + 1) {
+        const auto event = nlohmann::json::parse(text.substr(start, end - start), nullptr, false);
+        count += event.is_object() && event.value("event", "") == name;
+    }
     return count;
 }
 
@@ -52,7 +37,8 @@ inline size_t CountEvents(const std::vector<nlohmann::json>& events, const std::
 class LinkRun {
   public:
     explicit LinkRun(const std::string& label)
-        : dir_("quillo-link"), suffix_(UniqueSuffix(label)) {}
+        : dir_("quillo-link"),
+          suffix_("_it_" + label + "_" + std::to_string(platform::CurrentProcessId())) {}
 
     bool ok() const { return dir_.ok(); }
     std::string CompanionLog(int instance = 0) const {
@@ -66,18 +52,17 @@ class LinkRun {
     // until its pipes exist.
     bool StartCompanion(platform::ChildProcess& child, std::vector<std::string> arguments,
                         int instance = 0) {
-        arguments.push_back("--log");
-        arguments.push_back(NativePath(CompanionLog(instance)));
-        arguments.push_back("--seconds");
-        arguments.push_back("120");  // a companion left behind by a broken test ends anyway
+        // A companion left behind by a broken test ends anyway.
+        arguments.insert(arguments.end(),
+                         {"--log", NativePath(CompanionLog(instance)), "--seconds", "120"});
         if (!Start(child, QUILLO_TEST_PATH_QUILLO_COMPANION, arguments,
                    "companion" + std::to_string(instance) + ".txt")) {
             return false;
         }
-        const std::string log = CompanionLog(instance);
-        const bool listening = WaitUntil(
-            [&] { return CountEvents(ReadEventLog(log), "listening") > 0 || !child.IsRunning(); });
-        if (!listening || !child.IsRunning()) {
+        if (!WaitUntil([&] {
+                return CountEvents(CompanionLog(instance), "listening") > 0 || !child.IsRunning();
+            }) ||
+            !child.IsRunning()) {
             ADD_FAILURE() << "the companion did not start listening:\n"
                           << CompanionOutput(instance);
             return false;
@@ -100,8 +85,7 @@ class LinkRun {
         options.program = NativePath(program);
         options.arguments = arguments;
         options.environment = Environment();
-        options.stdoutPath = dir_.File(output);
-        options.stderrPath = options.stdoutPath;
+        options.stdoutPath = options.stderrPath = dir_.File(output);
         std::string error;
         if (child.Start(options, &error)) return true;
         ADD_FAILURE() << "cannot start " << program << ": " << error;
