@@ -50,8 +50,7 @@ TEST(CompanionRestartSoak, EveryRestartIsServedAndTheHostKeepsItsShape) {
                WaitUntil([&] { return connected(which); });
     };
 
-    platform::ChildProcess host;
-    platform::ChildProcess first;
+    platform::ChildProcess host, first;
     ASSERT_TRUE(run.StartCompanion(first, companionArguments, instance++));
     ASSERT_TRUE(run.StartHost(host, {"--seconds", "600", "--no-poses", "--quiet", "--frames-mode",
                                      "virtual", "--haptic-every", "20", "500"}));

@@ -84,25 +84,19 @@ class LinkRun {
         platform::ChildProcessOptions options;
         options.program = NativePath(program);
         options.arguments = arguments;
-        options.environment = Environment();
+        // The children's pipe names; on POSIX their sockets also go into this test's folder, so
+        // a companion that is killed leaves no socket file behind. The link does not depend on
+        // the GPU path; the software backend keeps start-up short (a Direct3D 11 device takes
+        // about a second under Wine) and matches the companion.
+        options.environment = {{"QUILLO_PIPE_SUFFIX", suffix_}, {"QUILLO_GPU_BACKEND", "software"}};
+#if !defined(_WIN32)
+        options.environment.push_back({"XDG_RUNTIME_DIR", dir_.path()});
+#endif
         options.stdoutPath = options.stderrPath = dir_.File(output);
         std::string error;
         if (child.Start(options, &error)) return true;
         ADD_FAILURE() << "cannot start " << program << ": " << error;
         return false;
-    }
-
-    // The children's pipe names; on POSIX their sockets also go into this test's folder, so a
-    // companion that is killed leaves no socket file behind.
-    std::vector<std::pair<std::string, std::string>> Environment() const {
-        // The link does not depend on the GPU path; the software backend keeps start-up short
-        // (a Direct3D 11 device takes about a second under Wine) and matches the companion.
-        std::vector<std::pair<std::string, std::string>> environment = {
-            {"QUILLO_PIPE_SUFFIX", suffix_}, {"QUILLO_GPU_BACKEND", "software"}};
-#if !defined(_WIN32)
-        environment.push_back({"XDG_RUNTIME_DIR", dir_.path()});
-#endif
-        return environment;
     }
 
     TempDir dir_;
