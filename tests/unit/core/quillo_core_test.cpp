@@ -119,12 +119,7 @@ class DirectMode : public CoreFixture {
             ASSERT_TRUE(peer->UpdateTexture(*texture, pixels.data(), kEyeWidth * 4));
         }
     }
-    SubmittedLayer Layer() const {
-        SubmittedLayer layer;
-        layer.handles[0] = swap[0].handle;
-        layer.handles[1] = swap[1].handle;
-        return layer;
-    }
+    SubmittedLayer Layer() const { return {{swap[0].handle, swap[1].handle}, {}}; }
     // Checks that output texture `index` shows `frame`: left eye left, right eye right.
     void ExpectFrame(int index, uint8_t frame) {
         auto output = OpenOutput(index);
@@ -144,12 +139,9 @@ class DirectMode : public CoreFixture {
 
 TEST_F(DirectMode, DrawsEveryLayerHandsOverClearsTheNextAndPaces) {
     Render(7);
-    SubmittedLayer unknown;  // draws nothing; the layer after it still does
-    unknown.handles[0] = 0x5151;
-    unknown.handles[1] = 0x5252;
     std::vector<SubmittedLayer> layers;
     layers.reserve(4);
-    layers.push_back(unknown);
+    layers.push_back({{0x5151, 0x5252}, {}});  // draws nothing; the layer after it still does
     layers.push_back(Layer());
     const auto* storage = layers.data();
     core->PresentDirect(0, layers);
