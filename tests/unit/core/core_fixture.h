@@ -43,13 +43,9 @@ class CoreFixture : public ::testing::Test {
     }
     // A texture the runtime shares with the driver, with a keyed mutex.
     std::shared_ptr<gpu::Texture> MakeRuntimeTexture(uint32_t width, uint32_t height) {
-        gpu::TextureDesc desc;
-        desc.width = width;
-        desc.height = height;
-        desc.format = kRgba8;
-        desc.bindFlags = gpu::kBindShaderResource | gpu::kBindRenderTarget;
-        desc.miscFlags = gpu::kMiscSharedKeyedMutex;
-        return peer->CreateTexture(desc);
+        return peer->CreateTexture({width, height, kRgba8,
+                                    gpu::kBindShaderResource | gpu::kBindRenderTarget,
+                                    gpu::kMiscSharedKeyedMutex});
     }
     std::vector<uint8_t> Read(gpu::Texture& texture) {
         std::vector<uint8_t> pixels;

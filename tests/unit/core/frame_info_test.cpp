@@ -63,10 +63,9 @@ TEST_F(LinkMessages, OneFrameInfoPerConnectionWithTheLinksFacts) {
     wire::HapticPulse marker;
     EXPECT_EQ(FrameInfosBeforeMarker(companion, info, marker), 1);
     EXPECT_EQ(info.hostProcessId, platform::CurrentProcessId());
-    EXPECT_EQ(info.outputHandleLow[0],
-              static_cast<uint32_t>(core->Compositor().OutputSharedHandle(0)));
-    EXPECT_EQ(info.outputHandleLow[1],
-              static_cast<uint32_t>(core->Compositor().OutputSharedHandle(1)));
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(info.outputHandleLow[i], uint32_t(core->Compositor().OutputSharedHandle(i)));
+    }
     EXPECT_NE(info.outputHandleLow[0], info.outputHandleLow[1]);
     EXPECT_STREQ(info.linkName, core->linkName());
     EXPECT_EQ(info.invertY, 0);

@@ -209,34 +209,20 @@ TEST(EyePassReference, EveryPathAndInstructionSetMatchesThePixelByPixelFormulati
     // one short. The 8-bit filtered path is also drawn with every instruction set the processor
     // has, into a BGRA target, from a viewport that starts and ends off a vector boundary, with
     // wrapping columns, and magnified (rows whose two source rows are already decoded).
-    const TextureBounds full{0.0f, 0.0f, 1.0f, 1.0f};
+    const TextureBounds full{0.0f, 0.0f, 1.0f, 1.0f}, flipped{0.25f, 1.0f, 1.25f, 0.0f};
+    const gpu::Viewport oddStart{3.0f, 1.0f, 45.0f, 37.0f, 0.0f, 1.0f},
+        wide{0.0f, 0.0f, 61.0f, 40.0f, 0.0f, 1.0f}, magnified{5.0f, 2.0f, 50.0f, 35.0f, 0.0f, 1.0f};
     const Case cases[] = {
         {"RGBA8 1:1", Make(48, 44, 28), full},
-        {"RGBA8 1:1, flipped and shifted by whole texels",
-         Make(48, 44, 28),
-         {0.25f, 1.0f, 1.25f, 0.0f}},
+        {"RGBA8 1:1, flipped and shifted by whole texels", Make(48, 44, 28), flipped},
         {"BGRA8 sRGB 1:1, invertY", Make(48, 44, 91), full, 1},
         {"BGRA8 1:1, invertY 7", Make(48, 44, 87), full, 7},
         {"BGRA8 repeated beyond 1, invertY -1", Make(24, 22, 87), {1.0f, 0.0f, 2.5f, 1.0f}, -1},
         {"RGBA8 scaled", Make(37, 61, 28), {0.1f, -0.3f, 0.95f, 0.9f}},
         {"BGRA8 sRGB scaled", Make(53, 29, 91), full},
-        {"BGRA8 sRGB into BGRA8, odd start and width",
-         Make(52, 29, 91),
-         full,
-         0,
-         {3.0f, 1.0f, 45.0f, 37.0f, 0.0f, 1.0f},
-         87},
-        {"RGBA8 scaled, columns wrap",
-         Make(23, 31, 28),
-         {0.6f, 0.1f, 1.7f, 0.9f},
-         0,
-         {0.0f, 0.0f, 61.0f, 40.0f, 0.0f, 1.0f}},
-        {"RGBA8 sRGB into BGRA8, magnified",
-         Make(9, 7, 29),
-         full,
-         0,
-         {5.0f, 2.0f, 50.0f, 35.0f, 0.0f, 1.0f},
-         87},
+        {"BGRA8 sRGB into BGRA8, odd start and width", Make(52, 29, 91), full, 0, oddStart, 87},
+        {"RGBA8 scaled, columns wrap", Make(23, 31, 28), {0.6f, 0.1f, 1.7f, 0.9f}, 0, wide},
+        {"RGBA8 sRGB into BGRA8, magnified", Make(9, 7, 29), full, 0, magnified, 87},
         {"RGBA16F 1:1 with infinities and NaNs", Make(48, 44, 10), full},
         {"RGBA16F scaled", Make(31, 45, 10), {0.0f, 0.0f, 1.5f, 1.0f}, 1},
     };

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -153,10 +152,8 @@ TEST(CrossProcessLockTest, AHolderThatDiedIsTakenOverAsAbandonedAndANameIsCreate
 
 std::string UniqueName(const char* label) {
     static int serial = 0;
-    char name[96];
-    std::snprintf(name, sizeof name, "QuilloTest%s_%u_%d", label, platform::CurrentProcessId(),
-                  ++serial);
-    return name;
+    return std::string("QuilloTest") + label + "_" + std::to_string(platform::CurrentProcessId()) +
+           "_" + std::to_string(++serial);
 }
 
 TEST(SharedMemoryTest, ASecondOpeningSharesTheBytesOfANewZeroedSection) {

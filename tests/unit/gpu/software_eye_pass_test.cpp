@@ -53,11 +53,7 @@ class SoftwareEyePassTest : public ::testing::Test {
     }
 
     // A layer with full bounds in both eyes.
-    void Layer(uint64_t left, uint64_t right) {
-        const uint64_t handles[2] = {left, right};
-        const TextureBounds bounds[2] = {kFull, kFull};
-        compositor.RenderLayer(0, handles, bounds);
-    }
+    void Layer(uint64_t left, uint64_t right) { compositor.RenderLayer(0, {{left, right}, {}}); }
 
     void Read(int output) {
         gpu::Texture& texture = *compositor.OutputTexture(output);
@@ -127,9 +123,7 @@ TEST_F(SoftwareEyePassTest, FloatTargetKeepsTheExponentsResult) {
     device().DrawEyePasses(*rtv, 0, &pass, 1);
     ASSERT_TRUE(device().ReadTexture(*target, pixels));
     auto channel = [&](int texel, int c) {
-        const uint16_t bits =
-            static_cast<uint16_t>(pixels[texel * 8 + c * 2] | (pixels[texel * 8 + c * 2 + 1] << 8));
-        return bits;
+        return pixels[texel * 8 + c * 2] | (pixels[texel * 8 + c * 2 + 1] << 8);
     };
     // Half-float bit patterns nearest to 0.72974 (0x39D6) and 0.53252 (0x3843); 1 is 0x3C00.
     EXPECT_NEAR(channel(0, 0), 0x39D6, 1);

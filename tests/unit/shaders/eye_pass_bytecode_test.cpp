@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "gpu/shaders/generated/eye_pass_ps.h"
+#include "link/little_endian.h"
 
 namespace quillo::test {
 namespace {
@@ -16,9 +17,7 @@ namespace {
 constexpr uint32_t kOpExp = 0x19, kOpLog = 0x2f, kOpMul = 0x38, kOpCustomData = 0x35;
 constexpr uint32_t kOperandImmediate32 = 4;
 
-uint32_t ReadU32(const uint8_t* p) {
-    return p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
+using le::ReadU32;
 
 // The tokens of the program chunk (SHDR or SHEX) of a DXBC container: header "DXBC", checksum,
 // version, total size, chunk count, then one offset per chunk; each chunk a tag and a size.
