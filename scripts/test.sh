@@ -82,7 +82,16 @@ wine_tests() {
     scripts/wine-run.sh --prepare "$MINGW_BUILD" || return 1
     ctest --test-dir "$MINGW_BUILD" --output-on-failure --timeout 600 -j "$JOBS" \
         "${CTEST_EXTRA[@]}" || rc=$?
-    return "$rc"
+    ((rc != 0)) || return 0
+    # Wine now and then fails a program before it runs (seen once: c_abi ended after 0.04 s
+    # with no output at all, and passed 30 runs in a row afterwards). A failed test gets one
+    # more run: one that passes then is named as flaky under Wine, never hidden; one that
+    # fails again fails the step.
+    local failed
+    failed=$(cut -d: -f2 "$MINGW_BUILD/Testing/Temporary/LastTestsFailed.log" 2>/dev/null | xargs)
+    echo "wine tests: running the failed tests once more: $failed"
+    ctest --test-dir "$MINGW_BUILD" --rerun-failed --output-on-failure --timeout 600 || return $?
+    echo "wine tests: FLAKY under Wine (failed once, then passed): $failed"
 }
 
 # The libFuzzer targets: built with the linux-fuzz preset, seeded from valid messages of every
