@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "gpu/software/eight_bit_filter_avx512.h"
 #include "gpu/software/streaming_copy.h"
 
 #if defined(__SSE2__)
@@ -34,6 +35,10 @@ size_t PixelsBeforeAlignment(const uint8_t* out, size_t bytes, size_t width) {
     if ((address & 3) != 0) return width;
     const size_t head = ((bytes - (address & (bytes - 1))) & (bytes - 1)) / 4;
     return head < width ? head : width;
+}
+
+size_t InterleavedRowFloats(size_t columnCount) {
+    return 4 * columnCount;
 }
 
 // ---- Plain C++: the model the vector versions follow.
@@ -360,6 +365,14 @@ QUILLO_AVX2 void EncodeAvx2(const EightBitFilter& filter, const float* blended, 
 
 }  // namespace
 
+void DecodePlanes(const float* decode, uint8_t* planes) {
+    for (int value = 0; value < 256; ++value) {
+        uint32_t bits;
+        std::memcpy(&bits, &decode[value], sizeof bits);
+        for (int m = 0; m < 4; ++m) planes[256 * m + value] = static_cast<uint8_t>(bits >> (8 * m));
+    }
+}
+
 bool Supports(InstructionSet set) {
     switch (set) {
         case InstructionSet::Portable:
@@ -379,26 +392,31 @@ bool Supports(InstructionSet set) {
 #else
             return false;
 #endif
+        case InstructionSet::Avx512:
+            return Avx512Supported();
     }
     return false;
 }
 
 InstructionSet BestInstructionSet() {
+    if (Supports(InstructionSet::Avx512)) return InstructionSet::Avx512;
     if (Supports(InstructionSet::Avx2)) return InstructionSet::Avx2;
     if (Supports(InstructionSet::Sse2)) return InstructionSet::Sse2;
     return InstructionSet::Portable;
 }
 
 const EightBitKernels& KernelsFor(InstructionSet set) {
-    static const EightBitKernels portable{DecodePortable, BlendPortable, EncodePortable};
+    static const EightBitKernels portable{InterleavedRowFloats, DecodePortable, BlendPortable,
+                                          EncodePortable};
 #if defined(__SSE2__)
-    static const EightBitKernels sse2{DecodeSse2, BlendSse2, EncodeSse2};
+    static const EightBitKernels sse2{InterleavedRowFloats, DecodeSse2, BlendSse2, EncodeSse2};
     if (set == InstructionSet::Sse2) return sse2;
 #endif
 #if defined(QUILLO_HAS_AVX2_KERNELS)
-    static const EightBitKernels avx2{DecodeAvx2, BlendAvx2, EncodeAvx2};
+    static const EightBitKernels avx2{InterleavedRowFloats, DecodeAvx2, BlendAvx2, EncodeAvx2};
     if (set == InstructionSet::Avx2) return avx2;
 #endif
+    if (set == InstructionSet::Avx512 && Avx512Supported()) return Avx512Kernels();
     return portable;
 }
 

@@ -1,6 +1,7 @@
 // The inner loops of the eye pass for 8-bit sources drawn into 8-bit UNORM targets with
 // filtering (scaled eye textures), in one version per instruction set: plain C++, SSE2 (every
-// x86-64 processor) and AVX2 (chosen at run time where the processor and system have it).
+// x86-64 processor), AVX2 and AVX-512 (chosen at run time where the processor and system have
+// them; the AVX-512 version is in eight_bit_filter_avx512.cpp).
 // Every version computes exactly the same expressions in the same order, so they give the same
 // bytes: a + (b - a) * w in single precision for each blend, never fused into one rounding
 // (AVX2 is enabled without FMA, so the compiler cannot contract them), and the exact gamma
@@ -10,8 +11,9 @@
 // the source columns the pass uses (a thread keeps the last two it decoded: consecutive target
 // rows mostly share one), the two are blended vertically, and each target pixel blends two of
 // those columns horizontally and goes through the gamma table straight into the target row.
-// Colours are kept as four floats per column, in the target's channel order, so a column is
-// one vector and a pixel's three channels are encoded together.
+// The plain, SSE2 and AVX2 versions keep four floats per column, in the target's channel order,
+// so a column is one vector and a pixel's three channels are encoded together. The AVX-512
+// version keeps one plane of floats per channel instead (see there).
 #pragma once
 
 #include <cstddef>
@@ -24,32 +26,44 @@ struct EightBitFilter {
         uint32_t left, right;  // the pixel's two columns, as float offsets (4 per column)
         float weight;          // of the right one
     };
-    static constexpr size_t kTapPadding = 8;  // `taps` holds a multiple of this many
+    static constexpr size_t kTapPadding = 16;  // the tap arrays hold a multiple of this many
 
     const uint32_t* columns = nullptr;  // source column of each used column
     size_t columnCount = 0;
-    bool contiguous = false;          // columns[k] is columns[0] + k for every k
-    const Tap* taps = nullptr;        // per target pixel, the last one repeated up to the padding
-    size_t width = 0;                 // target pixels
-    const float* decode = nullptr;    // linear value of each byte value (256)
+    bool contiguous = false;    // columns[k] is columns[0] + k for every k
+    const Tap* taps = nullptr;  // per target pixel, the last one repeated up to the padding
+    // The same taps as three arrays, with used-column indices rather than float offsets.
+    const uint32_t* tapLeft = nullptr;
+    const uint32_t* tapRight = nullptr;
+    const float* tapWeight = nullptr;
+    size_t width = 0;               // target pixels
+    const float* decode = nullptr;  // linear value of each byte value (256)
+    // The same table as four planes of 256 bytes: plane m holds byte m (little-endian) of each
+    // value's bit pattern (see DecodePlanes).
+    const uint8_t* decodePlanes = nullptr;
     uint8_t order[4] = {0, 1, 2, 3};  // source byte that goes into each lane (lane 3 unused)
     const uint32_t* gamma = nullptr;  // GammaToUnorm8::words()
 };
 
-enum class InstructionSet { Portable, Sse2, Avx2 };
+enum class InstructionSet { Portable, Sse2, Avx2, Avx512 };
 
 struct EightBitKernels {
-    // `row` is a source row; writes 4 * columnCount floats to `out`. With `upper`, also writes
-    // the vertical blend upper + (out - upper) * w to `blended` (the row that `out` receives
+    // Floats that a decoded (or blended) row of `columnCount` used columns takes.
+    size_t (*rowFloats)(size_t columnCount);
+    // `row` is a source row; writes rowFloats(columnCount) floats to `out`. With `upper`, also
+    // writes the vertical blend upper + (out - upper) * w to `blended` (the row that `out` receives
     // is the lower one), while the decoded values are at hand.
     void (*decode)(const EightBitFilter& filter, const uint8_t* row, float* out, const float* upper,
                    float w, float* blended);
-    // out = a + (b - a) * w over `count` floats.
+    // out = a + (b - a) * w over `count` floats (a whole row: rowFloats()).
     void (*blend)(const float* a, const float* b, float w, float* out, size_t count);
     // Writes `width` texels of the target row from one vertically blended row. Ends with a
     // store fence (the row goes out with streaming stores).
     void (*encode)(const EightBitFilter& filter, const float* blended, uint8_t* out);
 };
+
+// `decode` (256 floats) as EightBitFilter::decodePlanes: 1024 bytes.
+void DecodePlanes(const float* decode, uint8_t* planes);
 
 // Whether this build and this processor can run `set`.
 bool Supports(InstructionSet set);

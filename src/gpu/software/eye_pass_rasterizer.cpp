@@ -16,6 +16,9 @@ namespace {
 // Rows per chunk handed to a thread: small enough that a late thread still gets a share,
 // large enough that taking a chunk costs nothing next to drawing it.
 constexpr size_t kRowsPerChunk = 8;
+// Filtered 8-bit passes decode each source row once per chunk (a thread keeps the rows it
+// decoded), so their chunks are longer: with 8 rows a tenth of the decoding was repeated.
+constexpr size_t kFilteredRowsPerChunk = 32;
 
 // First pixel whose centre is at or after `edge`.
 int FirstPixelFrom(float edge) {
@@ -164,7 +167,8 @@ void EyePassRasterizer::Draw(const SoftwareTexture& target, uint32_t targetForma
         row.resize(static_cast<size_t>(x1 - x0) * pass_.targetTexel);  // grows only
     }
     auto rows = [this](size_t begin, size_t end, unsigned worker) { DrawRows(begin, end, worker); };
-    pool_.ForEach(static_cast<size_t>(y1 - y0), kRowsPerChunk, rows);
+    pool_.ForEach(static_cast<size_t>(y1 - y0),
+                  pass_.path == Path::EightBit ? kFilteredRowsPerChunk : kRowsPerChunk, rows);
 }
 
 void EyePassRasterizer::DrawRows(size_t yBegin, size_t yEnd, unsigned worker) {
@@ -198,15 +202,22 @@ void EyePassRasterizer::PrepareEightBit() {
         }
         return static_cast<uint32_t>(slot) * 4;
     };
-    filterTaps_.resize(width + EightBitFilter::kTapPadding);  // grows only
-    for (size_t i = 0; i < width; ++i) {
-        const Tap& column = columns_[i];
+    const size_t padded = width + EightBitFilter::kTapPadding;
+    filterTaps_.resize(padded);  // these grow only
+    tapLeft_.resize(padded);
+    tapRight_.resize(padded);
+    tapWeight_.resize(padded);
+    for (size_t i = 0; i < padded; ++i) {
+        // Vector code encodes whole groups of pixels; the ones past the end repeat the last
+        // pixel and are thrown away.
+        const Tap& column = columns_[i < width ? i : width - 1];
         filterTaps_[i] = {offsetOf(column.first), offsetOf(column.second), column.weight};
+        tapLeft_[i] = filterTaps_[i].left / 4;
+        tapRight_[i] = filterTaps_[i].right / 4;
+        tapWeight_[i] = column.weight;
     }
-    // Vector code encodes whole groups of pixels; the ones past the end are thrown away.
-    for (size_t i = width; i < filterTaps_.size(); ++i) filterTaps_[i] = filterTaps_[width - 1];
 
-    const size_t floats = usedColumns_.size() * 4;
+    const size_t floats = kernels_.rowFloats(usedColumns_.size());
     for (RowBuffers& buffers : rowBuffers_) {
         for (int k = 0; k < 2; ++k) {
             buffers.decoded[k].resize(floats);  // grows only
@@ -222,8 +233,13 @@ void EyePassRasterizer::PrepareEightBit() {
         if (usedColumns_[k] != usedColumns_[0] + k) filter_.contiguous = false;
     }
     filter_.taps = filterTaps_.data();
+    filter_.tapLeft = tapLeft_.data();
+    filter_.tapRight = tapRight_.data();
+    filter_.tapWeight = tapWeight_.data();
     filter_.width = width;
     filter_.decode = EightBitDecodeTable(IsSrgbFormat(pass_.sourceFormat));
+    DecodePlanes(filter_.decode, decodePlanes_);
+    filter_.decodePlanes = decodePlanes_;
     // Lanes follow the target's byte order; the source's may differ.
     const uint8_t sourceRed = IsRgbaOrder(pass_.sourceFormat) ? 0 : 2;
     const uint8_t sourceBlue = static_cast<uint8_t>(2 - sourceRed);
@@ -241,7 +257,7 @@ void EyePassRasterizer::PrepareEightBit() {
 // thread keeps the last two rows it decoded.
 void EyePassRasterizer::DrawEightBitRows(size_t yBegin, size_t yEnd, unsigned worker) {
     RowBuffers& buffers = rowBuffers_[worker];
-    const size_t floats = usedColumns_.size() * 4;
+    const size_t floats = kernels_.rowFloats(usedColumns_.size());
     auto cached = [&](uint32_t y) {
         return buffers.sourceRow[0] == y ? 0 : buffers.sourceRow[1] == y ? 1 : -1;
     };

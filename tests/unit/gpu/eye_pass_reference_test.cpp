@@ -6,12 +6,14 @@
 // their own, around every step.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <memory>
 #include <vector>
 
 #include "gpu/gpu_device.h"
+#include "gpu/software/eight_bit_filter_avx512.h"
 #include "gpu/software/gamma_encoder.h"
 #include "gpu/software/software_device.h"
 
@@ -88,6 +90,49 @@ TEST(GammaTable, VectorLoopsWordsGiveTheExactTablesBytes) {
         check(low);
         check(low - 1);
     }
+}
+
+// The AVX-512 loops compute the colour step instead of looking it up; their estimate is exact
+// only away from the output steps and falls back to the table near them. Checked against the
+// table for every float the filter can produce: all of [0, 1] and a little above.
+TEST(GammaTable, AvxFiveTwelveStepGivesTheTablesByteForEveryFloatFromZeroToJustAboveOne) {
+    if (!gpu::software::Avx512Supported()) GTEST_SKIP() << "no AVX-512 on this processor";
+    const gpu::software::GammaToUnorm8& exact = gpu::software::GammaToUnorm8::Instance();
+    // First bit pattern of each output byte, found by bisection on the exact lookup.
+    uint32_t firstOf[257];
+    for (int level = 1; level < 256; ++level) {
+        uint32_t low = 0, high = 0x3F800000u;
+        while (low < high) {
+            const uint32_t middle = low + (high - low) / 2;
+            if (exact(FromBits(middle)) >= level) {
+                high = middle;
+            } else {
+                low = middle + 1;
+            }
+        }
+        firstOf[level] = low;
+    }
+    firstOf[256] = 0xFFFFFFFFu;
+    constexpr uint32_t kLast = 0x3F800010u;  // 1 + 2^-19
+    constexpr size_t kBlock = 1 << 16;
+    std::vector<float> values(kBlock);
+    std::vector<uint8_t> bytes(kBlock);
+    long mismatches = 0;
+    int expected = 0;
+    for (uint64_t start = 0; start <= kLast; start += kBlock) {
+        const size_t count = static_cast<size_t>(std::min<uint64_t>(kBlock, kLast + 1 - start));
+        for (size_t i = 0; i < count; ++i) values[i] = FromBits(static_cast<uint32_t>(start + i));
+        gpu::software::GammaBytesAvx512(values.data(), count, bytes.data());
+        for (size_t i = 0; i < count; ++i) {
+            const uint32_t bits = static_cast<uint32_t>(start + i);
+            while (bits >= firstOf[expected + 1]) ++expected;
+            if (bytes[i] != expected && ++mismatches <= 5) {
+                ADD_FAILURE() << std::hex << "bits " << bits << std::dec << ": " << int(bytes[i])
+                              << ", expected " << expected;
+            }
+        }
+    }
+    EXPECT_EQ(mismatches, 0);
 }
 
 float Half(uint16_t h) {
@@ -208,7 +253,8 @@ TEST(EyePassReference, EveryPathAndInstructionSetMatchesThePixelByPixelFormulati
     // 1:1 sources are 48x44; 44 rows in chunks of 8 give every thread several bands, the last
     // one short. The 8-bit filtered path is also drawn with every instruction set the processor
     // has, into a BGRA target, from a viewport that starts and ends off a vector boundary, with
-    // wrapping columns, and magnified (rows whose two source rows are already decoded).
+    // wrapping columns, magnified (rows whose two source rows are already decoded), and shrunk
+    // so much that a vector's pixels reach further than a window of source columns.
     const TextureBounds full{0.0f, 0.0f, 1.0f, 1.0f}, flipped{0.25f, 1.0f, 1.25f, 0.0f};
     const gpu::Viewport oddStart{3.0f, 1.0f, 45.0f, 37.0f, 0.0f, 1.0f},
         wide{0.0f, 0.0f, 61.0f, 40.0f, 0.0f, 1.0f}, magnified{5.0f, 2.0f, 50.0f, 35.0f, 0.0f, 1.0f};
@@ -223,6 +269,7 @@ TEST(EyePassReference, EveryPathAndInstructionSetMatchesThePixelByPixelFormulati
         {"BGRA8 sRGB into BGRA8, odd start and width", Make(52, 29, 91), full, 0, oddStart, 87},
         {"RGBA8 scaled, columns wrap", Make(23, 31, 28), {0.6f, 0.1f, 1.7f, 0.9f}, 0, wide},
         {"RGBA8 sRGB into BGRA8, magnified", Make(9, 7, 29), full, 0, magnified, 87},
+        {"BGRA8 sRGB shrunk to a quarter across", Make(203, 60, 91), full},
         {"RGBA16F 1:1 with infinities and NaNs", Make(48, 44, 10), full},
         {"RGBA16F scaled", Make(31, 45, 10), {0.0f, 0.0f, 1.5f, 1.0f}, 1},
     };
@@ -231,6 +278,7 @@ TEST(EyePassReference, EveryPathAndInstructionSetMatchesThePixelByPixelFormulati
         {1, InstructionSet::Portable},
         {1, InstructionSet::Sse2},
         {1, InstructionSet::Avx2},
+        {1, InstructionSet::Avx512},
         {3, gpu::software::BestInstructionSet()}};
     for (const auto& [threads, set] : configurations) {
         if (!gpu::software::Supports(set)) continue;
