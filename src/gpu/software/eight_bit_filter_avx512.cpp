@@ -60,7 +60,7 @@ size_t PlanarRowFloats(size_t columnCount) {
 // integer; lanes within kAmbiguous of one take the table's byte instead (about 0.2% of them). The
 // unit tests check every float.
 
-// 255 * 2^((E - 127) k) for E = 96..127, at E mod 32.
+// 255 * 2^((E - 127) k) for E = 96..127, at E mod 32 (0 is read as E = 96: also byte 0).
 constexpr float kExponentScale[32] = {
     0x1.dedac8p-7f, 0x1.481976p-6f, 0x1.c19c86p-6f, 0x1.34100ep-5f, 0x1.a6277p-5f,  0x1.213fe8p-4f,
     0x1.8c5f9ep-4f, 0x1.0f95dep-3f, 0x1.742ad8p-3f, 0x1.fdfffap-3f, 0x1.5d707ep-2f, 0x1.dedaccp-2f,
@@ -74,9 +74,9 @@ constexpr float kMantissaPower[6] = {0x1.33cf0cp+0f, 0x1.751a46p-2f,  -0x1.0efa2
 // About three times the largest distance from an integer at which the floor is wrong.
 constexpr float kAmbiguous = 0x1p-10f;
 
-// The estimate is kept as the bit pattern of y + 256 (in [256, 512): a fixed exponent, the
-// output byte in bits 15..22 and y's fraction in bits 0..14), which gives the byte and the
-// distance to the next integer with integer operations.
+// The estimate is kept as the bit pattern of y + 256 + 2^-10 (in [256, 512): a fixed exponent,
+// the output byte in bits 15..22 and the fraction in bits 0..14), which gives the byte and the
+// distance to the nearest integer with integer operations.
 constexpr int kByteShift = 15;
 
 // `estimate` with the table's bytes in the lanes of `lanes` (c in [0, 1 + 2^-22]). Rare.
@@ -100,17 +100,17 @@ QUILLO_AVX512 inline __m512 PowerPair(int j, __m512 t) {
                            _mm512_set1_ps(kMantissaPower[j]));
 }
 
-// Estimates of the output bytes of 16 linear values in [0, 1 + 2^-20] (see kByteShift), right
-// except perhaps in the lanes set in `ambiguous`, which need FromTable. No clamping: the pass's
-// colours are blends a + (b - a) * w of values in [0, 1] with w in [0, 1), which rounding keeps
-// in [0, 1 + 2^-22] (never below the smaller of a and b, at most an ulp or two above the
-// larger); values below 2^-31, zero included, are read as if their exponent were that of
-// 2^-31 (byte 0 either way).
+// Estimates of the output bytes of 16 linear values (see kByteShift), right except perhaps in
+// the lanes set in `ambiguous`, which need FromTable. Each value must be 0 or in
+// [2^-31, 1 + 2^-20], with no clamping: the pass's colours are blends a + (b - a) * w of values
+// in [0, 1] with w in [0, 1), which rounding keeps between the smaller of a and b and an ulp or
+// two above the larger, and the smallest non-zero one the 8-bit decode tables allow is about
+// 2^-27.7 (3.0e-4 blended twice with weight 1/256).
 QUILLO_AVX512 inline __m512i EstimateGamma(__m512 c, __mmask16& ambiguous) {
     const __m512i bits = _mm512_castps_si512(c);
-    const __m512i exponent = _mm512_max_epu32(_mm512_srli_epi32(bits, 23), _mm512_set1_epi32(96));
-    const __m512 scale = _mm512_permutex2var_ps(_mm512_loadu_ps(kExponentScale), exponent,
-                                                _mm512_loadu_ps(kExponentScale + kLanes));
+    const __m512 scale =
+        _mm512_permutex2var_ps(_mm512_loadu_ps(kExponentScale), _mm512_srli_epi32(bits, 23),
+                               _mm512_loadu_ps(kExponentScale + kLanes));
     // (bits & mantissa) | exponent of 1.0: m.
     const __m512 m = _mm512_castsi512_ps(_mm512_ternarylogic_epi32(
         bits, _mm512_set1_epi32(0x007FFFFF), _mm512_set1_epi32(0x3F800000), 0xEA));
@@ -119,10 +119,11 @@ QUILLO_AVX512 inline __m512i EstimateGamma(__m512 c, __mmask16& ambiguous) {
     const __m512 t2 = _mm512_mul_ps(t, t);
     const __m512 p =
         _mm512_fmadd_ps(_mm512_fmadd_ps(PowerPair(4, t), t2, PowerPair(2, t)), t2, PowerPair(0, t));
-    const __m512i estimate = _mm512_castps_si512(_mm512_fmadd_ps(scale, p, _mm512_set1_ps(256.5f)));
-    // Within 32 / 2^15 of an integer: fraction + 32 wraps to below 64.
-    ambiguous = _mm512_testn_epi32_mask(_mm512_add_epi32(estimate, _mm512_set1_epi32(32)),
-                                        _mm512_set1_epi32(0x7FC0));
+    // y + 2^-10 (+ 256): its floor is y's wherever y is at least 2^-10 from an integer, and its
+    // fraction is below 2^-9 (bits 6..14 clear) just where y is closer than that.
+    const __m512i estimate =
+        _mm512_castps_si512(_mm512_fmadd_ps(scale, p, _mm512_set1_ps(256.5f + 0x1p-10f)));
+    ambiguous = _mm512_testn_epi32_mask(estimate, _mm512_set1_epi32(0x7FC0));
     return estimate;
 }
 

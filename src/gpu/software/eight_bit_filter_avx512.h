@@ -15,8 +15,8 @@ bool Avx512Supported();
 
 const EightBitKernels& Avx512Kernels();
 
-// The AVX-512 gamma step on its own, for `count` floats: out[i] is GammaToUnorm8 of c[i] (the
-// same byte as the table, for every float).
+// The AVX-512 gamma step on its own, for `count` floats that are 0 or in [2^-31, 1 + 2^-20]
+// (all that the pass produces): out[i] is GammaToUnorm8 of c[i].
 void GammaBytesAvx512(const float* c, size_t count, uint8_t* out);
 
 }  // namespace quillo::gpu::software
