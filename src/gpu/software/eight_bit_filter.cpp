@@ -365,6 +365,28 @@ QUILLO_AVX2 void EncodeAvx2(const EightBitFilter& filter, const float* blended, 
 
 }  // namespace
 
+void GroupTaps(const EightBitFilter::Tap* taps, size_t count, uint32_t* groupBase, uint32_t* left,
+               uint32_t* right, float* weight) {
+    constexpr size_t kGroup = EightBitFilter::kTapPadding;
+    for (size_t first = 0; first < count; first += kGroup) {
+        uint32_t base = taps[first].left / 4;
+        for (size_t i = first; i < first + kGroup; ++i) {
+            // Unsigned: a column before the base is far outside the window too.
+            if (taps[i].left / 4 - base >= EightBitFilter::kWindow ||
+                taps[i].right / 4 - base >= EightBitFilter::kWindow) {
+                base = EightBitFilter::kGatheredGroup;
+            }
+        }
+        groupBase[first / kGroup] = base;
+        const uint32_t from = base == EightBitFilter::kGatheredGroup ? 0 : base;
+        for (size_t i = first; i < first + kGroup; ++i) {
+            left[i] = taps[i].left / 4 - from;
+            right[i] = taps[i].right / 4 - from;
+            weight[i] = taps[i].weight;
+        }
+    }
+}
+
 void DecodePlanes(const float* decode, uint8_t* planes) {
     for (int value = 0; value < 256; ++value) {
         uint32_t bits;

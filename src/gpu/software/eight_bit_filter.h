@@ -32,7 +32,12 @@ struct EightBitFilter {
     size_t columnCount = 0;
     bool contiguous = false;    // columns[k] is columns[0] + k for every k
     const Tap* taps = nullptr;  // per target pixel, the last one repeated up to the padding
-    // The same taps as three arrays, with used-column indices rather than float offsets.
+    // The same taps for the AVX-512 loops (see GroupTaps): in groups of kTapPadding pixels, as
+    // three arrays, with used-column indices counted from the group's base rather than float
+    // offsets.
+    static constexpr uint32_t kWindow = 32;                  // used columns a group may span
+    static constexpr uint32_t kGatheredGroup = 0xFFFFFFFFu;  // base of a group that spans more
+    const uint32_t* groupBase = nullptr;
     const uint32_t* tapLeft = nullptr;
     const uint32_t* tapRight = nullptr;
     const float* tapWeight = nullptr;
@@ -61,6 +66,13 @@ struct EightBitKernels {
     // store fence (the row goes out with streaming stores).
     void (*encode)(const EightBitFilter& filter, const float* blended, uint8_t* out);
 };
+
+// Splits `count` taps (a multiple of kTapPadding) into EightBitFilter's grouped arrays: a group
+// whose columns all lie in the kWindow used columns from its first pixel's left one gets that
+// column as its base and taps counted from it; any other group gets kGatheredGroup and taps
+// counted from 0.
+void GroupTaps(const EightBitFilter::Tap* taps, size_t count, uint32_t* groupBase, uint32_t* left,
+               uint32_t* right, float* weight);
 
 // `decode` (256 floats) as EightBitFilter::decodePlanes: 1024 bytes.
 void DecodePlanes(const float* decode, uint8_t* planes);

@@ -285,9 +285,11 @@ QUILLO_AVX512 inline __m512i EncodeGroup(const float* blended, size_t stride, ui
     __m512i greenEstimate = EstimateGamma(green, greenAmbiguous);
     __m512i blueEstimate = EstimateGamma(blue, blueAmbiguous);
     if (__builtin_expect((redAmbiguous | greenAmbiguous | blueAmbiguous) != 0, 0)) {
-        redEstimate = FromTable(red, redEstimate, redAmbiguous, words);
-        greenEstimate = FromTable(green, greenEstimate, greenAmbiguous, words);
-        blueEstimate = FromTable(blue, blueEstimate, blueAmbiguous, words);
+        if (redAmbiguous != 0) redEstimate = FromTable(red, redEstimate, redAmbiguous, words);
+        if (greenAmbiguous != 0) {
+            greenEstimate = FromTable(green, greenEstimate, greenAmbiguous, words);
+        }
+        if (blueAmbiguous != 0) blueEstimate = FromTable(blue, blueEstimate, blueAmbiguous, words);
     }
     // Each estimate shifted to put its byte in place; a texel takes byte 0 from red's, byte 1
     // from green's, byte 2 from blue's (ternary logic 0xCA: first ? second : third, bitwise),
@@ -302,22 +304,16 @@ QUILLO_AVX512 inline __m512i EncodeGroup(const float* blended, size_t stride, ui
 
 QUILLO_AVX512 void EncodeAvx512(const EightBitFilter& filter, const float* blended, uint8_t* out) {
     const size_t width = filter.width, stride = PlaneStride(filter.columnCount);
-    const __m512i windowSize = _mm512_set1_epi32(2 * kLanes);
     for (size_t i = 0; i < width; i += kLanes) {
         // Past the end the taps repeat the last one: blending them is harmless.
         const __m512i left = _mm512_loadu_si512(filter.tapLeft + i);
         const __m512i right = _mm512_loadu_si512(filter.tapRight + i);
         const __m512 weight = _mm512_loadu_ps(filter.tapWeight + i);
-        const uint32_t base = filter.tapLeft[i];
-        const __m512i first = _mm512_set1_epi32(static_cast<int>(base));
-        const __m512i leftInWindow = _mm512_sub_epi32(left, first);
-        const __m512i rightInWindow = _mm512_sub_epi32(right, first);
-        const bool windowed = (_mm512_cmplt_epu32_mask(leftInWindow, windowSize) &
-                               _mm512_cmplt_epu32_mask(rightInWindow, windowSize)) == 0xFFFF;
+        const uint32_t base = filter.groupBase[i / kLanes];
         const __m512i texels =
-            windowed ? EncodeGroup<true>(blended, stride, base, leftInWindow, rightInWindow, weight,
-                                         filter.gamma)
-                     : EncodeGroup<false>(blended, stride, 0, left, right, weight, filter.gamma);
+            base != EightBitFilter::kGatheredGroup
+                ? EncodeGroup<true>(blended, stride, base, left, right, weight, filter.gamma)
+                : EncodeGroup<false>(blended, stride, 0, left, right, weight, filter.gamma);
         uint8_t* destination = out + 4 * i;
         const size_t n = width - i < kLanes ? width - i : kLanes;
         if (n == kLanes && (reinterpret_cast<uintptr_t>(destination) & 63) == 0) {

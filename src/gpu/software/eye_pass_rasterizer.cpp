@@ -202,20 +202,21 @@ void EyePassRasterizer::PrepareEightBit() {
         }
         return static_cast<uint32_t>(slot) * 4;
     };
-    const size_t padded = width + EightBitFilter::kTapPadding;
+    // Vector code encodes whole groups of pixels; the ones past the end repeat the last pixel
+    // and are thrown away.
+    constexpr size_t kGroup = EightBitFilter::kTapPadding;
+    const size_t padded = (width + kGroup - 1) / kGroup * kGroup + kGroup;
     filterTaps_.resize(padded);  // these grow only
+    for (size_t i = 0; i < padded; ++i) {
+        const Tap& column = columns_[i < width ? i : width - 1];
+        filterTaps_[i] = {offsetOf(column.first), offsetOf(column.second), column.weight};
+    }
+    groupBase_.resize(padded / kGroup);
     tapLeft_.resize(padded);
     tapRight_.resize(padded);
     tapWeight_.resize(padded);
-    for (size_t i = 0; i < padded; ++i) {
-        // Vector code encodes whole groups of pixels; the ones past the end repeat the last
-        // pixel and are thrown away.
-        const Tap& column = columns_[i < width ? i : width - 1];
-        filterTaps_[i] = {offsetOf(column.first), offsetOf(column.second), column.weight};
-        tapLeft_[i] = filterTaps_[i].left / 4;
-        tapRight_[i] = filterTaps_[i].right / 4;
-        tapWeight_[i] = column.weight;
-    }
+    GroupTaps(filterTaps_.data(), padded, groupBase_.data(), tapLeft_.data(), tapRight_.data(),
+              tapWeight_.data());
 
     const size_t floats = kernels_.rowFloats(usedColumns_.size());
     for (RowBuffers& buffers : rowBuffers_) {
@@ -233,6 +234,7 @@ void EyePassRasterizer::PrepareEightBit() {
         if (usedColumns_[k] != usedColumns_[0] + k) filter_.contiguous = false;
     }
     filter_.taps = filterTaps_.data();
+    filter_.groupBase = groupBase_.data();
     filter_.tapLeft = tapLeft_.data();
     filter_.tapRight = tapRight_.data();
     filter_.tapWeight = tapWeight_.data();

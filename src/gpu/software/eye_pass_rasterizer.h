@@ -99,7 +99,7 @@ class EyePassRasterizer {
     std::vector<uint32_t> usedColumns_;
     std::vector<int32_t> slotOfColumn_;
     std::vector<EightBitFilter::Tap> filterTaps_;
-    std::vector<uint32_t> tapLeft_, tapRight_;
+    std::vector<uint32_t> groupBase_, tapLeft_, tapRight_;
     std::vector<float> tapWeight_;
     uint8_t decodePlanes_[1024];
     EightBitFilter filter_;
