@@ -52,6 +52,15 @@ const uint8_t* HalfToByte() {
 // Whether any of the red, green and blue halves of a little-endian R16G16B16A16 texel is
 // infinite or NaN (exponent all ones): adding 1 to a 5-bit exponent field that is all ones
 // carries into the sign bit position, which was cleared.
+// Row buffers start on a cache line, so that the vector loops' whole-vector loads and stores of
+// them never straddle two lines.
+constexpr size_t kFloatsPerCacheLine = 16;
+
+float* CacheLineStart(std::vector<float>& buffer) {
+    const uintptr_t address = reinterpret_cast<uintptr_t>(buffer.data());
+    return buffer.data() + ((64 - (address & 63)) & 63) / sizeof(float);
+}
+
 bool HasNonFiniteColour(const uint8_t* texel) {
     static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "texels are read as host words");
     uint64_t bits;
@@ -221,10 +230,10 @@ void EyePassRasterizer::PrepareEightBit() {
     const size_t floats = kernels_.rowFloats(usedColumns_.size());
     for (RowBuffers& buffers : rowBuffers_) {
         for (int k = 0; k < 2; ++k) {
-            buffers.decoded[k].resize(floats);  // grows only
-            buffers.sourceRow[k] = kNoRow;      // the source may have changed since
+            buffers.decoded[k].resize(floats + kFloatsPerCacheLine);  // grows only
+            buffers.sourceRow[k] = kNoRow;  // the source may have changed since
         }
-        buffers.blended.resize(floats);
+        buffers.blended.resize(floats + kFloatsPerCacheLine);
     }
 
     filter_.columns = usedColumns_.data();
@@ -264,8 +273,8 @@ void EyePassRasterizer::DrawEightBitRows(size_t yBegin, size_t yEnd, unsigned wo
         return buffers.sourceRow[0] == y ? 0 : buffers.sourceRow[1] == y ? 1 : -1;
     };
     auto decode = [&](int k, uint32_t y, const float* upper, float w) {
-        kernels_.decode(filter_, pass_.source->Row(y), buffers.decoded[k].data(), upper, w,
-                        buffers.blended.data());
+        kernels_.decode(filter_, pass_.source->Row(y), CacheLineStart(buffers.decoded[k]), upper, w,
+                        CacheLineStart(buffers.blended));
         buffers.sourceRow[k] = y;
     };
     for (size_t r = yBegin; r < yEnd; ++r) {
@@ -276,16 +285,16 @@ void EyePassRasterizer::DrawEightBitRows(size_t yBegin, size_t yEnd, unsigned wo
             upper = lower == 0 ? 1 : 0;
             decode(upper, row.first, nullptr, 0.0f);
         }
-        const float* upperRow = buffers.decoded[upper].data();
+        const float* upperRow = CacheLineStart(buffers.decoded[upper]);
         const float* blended = upperRow;  // a + (c - a) * 0 is a for every finite a and c
         if (row.weight != 0.0f) {
             if (lower < 0) {
                 decode(1 - upper, row.second, upperRow, row.weight);
             } else {
-                kernels_.blend(upperRow, buffers.decoded[lower].data(), row.weight,
-                               buffers.blended.data(), floats);
+                kernels_.blend(upperRow, CacheLineStart(buffers.decoded[lower]), row.weight,
+                               CacheLineStart(buffers.blended), floats);
             }
-            blended = buffers.blended.data();
+            blended = CacheLineStart(buffers.blended);
         }
         uint8_t* out = pass_.target->Row(static_cast<uint32_t>(pass_.y0 + static_cast<int>(r))) +
                        static_cast<size_t>(pass_.x0) * 4;
