@@ -429,13 +429,15 @@ InstructionSet BestInstructionSet() {
 
 const EightBitKernels& KernelsFor(InstructionSet set) {
     static const EightBitKernels portable{InterleavedRowFloats, DecodePortable, BlendPortable,
-                                          EncodePortable};
+                                          EncodePortable, nullptr};
 #if defined(__SSE2__)
-    static const EightBitKernels sse2{InterleavedRowFloats, DecodeSse2, BlendSse2, EncodeSse2};
+    static const EightBitKernels sse2{InterleavedRowFloats, DecodeSse2, BlendSse2, EncodeSse2,
+                                      nullptr};
     if (set == InstructionSet::Sse2) return sse2;
 #endif
 #if defined(QUILLO_HAS_AVX2_KERNELS)
-    static const EightBitKernels avx2{InterleavedRowFloats, DecodeAvx2, BlendAvx2, EncodeAvx2};
+    static const EightBitKernels avx2{InterleavedRowFloats, DecodeAvx2, BlendAvx2, EncodeAvx2,
+                                      nullptr};
     if (set == InstructionSet::Avx2) return avx2;
 #endif
     if (set == InstructionSet::Avx512 && Avx512Supported()) return Avx512Kernels();

@@ -65,6 +65,12 @@ struct EightBitKernels {
     // Writes `width` texels of the target row from one vertically blended row. Ends with a
     // store fence (the row goes out with streaming stores).
     void (*encode)(const EightBitFilter& filter, const float* blended, uint8_t* out);
+    // A row of a pass that shows `width` consecutive source texels unblended (every pixel
+    // centre on a texel centre): each of a texel's first three bytes through `bytes` (256
+    // entries), the first and third trading places when `swap`, alpha opaque. Ends with a store
+    // fence. Null where the caller's own loop of table look-ups is as fast.
+    void (*texelCentredRow)(const uint8_t* in, size_t width, const uint8_t* bytes, bool swap,
+                            uint8_t* out);
 };
 
 // Splits `count` taps (a multiple of kTapPadding) into EightBitFilter's grouped arrays: a group

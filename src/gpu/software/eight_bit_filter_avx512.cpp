@@ -325,6 +325,40 @@ QUILLO_AVX512 void EncodeAvx512(const EightBitFilter& filter, const float* blend
     EndStreamingStores();
 }
 
+// ---- Texel-centred rows.
+
+QUILLO_AVX512 void TexelCentredRowAvx512(const uint8_t* in, size_t width, const uint8_t* bytes,
+                                         bool swap, uint8_t* out) {
+    const __m512i quarter0 = _mm512_loadu_si512(bytes), quarter1 = _mm512_loadu_si512(bytes + 64);
+    const __m512i quarter2 = _mm512_loadu_si512(bytes + 128);
+    const __m512i quarter3 = _mm512_loadu_si512(bytes + 192);
+    // Within each texel of a 128-bit lane: bytes 2 1 0 3, or in place.
+    const __m512i order = _mm512_broadcast_i32x4(
+        swap ? _mm_setr_epi8(2, 1, 0, 3, 6, 5, 4, 7, 10, 9, 8, 11, 14, 13, 12, 15)
+             : _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15));
+    const __m512i opaque = _mm512_set1_epi32(static_cast<int>(0xFF000000u));
+    for (size_t i = 0; i < width; i += kLanes) {
+        const size_t n = width - i < kLanes ? width - i : kLanes;
+        const __mmask16 lanes = static_cast<__mmask16>((1u << n) - 1);
+        _mm_prefetch(reinterpret_cast<const char*>(in + 4 * i + kPrefetchDistance), _MM_HINT_T0);
+        const __m512i texels =
+            _mm512_shuffle_epi8(n == kLanes ? _mm512_loadu_si512(in + 4 * i)
+                                            : _mm512_maskz_loadu_epi32(lanes, in + 4 * i),
+                                order);
+        const __m512i looked = _mm512_mask_blend_epi8(
+            _mm512_movepi8_mask(texels), _mm512_permutex2var_epi8(quarter0, texels, quarter1),
+            _mm512_permutex2var_epi8(quarter2, texels, quarter3));
+        const __m512i result = _mm512_or_si512(looked, opaque);
+        uint8_t* destination = out + 4 * i;
+        if (n == kLanes && (reinterpret_cast<uintptr_t>(destination) & 63) == 0) {
+            _mm512_stream_si512(reinterpret_cast<__m512i*>(destination), result);
+        } else {
+            _mm512_mask_storeu_epi32(destination, lanes, result);
+        }
+    }
+    EndStreamingStores();
+}
+
 }  // namespace
 
 bool Avx512Supported() {
@@ -336,7 +370,8 @@ bool Avx512Supported() {
 }
 
 const EightBitKernels& Avx512Kernels() {
-    static const EightBitKernels kernels{PlanarRowFloats, DecodeAvx512, BlendAvx512, EncodeAvx512};
+    static const EightBitKernels kernels{PlanarRowFloats, DecodeAvx512, BlendAvx512, EncodeAvx512,
+                                         TexelCentredRowAvx512};
     return kernels;
 }
 

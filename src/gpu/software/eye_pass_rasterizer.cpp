@@ -312,6 +312,8 @@ void EyePassRasterizer::PrepareTexelCentredWords() {
     const uint8_t* bytes = texelCentredBytes_[IsSrgbFormat(pass_.sourceFormat) ? 1 : 0];
     const bool rgbaSource = IsRgbaOrder(pass_.sourceFormat);
     const bool rgbaTarget = IsRgbaOrder(pass_.targetFormat);
+    texelCentredTable_ = bytes;
+    texelCentredSwap_ = rgbaSource != rgbaTarget;
     for (int k = 0; k < 3; ++k) {
         const int channel = rgbaSource ? k : 2 - k;  // 0 red, 1 green, 2 blue
         const int targetByte = rgbaTarget ? channel : 2 - channel;
@@ -339,7 +341,11 @@ void EyePassRasterizer::DrawTexelCentredEightBitRows(size_t yBegin, size_t yEnd)
         const uint8_t* in = pass_.source->Row(rows_[r].first);
         uint8_t* out = pass_.target->Row(static_cast<uint32_t>(pass_.y0 + static_cast<int>(r))) +
                        static_cast<size_t>(pass_.x0) * 4;
-        if (columnsContiguous_) {
+        if (columnsContiguous_ && kernels_.texelCentredRow != nullptr) {
+            kernels_.texelCentredRow(in + static_cast<size_t>(columns[0].first) * 4,
+                                     static_cast<size_t>(width), texelCentredTable_,
+                                     texelCentredSwap_, out);
+        } else if (columnsContiguous_) {
             in += static_cast<size_t>(columns[0].first) * 4;
             for (int i = 0; i < width; ++i) convert(in + 4 * i, out + 4 * i);
         } else {

@@ -119,6 +119,10 @@ class EyePassRasterizer {
     uint32_t texelCentredWords_[3][256];
     // The pass's columns read consecutive source texels (no wrap, no skip).
     bool columnsContiguous_ = false;
+    // For EightBitKernels::texelCentredRow: texelCentredBytes_ of the source, and whether red
+    // and blue trade places between source and target.
+    const uint8_t* texelCentredTable_ = nullptr;
+    bool texelCentredSwap_ = false;
 };
 
 }  // namespace quillo::gpu::software

@@ -265,6 +265,7 @@ TEST(EyePassReference, EveryPathAndInstructionSetMatchesThePixelByPixelFormulati
         {"RGBA8 1:1, flipped and shifted by whole texels", Make(48, 44, 28), flipped},
         {"BGRA8 sRGB 1:1, invertY", Make(48, 44, 91), full, 1},
         {"BGRA8 1:1, invertY 7", Make(48, 44, 87), full, 7},
+        {"BGRA8 sRGB 1:1 into BGRA8, odd start and width", Make(45, 37, 91), full, 0, oddStart, 87},
         {"BGRA8 repeated beyond 1, invertY -1", Make(24, 22, 87), {1.0f, 0.0f, 2.5f, 1.0f}, -1},
         {"RGBA8 scaled", Make(37, 61, 28), {0.1f, -0.3f, 0.95f, 0.9f}},
         {"BGRA8 sRGB scaled", Make(53, 29, 91), full},
