@@ -6,7 +6,7 @@
 // - the 16 pixels of a group take their two columns from a window of 32 used columns with one
 //   permute per channel and side (a group whose columns do not fit, as when the source is more
 //   than about twice as wide as the viewport or its columns wrap, gathers them instead);
-// - the gamma step is computed rather than looked up (see GammaBytes16), because a table load
+// - the gamma step is computed rather than looked up (see EstimateGamma), because a table load
 //   per channel costs more than the rest of the pass.
 // Blends are a + (b - a) * w in single precision, unfused, as in the other versions, so all
 // give the same bytes.
@@ -53,12 +53,12 @@ size_t PlanarRowFloats(size_t columnCount) {
 // The output byte is floor(y) for y = 255 * c^k + 0.5 as the table's formula evaluates it.
 // Here y is approximated as 255 * 2^((E - 127) k) * p(m) + 0.5 for c = m * 2^(E - 127) with m
 // in [1, 2): the first factor comes from a 32-entry table indexed by the biased exponent E (one
-// permute; c is clamped to [2^-31, 1], so E is 96..127), and p(m) = sum c_j (m - 1.5)^j is the
-// degree-5 polynomial through m^k at the Chebyshev nodes of [1, 2], coefficients rounded to
-// float, evaluated as written in GammaBytes16. Over every float in [0, 1] the floor of the
-// approximation differs from the table's byte only where the approximation lies within 0.0003 of an
-// integer; lanes within kAmbiguous of one take the table's byte instead (about 0.2% of them). The
-// unit tests check every float.
+// permute), and p(m) = sum c_j (m - 1.5)^j is the degree-5 polynomial through m^k at the
+// Chebyshev nodes of [1, 2], coefficients rounded to float, all evaluated exactly as written in
+// EstimateGamma. Over every float the pass produces, the estimate's floor is the table's byte
+// wherever the estimate lies 2^-10 or more from an integer (it is never wrong further than
+// 0.0003 from one); closer than that (about 0.14% of floats) the lane takes the table's byte.
+// The unit tests check every such float.
 
 // 255 * 2^((E - 127) k) for E = 96..127, at E mod 32 (0 is read as E = 96: also byte 0).
 constexpr float kExponentScale[32] = {
@@ -71,8 +71,6 @@ constexpr float kExponentScale[32] = {
 // c_0 .. c_5.
 constexpr float kMantissaPower[6] = {0x1.33cf0cp+0f, 0x1.751a46p-2f,  -0x1.0efa28p-4f,
                                      0x1.73f92ep-6f, -0x1.5b184ap-7f, 0x1.4bbd5p-8f};
-// About three times the largest distance from an integer at which the floor is wrong.
-constexpr float kAmbiguous = 0x1p-10f;
 
 // The estimate is kept as the bit pattern of y + 256 + 2^-10 (in [256, 512): a fixed exponent,
 // the output byte in bits 15..22 and the fraction in bits 0..14), which gives the byte and the
