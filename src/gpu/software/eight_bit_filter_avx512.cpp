@@ -53,12 +53,12 @@ size_t PlanarRowFloats(size_t columnCount) {
 // The output byte is floor(y) for y = 255 * c^k + 0.5 as the table's formula evaluates it.
 // Here y is approximated as 255 * 2^((E - 127) k) * p(m) + 0.5 for c = m * 2^(E - 127) with m
 // in [1, 2): the first factor comes from a 32-entry table indexed by the biased exponent E (one
-// permute), and p(m) = sum c_j (m - 1.5)^j is the degree-5 polynomial through m^k at the
-// Chebyshev nodes of [1, 2], coefficients rounded to float, all evaluated exactly as written in
-// EstimateGamma. Over every float the pass produces, the estimate's floor is the table's byte
-// wherever the estimate lies 2^-10 or more from an integer (it is never wrong further than
-// 0.0003 from one); closer than that (about 0.14% of floats) the lane takes the table's byte.
-// The unit tests check every such float.
+// permute), and p(m) = sum d_j m^j is the degree-5 polynomial through m^k at the Chebyshev
+// nodes of [1, 2], coefficients rounded to float, all evaluated exactly as written in
+// EstimateGamma (Horner's scheme in m: the fewest operations). Over every float the pass produces,
+// the estimate's floor is the table's byte wherever the estimate lies 2^-10 or more from an integer
+// (it is never wrong further than 0.0003 from one); closer than that (about 0.14% of floats) the
+// lane takes the table's byte. The unit tests check every such float.
 
 // 255 * 2^((E - 127) k) for E = 96..127, at E mod 32 (0 is read as E = 96: also byte 0).
 constexpr float kExponentScale[32] = {
@@ -68,9 +68,9 @@ constexpr float kExponentScale[32] = {
     0x1.0f95ep+2f,  0x1.742adap+2f, 0x1.fdfffcp+2f, 0x1.5d708p+3f,  0x1.dedadp+3f,  0x1.48197ap+4f,
     0x1.c19c8cp+4f, 0x1.341014p+5f, 0x1.a62776p+5f, 0x1.213fecp+6f, 0x1.8c5fa4p+6f, 0x1.0f95e2p+7f,
     0x1.742adcp+7f, 0x1.fep+7f};
-// c_0 .. c_5.
-constexpr float kMantissaPower[6] = {0x1.33cf0cp+0f, 0x1.751a46p-2f,  -0x1.0efa28p-4f,
-                                     0x1.73f92ep-6f, -0x1.5b184ap-7f, 0x1.4bbd5p-8f};
+// d_0 .. d_5.
+constexpr float kMantissaPower[6] = {0x1.5a6b92p-2f, 0x1.f972f2p-1f,  -0x1.edbbb4p-2f,
+                                     0x1.99e95ep-3f, -0x1.8dc78ep-5f, 0x1.4bbd5p-8f};
 
 // The estimate is kept as the bit pattern of y + 256 + 2^-10 (in [256, 512): a fixed exponent,
 // the output byte in bits 15..22 and the fraction in bits 0..14), which gives the byte and the
@@ -92,12 +92,6 @@ QUILLO_AVX512 inline __m512i FromTable(__m512 c, __m512i estimate, __mmask16 lan
     return _mm512_mask_mov_epi32(estimate, lanes, _mm512_slli_epi32(exact, kByteShift));
 }
 
-// c_j + c_(j+1) t
-QUILLO_AVX512 inline __m512 PowerPair(int j, __m512 t) {
-    return _mm512_fmadd_ps(_mm512_set1_ps(kMantissaPower[j + 1]), t,
-                           _mm512_set1_ps(kMantissaPower[j]));
-}
-
 // Estimates of the output bytes of 16 linear values (see kByteShift), right except perhaps in
 // the lanes set in `ambiguous`, which need FromTable. Each value must be 0 or in
 // [2^-31, 1 + 2^-20], with no clamping: the pass's colours are blends a + (b - a) * w of values
@@ -112,11 +106,8 @@ QUILLO_AVX512 inline __m512i EstimateGamma(__m512 c, __mmask16& ambiguous) {
     // (bits & mantissa) | exponent of 1.0: m.
     const __m512 m = _mm512_castsi512_ps(_mm512_ternarylogic_epi32(
         bits, _mm512_set1_epi32(0x007FFFFF), _mm512_set1_epi32(0x3F800000), 0xEA));
-    const __m512 t = _mm512_sub_ps(m, _mm512_set1_ps(1.5f));  // exact
-    // p = (c0 + c1 t) + t^2 ((c2 + c3 t) + t^2 (c4 + c5 t)): a shorter chain than Horner's.
-    const __m512 t2 = _mm512_mul_ps(t, t);
-    const __m512 p =
-        _mm512_fmadd_ps(_mm512_fmadd_ps(PowerPair(4, t), t2, PowerPair(2, t)), t2, PowerPair(0, t));
+    __m512 p = _mm512_set1_ps(kMantissaPower[5]);
+    for (int j = 4; j >= 0; --j) p = _mm512_fmadd_ps(p, m, _mm512_set1_ps(kMantissaPower[j]));
     // y + 2^-10 (+ 256): its floor is y's wherever y is at least 2^-10 from an integer, and its
     // fraction is below 2^-9 (bits 6..14 clear) just where y is closer than that.
     const __m512i estimate =
