@@ -1,4 +1,4 @@
-// The filtered 8-bit eye pass with AVX-512 (F, BW, DQ and VBMI). Rows are kept as three
+// The filtered 8-bit eye pass with AVX-512 (F, BW and VBMI). Rows are kept as three
 // planes of floats, one per target channel, each PlaneStride() floats long:
 // - decoding a source row looks 64 source bytes up at once in the 256-entry decode table with
 //   byte permutes (the table held as four planes of bytes, one per byte of a float); the byte
@@ -26,7 +26,7 @@
 #pragma GCC diagnostic pop
 #endif
 #define QUILLO_HAS_AVX512_KERNELS 1
-#define QUILLO_AVX512 __attribute__((target("avx512f,avx512bw,avx512dq,avx512vbmi")))
+#define QUILLO_AVX512 __attribute__((target("avx512f,avx512bw,avx512vbmi")))
 #endif
 
 namespace quillo::gpu::software {
@@ -57,7 +57,7 @@ size_t PlanarRowFloats(size_t columnCount) {
 // nodes of [1, 2], coefficients rounded to float, all evaluated exactly as written in
 // EstimateGamma (Horner's scheme in m: the fewest operations). Over every float the pass produces,
 // the estimate's floor is the table's byte wherever the estimate lies 2^-10 or more from an integer
-// (it is never wrong further than 0.0003 from one); closer than that (about 0.14% of floats) the
+// (it is never wrong further than 0.00031 from one); closer than that (about 0.14% of floats) the
 // lane takes the table's byte. The unit tests check every such float.
 
 // 255 * 2^((E - 127) k) for E = 96..127, at E mod 32 (0 is read as E = 96: also byte 0).
@@ -355,7 +355,7 @@ bool Avx512Supported() {
     // before libgcc's. The checks include the system saving the vector and mask registers.
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-           __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vbmi");
+           __builtin_cpu_supports("avx512vbmi");
 }
 
 const EightBitKernels& Avx512Kernels() {

@@ -9,8 +9,8 @@
 
 namespace quillo::gpu::software {
 
-// Built in (x86-64 GCC or Clang) and available on this processor and system: AVX-512 F, BW,
-// DQ and VBMI.
+// Built in (x86-64 GCC or Clang) and available on this processor and system: AVX-512 F, BW and
+// VBMI.
 bool Avx512Supported();
 
 const EightBitKernels& Avx512Kernels();
