@@ -49,9 +49,6 @@ const uint8_t* HalfToByte() {
     return table.bytes;
 }
 
-// Whether any of the red, green and blue halves of a little-endian R16G16B16A16 texel is
-// infinite or NaN (exponent all ones): adding 1 to a 5-bit exponent field that is all ones
-// carries into the sign bit position, which was cleared.
 // Row buffers start on a cache line, so that the vector loops' whole-vector loads and stores of
 // them never straddle two lines.
 constexpr size_t kFloatsPerCacheLine = 16;
@@ -61,6 +58,9 @@ float* CacheLineStart(std::vector<float>& buffer) {
     return buffer.data() + ((64 - (address & 63)) & 63) / sizeof(float);
 }
 
+// Whether any of the red, green and blue halves of a little-endian R16G16B16A16 texel is
+// infinite or NaN (exponent all ones): adding 1 to a 5-bit exponent field that is all ones
+// carries into the sign bit position, which was cleared.
 bool HasNonFiniteColour(const uint8_t* texel) {
     static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "texels are read as host words");
     uint64_t bits;
