@@ -20,6 +20,7 @@
 #if !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
 #endif
 #include <immintrin.h>
 #if !defined(__clang__)
@@ -291,6 +292,16 @@ QUILLO_AVX512 inline __m512i EncodeGroup(const float* blended, size_t stride, ui
     return _mm512_or_si512(colour, _mm512_set1_epi32(static_cast<int>(0xFF000000u)));
 }
 
+// The first `n` (at most 16) texels at `destination`: one streaming store for a whole, aligned
+// group, a masked plain store otherwise.
+QUILLO_AVX512 inline void StoreTexels(__m512i texels, uint8_t* destination, size_t n) {
+    if (n == kLanes && (reinterpret_cast<uintptr_t>(destination) & 63) == 0) {
+        _mm512_stream_si512(reinterpret_cast<__m512i*>(destination), texels);
+    } else {
+        _mm512_mask_storeu_epi32(destination, static_cast<__mmask16>((1u << n) - 1), texels);
+    }
+}
+
 QUILLO_AVX512 void EncodeAvx512(const EightBitFilter& filter, const float* blended, uint8_t* out) {
     const size_t width = filter.width, stride = PlaneStride(filter.columnCount);
     for (size_t i = 0; i < width; i += kLanes) {
@@ -303,13 +314,7 @@ QUILLO_AVX512 void EncodeAvx512(const EightBitFilter& filter, const float* blend
             base != EightBitFilter::kGatheredGroup
                 ? EncodeGroup<true>(blended, stride, base, left, right, weight, filter.gamma)
                 : EncodeGroup<false>(blended, stride, 0, left, right, weight, filter.gamma);
-        uint8_t* destination = out + 4 * i;
-        const size_t n = width - i < kLanes ? width - i : kLanes;
-        if (n == kLanes && (reinterpret_cast<uintptr_t>(destination) & 63) == 0) {
-            _mm512_stream_si512(reinterpret_cast<__m512i*>(destination), texels);
-        } else {
-            _mm512_mask_storeu_epi32(destination, static_cast<__mmask16>((1u << n) - 1), texels);
-        }
+        StoreTexels(texels, out + 4 * i, width - i < kLanes ? width - i : kLanes);
     }
     EndStreamingStores();
 }
@@ -318,9 +323,7 @@ QUILLO_AVX512 void EncodeAvx512(const EightBitFilter& filter, const float* blend
 
 QUILLO_AVX512 void TexelCentredRowAvx512(const uint8_t* in, size_t width, const uint8_t* bytes,
                                          bool swap, uint8_t* out) {
-    const __m512i quarter0 = _mm512_loadu_si512(bytes), quarter1 = _mm512_loadu_si512(bytes + 64);
-    const __m512i quarter2 = _mm512_loadu_si512(bytes + 128);
-    const __m512i quarter3 = _mm512_loadu_si512(bytes + 192);
+    const TablePlane table = LoadPlane(bytes, 0);
     // Within each texel of a 128-bit lane: bytes 2 1 0 3, or in place.
     const __m512i order = _mm512_broadcast_i32x4(
         swap ? _mm_setr_epi8(2, 1, 0, 3, 6, 5, 4, 7, 10, 9, 8, 11, 14, 13, 12, 15)
@@ -334,16 +337,9 @@ QUILLO_AVX512 void TexelCentredRowAvx512(const uint8_t* in, size_t width, const 
             _mm512_shuffle_epi8(n == kLanes ? _mm512_loadu_si512(in + 4 * i)
                                             : _mm512_maskz_loadu_epi32(lanes, in + 4 * i),
                                 order);
-        const __m512i looked = _mm512_mask_blend_epi8(
-            _mm512_movepi8_mask(texels), _mm512_permutex2var_epi8(quarter0, texels, quarter1),
-            _mm512_permutex2var_epi8(quarter2, texels, quarter3));
+        const __m512i looked = LookUpPlane(table, texels, _mm512_movepi8_mask(texels));
         const __m512i result = _mm512_or_si512(looked, opaque);
-        uint8_t* destination = out + 4 * i;
-        if (n == kLanes && (reinterpret_cast<uintptr_t>(destination) & 63) == 0) {
-            _mm512_stream_si512(reinterpret_cast<__m512i*>(destination), result);
-        } else {
-            _mm512_mask_storeu_epi32(destination, lanes, result);
-        }
+        StoreTexels(result, out + 4 * i, n);
     }
     EndStreamingStores();
 }
