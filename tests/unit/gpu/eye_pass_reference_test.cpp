@@ -55,6 +55,22 @@ TEST(GammaTable, MatchesTheFormulaAroundEveryStepAcrossTheRangeAndOutsideIt) {
     EXPECT_EQ(mismatches, 0);
 }
 
+// The smallest bit pattern in [0, 1] whose byte from the exact lookup is at least `level`, by
+// bisection (positive floats order like their bits).
+uint32_t FirstBitsOf(int level) {
+    const gpu::software::GammaToUnorm8& exact = gpu::software::GammaToUnorm8::Instance();
+    uint32_t low = 0, high = 0x3F800000u;
+    while (low < high) {
+        const uint32_t middle = low + (high - low) / 2;
+        if (exact(FromBits(middle)) >= level) {
+            high = middle;
+        } else {
+            low = middle + 1;
+        }
+    }
+    return low;
+}
+
 // The vector loops' one-word-per-bucket table against the exact lookup. Both are step functions
 // of the float's bits, so agreeing at every output step (and one float below it) and at both
 // ends of every bucket means agreeing everywhere.
@@ -78,17 +94,9 @@ TEST(GammaTable, VectorLoopsWordsGiveTheExactTablesBytes) {
         if (bucket < 0x3F80) check((bucket << 16) | 0xFFFF);
     }
     for (int level = 1; level < 256; ++level) {
-        uint32_t low = 0, high = 0x3F800000u;  // positive floats order like their bits
-        while (low < high) {
-            const uint32_t middle = low + (high - low) / 2;
-            if (exactOf(middle) >= level) {
-                high = middle;
-            } else {
-                low = middle + 1;
-            }
-        }
-        check(low);
-        check(low - 1);
+        const uint32_t first = FirstBitsOf(level);
+        check(first);
+        check(first - 1);
     }
 }
 
@@ -97,21 +105,8 @@ TEST(GammaTable, VectorLoopsWordsGiveTheExactTablesBytes) {
 // table for every float the filter can produce: 0, and all from 2^-31 to a little above 1.
 TEST(GammaTable, AvxFiveTwelveStepGivesTheTablesByteForEveryFloatThePassProduces) {
     if (!gpu::software::Avx512Supported()) GTEST_SKIP() << "no AVX-512 on this processor";
-    const gpu::software::GammaToUnorm8& exact = gpu::software::GammaToUnorm8::Instance();
-    // First bit pattern of each output byte, found by bisection on the exact lookup.
     uint32_t firstOf[257];
-    for (int level = 1; level < 256; ++level) {
-        uint32_t low = 0, high = 0x3F800000u;
-        while (low < high) {
-            const uint32_t middle = low + (high - low) / 2;
-            if (exact(FromBits(middle)) >= level) {
-                high = middle;
-            } else {
-                low = middle + 1;
-            }
-        }
-        firstOf[level] = low;
-    }
+    for (int level = 1; level < 256; ++level) firstOf[level] = FirstBitsOf(level);
     firstOf[256] = 0xFFFFFFFFu;
     constexpr uint32_t kFirst = 0x30000000u, kLast = 0x3F800010u;  // 2^-31, 1 + 2^-19
     constexpr size_t kBlock = 1 << 16;
