@@ -13,12 +13,12 @@ namespace quillo::gpu::software {
 
 namespace {
 
-// Rows per chunk handed to a thread: small enough that a late thread still gets a share,
-// large enough that taking a chunk costs nothing next to drawing it.
+// The fewest rows a chunk handed to a thread has (the pool hands out larger chunks while much
+// is left): small enough that the threads finish a pass together, large enough that taking a
+// chunk costs nothing next to drawing it. Filtered 8-bit passes decode one source row more at
+// each chunk start (a thread keeps the rows it decoded); with chunks of 8 rows throughout, a tenth
+// of the decoding was repeated.
 constexpr size_t kRowsPerChunk = 8;
-// Filtered 8-bit passes decode each source row once per chunk (a thread keeps the rows it
-// decoded), so their chunks are longer: with 8 rows a tenth of the decoding was repeated.
-constexpr size_t kFilteredRowsPerChunk = 32;
 
 // First pixel whose centre is at or after `edge`.
 int FirstPixelFrom(float edge) {
@@ -176,8 +176,7 @@ void EyePassRasterizer::Draw(const SoftwareTexture& target, uint32_t targetForma
         row.resize(static_cast<size_t>(x1 - x0) * pass_.targetTexel);  // grows only
     }
     auto rows = [this](size_t begin, size_t end, unsigned worker) { DrawRows(begin, end, worker); };
-    pool_.ForEach(static_cast<size_t>(y1 - y0),
-                  pass_.path == Path::EightBit ? kFilteredRowsPerChunk : kRowsPerChunk, rows);
+    pool_.ForEach(static_cast<size_t>(y1 - y0), kRowsPerChunk, rows);
 }
 
 void EyePassRasterizer::DrawRows(size_t yBegin, size_t yEnd, unsigned worker) {

@@ -27,10 +27,19 @@ WorkerPool::~WorkerPool() {
 }
 
 void WorkerPool::Work(const Job& job, unsigned worker) {
+    // Chunks shrink as the job runs: each takes a share of what is left (half of an even split
+    // among the threads), and never less than the grain. Large early chunks keep the per-chunk
+    // cost low (the filtered eye pass decodes one source row more at each chunk start), small
+    // late ones let the threads finish together instead of one waiting for another's last chunk.
+    const size_t share = 2 * static_cast<size_t>(size());
+    size_t begin = next_.load(std::memory_order_relaxed);
     for (;;) {
-        const size_t begin = next_.fetch_add(job.grain, std::memory_order_relaxed);
         if (begin >= job.count) return;
-        job.body(job.context, begin, std::min(begin + job.grain, job.count), worker);
+        const size_t chunk = std::max(job.grain, (job.count - begin) / share);
+        // On failure `begin` is reloaded with the counter's current value.
+        if (!next_.compare_exchange_weak(begin, begin + chunk, std::memory_order_relaxed)) continue;
+        job.body(job.context, begin, std::min(begin + chunk, job.count), worker);
+        begin = next_.load(std::memory_order_relaxed);
     }
 }
 

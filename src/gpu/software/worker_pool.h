@@ -3,7 +3,7 @@
 // the machine's cores.
 //
 // The threads are made once, with the pool, and sleep between jobs. A job is a range of items
-// (rows) handed out in chunks through one atomic counter, so a thread that the system
+// (rows) handed out in shrinking chunks through one atomic counter, so a thread that the system
 // schedules late simply takes fewer chunks; the caller works too and returns when every chunk
 // is done. Running a job allocates nothing and takes the pool's lock only to wake the threads
 // and to collect them (once per thread per job). One caller at a time.
@@ -37,7 +37,8 @@ class WorkerPool {
     // Threads that may work on a job, the caller included.
     unsigned size() const { return static_cast<unsigned>(threads_.size()) + 1; }
 
-    // Runs `body` over [0, count) in chunks of `grain` items and returns when all are done.
+    // Runs `body` over [0, count) and returns when all is done. Chunks are never smaller than
+    // `grain` items (except the last), and larger while much of the job is left.
     void Run(size_t count, size_t grain, Body body, void* context);
 
     // The same with any callable taking (begin, end, worker); it is called by reference.
