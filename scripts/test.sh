@@ -3,7 +3,8 @@
 #   1. installs the packages (scripts/install-deps.sh);
 #   2. builds the Linux preset (Debug, AddressSanitizer + UndefinedBehaviorSanitizer) and runs
 #      its tests;
-#   2b. builds the linux-tsan preset and runs the threaded link tests under ThreadSanitizer;
+#   2b. builds the linux-tsan preset and runs the threaded tests (the link and the software GPU
+#       backend's worker threads) under ThreadSanitizer;
 #   3. builds the MinGW preset (the Windows product) and runs its tests under Wine;
 #   4. checks the formatting of the tracked sources with clang-format;
 #   5. checks the driver library's exports and imports and the installed driver folder
@@ -126,9 +127,9 @@ fuzz_targets() {
 tsan_tests() {
     local build=${QUILLO_TSAN_BUILD_DIR:-build/linux-tsan}
     cmake --preset linux-tsan -B "$build" &&
-        cmake --build "$build" -j "$JOBS" --target unit_pipe unit_core unit_controller unit_driver &&
+        cmake --build "$build" -j "$JOBS" --target unit_pipe unit_core unit_controller unit_driver unit_gpu &&
         TSAN_OPTIONS="halt_on_error=1 ${TSAN_OPTIONS:-}" ctest --test-dir "$build" \
-            --output-on-failure --timeout 600 -R '^unit_(pipe|core|controller|driver)$'
+            --output-on-failure --timeout 600 -R '^unit_(pipe|core|controller|driver|gpu)$'
 }
 
 # Test lines against code lines, for the summary.
